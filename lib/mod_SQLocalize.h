@@ -19,6 +19,12 @@ public:
     // language and country, clears the group and opens dbName. Throws on an open failure.
     void InitLocalize(const std::string& dbName, const std::string& LocaleFileName);
     void SetGroup(const std::string& Group) { FCurrGroup = Group; }
+    // Sets the current language and country; the locale (fall-back) ones stay.
+    void SetLanguage(const std::string& Lang, const std::string& Country)
+    {
+        FCurrLang = Lang;
+        FCurrCountry = Country;
+    }
     // The text of ID for the current language, country and group. Throws on an SQL error.
     std::string GetString(const std::string& ID);
     // Replaces StrData's lines with "KEY=text" for every key of Group. Throws on an SQL error.

@@ -1,0 +1,218 @@
+#include "mod_XMLDoc.h"
+
+#include <libxml/parser.h>
+#include <libxml/xpath.h>
+#include <libxml/xpathInternals.h>
+
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace {
+
+void EnsureLibXml()
+{
+    static const bool initialized = [] {
+        xmlInitParser();
+        return true;
+    }();
+    (void)initialized;
+}
+
+std::filesystem::path PathFromUtf8(const std::string& name)
+{
+    return std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+void IgnoreError(void*, xmlErrorPtr) {}
+
+// Entity declarations are where entity expansion attacks and external entities begin; the
+// documents read here have no use for them, so the parse stops at the first one.
+struct TParseGuard {
+    bool refused = false;
+};
+
+void RefuseEntityDecl(void* ctx, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*)
+{
+    auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
+    static_cast<TParseGuard*>(ctxt->_private)->refused = true;
+    xmlStopParser(ctxt);
+}
+
+// Reads at most XML_MAX_FILE_SIZE bytes of a regular file; false when it is not one, is
+// larger or cannot be read.
+bool ReadBoundedFile(const std::filesystem::path& path, std::string& content)
+{
+    std::error_code ec;
+    const auto status = std::filesystem::status(path, ec);
+    if (ec || !std::filesystem::is_regular_file(status))
+        return false;
+    const auto size = std::filesystem::file_size(path, ec);
+    if (ec || size > XML_MAX_FILE_SIZE)
+        return false;
+
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        return false;
+    content.resize(XML_MAX_FILE_SIZE + 1);
+    in.read(content.data(), static_cast<std::streamsize>(content.size()));
+    if (in.bad())
+        return false;
+    const auto got = static_cast<std::size_t>(in.gcount());
+    if (got > XML_MAX_FILE_SIZE) // grew since it was measured
+        return false;
+    content.resize(got);
+    return true;
+}
+
+// The number of bytes of the UTF-8 sequence that starts with lead; 1 for a stray byte.
+std::size_t Utf8Length(const std::string& s, std::size_t pos)
+{
+    const auto lead = static_cast<unsigned char>(s[pos]);
+    std::size_t n = 1;
+    if (lead >= 0xF0 && lead <= 0xF4)
+        n = 4;
+    else if (lead >= 0xE0)
+        n = lead <= 0xEF ? 3 : 1;
+    else if (lead >= 0xC2)
+        n = 2;
+    if (pos + n > s.size())
+        return 1;
+    for (std::size_t i = 1; i < n; ++i)
+        if ((static_cast<unsigned char>(s[pos + i]) & 0xC0) != 0x80)
+            return 1;
+    return n;
+}
+
+} // namespace
+
+void LoadXMLDocument(const std::string& FileName, TXMLDocument& Document)
+{
+    Document.reset();
+    if (FileName.empty())
+        return;
+    std::string content;
+    if (!ReadBoundedFile(PathFromUtf8(FileName), content))
+        return;
+
+    EnsureLibXml();
+    xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
+    if (!ctxt)
+        return;
+    TParseGuard guard;
+    ctxt->_private = &guard;
+    ctxt->sax->entityDecl = RefuseEntityDecl;
+    ctxt->sax->serror = IgnoreError;
+
+    const int options = XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING;
+    xmlDocPtr doc = xmlCtxtReadMemory(ctxt, content.data(), static_cast<int>(content.size()),
+                                      FileName.c_str(), nullptr, options);
+    const bool ok = doc && !guard.refused && ctxt->wellFormed;
+    xmlFreeParserCtxt(ctxt);
+    if (!ok) {
+        if (doc)
+            xmlFreeDoc(doc);
+        return;
+    }
+    Document = TXMLDocument(doc, xmlFreeDoc);
+}
+
+TXMLNode DocumentNode(const TXMLDocument& Document)
+{
+    if (!Document)
+        return {};
+    // The document is a node of type document; libxml2 lays both out alike for that use.
+    return TXMLNode(Document, reinterpret_cast<xmlNodePtr>(Document.get()));
+}
+
+void SelectNodes(const TXMLNode& Node, const std::string& XPath, TXMLNodeList& List)
+{
+    List.reset();
+    if (!Node || !Node->doc)
+        return;
+    EnsureLibXml();
+
+    xmlXPathContextPtr context = xmlXPathNewContext(Node->doc);
+    if (!context)
+        return;
+    context->error = IgnoreError;
+    xmlXPathObjectPtr result =
+        xmlXPathNodeEval(Node.get(), reinterpret_cast<const xmlChar*>(XPath.c_str()), context);
+    if (result && result->type == XPATH_NODESET) {
+        auto nodes = std::make_shared<std::vector<TXMLNode>>();
+        if (xmlNodeSetPtr set = result->nodesetval) {
+            nodes->reserve(static_cast<std::size_t>(set->nodeNr));
+            for (int i = 0; i < set->nodeNr; ++i) {
+                xmlNodePtr n = set->nodeTab[i];
+                // Namespace nodes are copies that die with the result; they are left out.
+                if (n && n->type != XML_NAMESPACE_DECL)
+                    nodes->push_back(TXMLNode(Node, n));
+            }
+        }
+        List = std::move(nodes);
+    }
+    if (result)
+        xmlXPathFreeObject(result);
+    xmlXPathFreeContext(context);
+}
+
+void SelectFirstNode(const TXMLNode& Node, const std::string& XPath, TXMLNode& Result)
+{
+    Result.reset();
+    TXMLNodeList list;
+    SelectNodes(Node, XPath, list);
+    if (list && !list->empty())
+        Result = list->front();
+}
+
+void GetNodeText(const TXMLNode& Node, std::string& Text)
+{
+    Text.clear();
+    if (!Node)
+        return;
+    for (xmlNodePtr child = Node->children; child; child = child->next) {
+        const int type = static_cast<int>(child->type);
+        if ((type == XML_DOM_TEXT_NODE || type == XML_DOM_CDATA_SECTION_NODE) && child->content)
+            Text += reinterpret_cast<const char*>(child->content);
+    }
+}
+
+void SplitLocaleCode(const std::string& Code, std::string& Lang, std::string& Country)
+{
+    // Byte offsets of the first six characters.
+    std::size_t start[6] = {};
+    std::size_t count = 0;
+    std::size_t pos = 0;
+    while (pos < Code.size() && count < 6) {
+        start[count++] = pos;
+        pos += Utf8Length(Code, pos);
+    }
+    auto cut = [&](std::size_t first, std::size_t last) { // characters first..last, from 0
+        const std::size_t end = last + 1 < count ? start[last + 1] : pos;
+        return Code.substr(start[first], end - start[first]);
+    };
+    Lang = count >= 2 ? cut(0, 1) : std::string();
+    Country = count >= 5 ? cut(3, 4) : std::string();
+}
+
+bool ReadLocaleFile(const std::string& FileName, std::string& Lang, std::string& Country)
+{
+    if (FileName.empty())
+        return false;
+    std::error_code ec;
+    if (!std::filesystem::exists(PathFromUtf8(FileName), ec) || ec)
+        return false;
+
+    TXMLDocument document;
+    LoadXMLDocument(FileName, document);
+    if (!document)
+        return false;
+    TXMLNode locale;
+    SelectFirstNode(DocumentNode(document), "/localization/locale", locale);
+    if (!locale)
+        return false;
+    std::string code;
+    GetNodeText(locale, code);
+    SplitLocaleCode(code, Lang, Country);
+    return true;
+}

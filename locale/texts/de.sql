@@ -1,0 +1,23 @@
+-- Deutsch. Die Schweiz schreibt ohne ß: die Zeilen für CH weiter unten.
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('CAPTION_UPGRADE',       'Restore', 'de', NULL, 'Pendock – Upgrade für den USB-Stick'),
+('MESSAGE_BRIEFING',      'Restore', 'de', NULL, 'Willkommen beim Upgrade-Assistenten für Ihren USB-Stick'),
+('BRIEFING',              'Restore', 'de', NULL, 'Dieser Assistent bereitet das %Operation Ihres USB-Sticks vor. Ist der Stick eingesteckt, ziehen Sie ihn jetzt ab und klicken Sie dann auf Weiter.'),
+('NEXT',                  'Restore', 'de', NULL, '&Weiter'),
+('PLEASE_WAIT',           'Restore', 'de', NULL, 'Bitte warten …'),
+('MESSAGE_NOKEY',         'Restore', 'de', NULL, 'Stecken Sie Ihren USB-Stick jetzt in einen freien USB-Anschluss'),
+('MESSAGE_KEYFOUND',      'Restore', 'de', NULL, 'USB-Stick erkannt'),
+('ERR_CANNOTREADUSBINFO', 'Restore', 'de', NULL, 'Die Daten des eingesteckten USB-Sticks können nicht gelesen werden; das %Operation kann nicht fortgesetzt werden.\nZiehen Sie den Stick ab und stecken Sie ihn erneut ein.'),
+('CANCEL',                'Restore', 'de', NULL, '&Abbrechen'),
+('MESSAGE_WAITBROWSER',   'Restore', 'de', NULL, 'Die %Operation-Seite des Webshops wird geöffnet'),
+('WAITBROWSER',           'Restore', 'de', NULL, 'In wenigen Augenblicken zeigt Ihr Standardbrowser die Seite unseres Webshops für Ihren USB-Stick mit den Upgrades, die für das installierte Paket verfügbar sind.\n\nDer Stick kann eingesteckt bleiben. Dieses Fenster schließt sich von selbst.'),
+('MESSAGE_WANTEXIT',      'Restore', 'de', NULL, 'Möchten Sie das Upgrade wirklich abbrechen und das Programm beenden?'),
+('OPERATION_UPGRADE',     'Restore', 'de', NULL, 'Upgrade'),
+('MSG_BTN_YES',           'Skin',    'de', NULL, '&Ja'),
+('MSG_BTN_NO',            'Skin',    'de', NULL, '&Nein'),
+('MSG_BTN_OK',            'Skin',    'de', NULL, 'OK'),
+('MSG_CAP_CONFIRM',       'Skin',    'de', NULL, 'Bestätigung'),
+('MSG_CAP_ERROR',         'Skin',    'de', NULL, 'Fehler');
+
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('WAITBROWSER',           'Restore', 'de', 'CH', 'In wenigen Augenblicken zeigt Ihr Standardbrowser die Seite unseres Webshops für Ihren USB-Stick mit den Upgrades, die für das installierte Paket verfügbar sind.\n\nDer Stick kann eingesteckt bleiben. Dieses Fenster schliesst sich von selbst.');

@@ -1,0 +1,20 @@
+-- Español.
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('CAPTION_UPGRADE',       'Restore', 'es', NULL, 'Pendock – Actualización de la memoria USB'),
+('MESSAGE_BRIEFING',      'Restore', 'es', NULL, 'Bienvenido al asistente de actualización de su memoria USB'),
+('BRIEFING',              'Restore', 'es', NULL, 'Este asistente prepara la %operation de su memoria USB. Si la memoria está conectada, retírela ahora y pulse Siguiente.'),
+('NEXT',                  'Restore', 'es', NULL, '&Siguiente'),
+('PLEASE_WAIT',           'Restore', 'es', NULL, 'Espere, por favor…'),
+('MESSAGE_NOKEY',         'Restore', 'es', NULL, 'Conecte ahora su memoria USB a un puerto libre del equipo'),
+('MESSAGE_KEYFOUND',      'Restore', 'es', NULL, 'Memoria USB detectada'),
+('ERR_CANNOTREADUSBINFO', 'Restore', 'es', NULL, 'No se pueden leer los datos de la memoria USB conectada, por lo que la %operation no puede continuar.\nRetire la memoria y vuelva a conectarla.'),
+('CANCEL',                'Restore', 'es', NULL, '&Cancelar'),
+('MESSAGE_WAITBROWSER',   'Restore', 'es', NULL, 'Abriendo la página de %operation de la tienda en línea'),
+('WAITBROWSER',           'Restore', 'es', NULL, 'En unos instantes, su navegador predeterminado mostrará la página de nuestra tienda en línea para su memoria USB, con las actualizaciones disponibles para el paquete instalado.\n\nPuede dejar la memoria conectada. Esta ventana se cerrará sola.'),
+('MESSAGE_WANTEXIT',      'Restore', 'es', NULL, '¿Seguro que desea interrumpir la actualización y salir?'),
+('OPERATION_UPGRADE',     'Restore', 'es', NULL, 'Actualización'),
+('MSG_BTN_YES',           'Skin',    'es', NULL, '&Sí'),
+('MSG_BTN_NO',            'Skin',    'es', NULL, '&No'),
+('MSG_BTN_OK',            'Skin',    'es', NULL, 'Aceptar'),
+('MSG_CAP_CONFIRM',       'Skin',    'es', NULL, 'Confirmación'),
+('MSG_CAP_ERROR',         'Skin',    'es', NULL, 'Error');

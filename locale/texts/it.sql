@@ -1,0 +1,20 @@
+-- Italiano (lingua predefinita del prodotto).
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('CAPTION_UPGRADE',       'Restore', 'it', NULL, 'Pendock – Aggiornamento della chiavetta USB'),
+('MESSAGE_BRIEFING',      'Restore', 'it', NULL, 'Benvenuto nella procedura guidata di aggiornamento'),
+('BRIEFING',              'Restore', 'it', NULL, 'Questa procedura prepara l''%operation della tua chiavetta USB. Se la chiavetta è inserita, estraila ora, poi premi Avanti.'),
+('NEXT',                  'Restore', 'it', NULL, '&Avanti'),
+('PLEASE_WAIT',           'Restore', 'it', NULL, 'Attendere prego…'),
+('MESSAGE_NOKEY',         'Restore', 'it', NULL, 'Inserisci ora la chiavetta USB in una porta libera del computer'),
+('MESSAGE_KEYFOUND',      'Restore', 'it', NULL, 'Chiavetta USB riconosciuta'),
+('ERR_CANNOTREADUSBINFO', 'Restore', 'it', NULL, 'Impossibile leggere i dati della chiavetta USB inserita: l''%operation non può proseguire.\nEstrai la chiavetta e inseriscila di nuovo.'),
+('CANCEL',                'Restore', 'it', NULL, '&Annulla'),
+('MESSAGE_WAITBROWSER',   'Restore', 'it', NULL, 'Apertura della pagina di %operation del negozio online'),
+('WAITBROWSER',           'Restore', 'it', NULL, 'Tra pochi istanti il browser predefinito mostrerà la pagina del nostro negozio online dedicata alla tua chiavetta USB, con gli aggiornamenti disponibili per il pacchetto installato.\n\nPuoi lasciare la chiavetta inserita. Questa finestra si chiuderà da sola.'),
+('MESSAGE_WANTEXIT',      'Restore', 'it', NULL, 'Vuoi davvero interrompere l''aggiornamento e uscire?'),
+('OPERATION_UPGRADE',     'Restore', 'it', NULL, 'Aggiornamento'),
+('MSG_BTN_YES',           'Skin',    'it', NULL, '&Sì'),
+('MSG_BTN_NO',            'Skin',    'it', NULL, '&No'),
+('MSG_BTN_OK',            'Skin',    'it', NULL, 'OK'),
+('MSG_CAP_CONFIRM',       'Skin',    'it', NULL, 'Conferma'),
+('MSG_CAP_ERROR',         'Skin',    'it', NULL, 'Errore');
