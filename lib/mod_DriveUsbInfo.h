@@ -14,3 +14,25 @@ TDriveConn GetConnectedDrives();
 // outputs assigned; false with the outputs left exactly as they were.
 bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
                      std::string& UsbSN);
+
+class ISWbemProperty;
+
+// Runs the WQL query and renders the property `PropName` of its single result into
+// `PropValue` (which is emptied first). Returns -1 on any error, otherwise the number of
+// objects the query returned; the value is filled only when that number is 1 and the
+// property's own name is exactly `PropName`.
+int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
+                      std::string& PropValue);
+
+// The text of a property's value, by its CIM type: "NULL" for a null value, numbers in
+// decimal, strings as they are, arrays joined by "|", "True"/"False", "<CIM Object>",
+// "<16-bit character>", and the empty text for a type it does not know.
+std::string WmiPropertyToString(const ISWbemProperty& Prop);
+
+// The characters after the first `Marker` in `PnpId` up to the next "&" or the end; empty
+// when the marker does not occur.
+std::string ExtractPnpField(const std::string& PnpId, const std::string& Marker);
+
+// The characters before the last "&" of `PnpId` back to the nearest "\" before it (or the
+// start); empty when there is no "&".
+std::string ExtractPnpSerial(const std::string& PnpId);

@@ -1,0 +1,55 @@
+#include "mod_WbemScripting_TLB.h"
+
+#include <mutex>
+
+#include "platform/wmi.h"
+
+ISWbemLocator& TSWbemLocator::DefaultInterface() {
+    if (!FIntf) {
+        FIntf = platform::CreateWbemLocator();
+        if (!FIntf)
+            throw EWbemError(wbemErrFailed, "the WMI locator cannot be created");
+    }
+    return *FIntf;
+}
+
+void TSWbemLocator::Disconnect() { FIntf.reset(); }
+
+std::shared_ptr<ISWbemServices>
+TSWbemLocator::ConnectServer(const std::string& strServer, const std::string& strNamespace,
+                             const std::string& strUser, const std::string& strPassword,
+                             const std::string& strLocale, const std::string& strAuthority,
+                             int iSecurityFlags, ISWbemNamedValueSet* objWbemNamedValueSet) {
+    return DefaultInterface().ConnectServer(strServer, strNamespace, strUser, strPassword,
+                                            strLocale, strAuthority, iSecurityFlags,
+                                            objWbemNamedValueSet);
+}
+
+namespace platform {
+namespace {
+std::mutex& FactoryMutex() {
+    static std::mutex m;
+    return m;
+}
+WbemLocatorFactory& Factory() {
+    static WbemLocatorFactory f;
+    return f;
+}
+} // namespace
+
+std::shared_ptr<ISWbemLocator> CreateWbemLocator() {
+    WbemLocatorFactory f;
+    {
+        std::lock_guard lock(FactoryMutex());
+        f = Factory();
+    }
+    return f ? f() : CreatePlatformWbemLocator();
+}
+
+WbemLocatorFactory SetWbemLocatorFactory(WbemLocatorFactory factory) {
+    std::lock_guard lock(FactoryMutex());
+    WbemLocatorFactory previous = std::move(Factory());
+    Factory() = std::move(factory);
+    return previous;
+}
+} // namespace platform

@@ -1,0 +1,54 @@
+#pragma once
+// Drive letters over the mount table: one letter per mounted block device, the root
+// filesystem's device as C:, every other drive the lowest free letter from D: to Z: when it
+// is first seen, kept while it stays mounted.
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace platform::lnx {
+
+struct LetteredDrive {
+    char Letter = 0; // 'C' to 'Z'
+    unsigned Major = 0;
+    unsigned Minor = 0;
+    std::string Name;       // kernel name of the block device, such as "sdb1"
+    std::string MountPoint; // its first mount point in the mount table
+};
+
+class DriveLetterMap {
+  public:
+    DriveLetterMap(std::string mountInfoPath, std::string sysfsRoot);
+
+    // Reads the mount table afresh and returns the drives that have a letter, by letter.
+    // An unreadable mount table counts as one without drives.
+    std::vector<LetteredDrive> Refresh();
+
+    // Bit n set for the letter 'A' + n in use (after a fresh read).
+    std::uint32_t LogicalDrives();
+    // The drive with that letter now (upper or lower case), or nothing.
+    std::optional<LetteredDrive> Find(char letter);
+
+    const std::string& MountInfoPath() const { return FMountInfoPath; }
+    const std::string& SysfsRoot() const { return FSysfsRoot; }
+
+  private:
+    std::string FMountInfoPath;
+    std::string FSysfsRoot;
+    std::mutex FLock;
+    std::map<std::pair<unsigned, unsigned>, char> FLetters; // device numbers -> letter
+};
+
+// The map of this process, over PENDOCK_MOUNTINFO (default /proc/self/mountinfo) and
+// PENDOCK_SYSFS (default /sys), created on first use.
+std::shared_ptr<DriveLetterMap> ProcessDriveLetters();
+// Drops the process's map; the next use makes a new one from the environment as it is then.
+void ResetProcessDriveLetters();
+
+} // namespace platform::lnx

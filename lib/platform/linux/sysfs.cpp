@@ -1,0 +1,195 @@
+#include "platform/linux/sysfs.h"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace platform::lnx {
+
+namespace fs = std::filesystem;
+
+std::string DecodeMountField(std::string_view field) {
+    std::string out;
+    out.reserve(field.size());
+    for (std::size_t i = 0; i < field.size(); ++i) {
+        if (field[i] == '\\' && i + 3 < field.size()) {
+            const char a = field[i + 1], b = field[i + 2], c = field[i + 3];
+            if (a >= '0' && a <= '3' && b >= '0' && b <= '7' && c >= '0' && c <= '7') {
+                out += static_cast<char>((a - '0') * 64 + (b - '0') * 8 + (c - '0'));
+                i += 3;
+                continue;
+            }
+        }
+        out += field[i];
+    }
+    return out;
+}
+
+namespace {
+
+bool ParseUnsigned(std::string_view text, unsigned& value) {
+    if (text.empty())
+        return false;
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+    return res.ec == std::errc() && res.ptr == text.data() + text.size();
+}
+
+bool ParseLine(std::string_view line, MountEntry& entry) {
+    std::vector<std::string_view> fields;
+    std::size_t pos = 0;
+    while (pos < line.size()) {
+        while (pos < line.size() && line[pos] == ' ')
+            ++pos;
+        if (pos >= line.size())
+            break;
+        const auto end = line.find(' ', pos);
+        const auto stop = end == std::string_view::npos ? line.size() : end;
+        fields.push_back(line.substr(pos, stop - pos));
+        pos = stop;
+    }
+    // id parent maj:min root mount-point options [optional...] - fstype source super-options
+    if (fields.size() < 9)
+        return false;
+    std::size_t sep = 0;
+    for (std::size_t i = 6; i < fields.size(); ++i)
+        if (fields[i] == "-") {
+            sep = i;
+            break;
+        }
+    if (sep == 0 || sep + 2 >= fields.size())
+        return false;
+    const auto dev = fields[2];
+    const auto colon = dev.find(':');
+    if (colon == std::string_view::npos || !ParseUnsigned(dev.substr(0, colon), entry.Major) ||
+        !ParseUnsigned(dev.substr(colon + 1), entry.Minor))
+        return false;
+    entry.Root = DecodeMountField(fields[3]);
+    entry.MountPoint = DecodeMountField(fields[4]);
+    entry.FsType = DecodeMountField(fields[sep + 1]);
+    entry.Source = DecodeMountField(fields[sep + 2]);
+    return !entry.MountPoint.empty() && entry.MountPoint[0] == '/';
+}
+
+} // namespace
+
+std::vector<MountEntry> ParseMountInfo(std::string_view text) {
+    std::vector<MountEntry> entries;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto end = text.find('\n', pos);
+        const auto stop = end == std::string_view::npos ? text.size() : end;
+        MountEntry entry;
+        if (ParseLine(text.substr(pos, stop - pos), entry))
+            entries.push_back(std::move(entry));
+        pos = stop + 1;
+    }
+    return entries;
+}
+
+std::optional<std::string> ReadSmallFile(const fs::path& path, std::size_t limit) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return std::nullopt;
+    std::string text;
+    std::array<char, 4096> buf;
+    bool ok = true;
+    for (;;) {
+        const ssize_t n = ::read(fd, buf.data(), buf.size());
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            ok = false;
+            break;
+        }
+        if (n == 0)
+            break;
+        if (text.size() + static_cast<std::size_t>(n) > limit) {
+            ok = false;
+            break;
+        }
+        text.append(buf.data(), static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    if (!ok)
+        return std::nullopt;
+    return text;
+}
+
+std::optional<std::string> TryReadAttribute(const fs::path& path) {
+    auto text = ReadSmallFile(path, 4096);
+    if (text && !text->empty() && text->back() == '\n')
+        text->pop_back();
+    return text;
+}
+
+std::string ReadAttribute(const fs::path& path) {
+    auto text = TryReadAttribute(path);
+    if (!text)
+        throw SysfsError("sysfs attribute missing or unreadable: " + path.string());
+    return *text;
+}
+
+bool IsVirtualBlockName(std::string_view name) {
+    return name.starts_with("loop") || name.starts_with("ram") || name.starts_with("zram");
+}
+
+fs::path DevBlockNode(const fs::path& sysfsRoot, unsigned major, unsigned minor) {
+    return sysfsRoot / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor));
+}
+
+std::optional<std::string> BlockDeviceName(const fs::path& sysfsRoot, unsigned major,
+                                           unsigned minor) {
+    const fs::path node = DevBlockNode(sysfsRoot, major, minor);
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(node, ec);
+    if (!ec) {
+        const std::string name = target.filename().string();
+        if (name.empty() || !fs::exists(node, ec))
+            return std::nullopt;
+        return name;
+    }
+    // Not a link: a directory standing for the device itself.
+    if (!fs::is_directory(node, ec))
+        return std::nullopt;
+    const fs::path real = fs::canonical(node, ec);
+    if (ec)
+        return std::nullopt;
+    return real.filename().string();
+}
+
+std::optional<std::pair<unsigned, unsigned>> BlockDeviceNumbers(const fs::path& sysfsRoot,
+                                                                const std::string& name) {
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
+        return std::nullopt;
+    const auto dev = TryReadAttribute(sysfsRoot / "class" / "block" / name / "dev");
+    if (!dev)
+        return std::nullopt;
+    const auto colon = dev->find(':');
+    unsigned major = 0, minor = 0;
+    if (colon == std::string::npos ||
+        !ParseUnsigned(std::string_view(*dev).substr(0, colon), major) ||
+        !ParseUnsigned(std::string_view(*dev).substr(colon + 1), minor))
+        return std::nullopt;
+    return std::make_pair(major, minor);
+}
+
+std::uint32_t Crc32(std::string_view data) {
+    static const auto table = [] {
+        std::array<std::uint32_t, 256> t{};
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            std::uint32_t c = i;
+            for (int k = 0; k < 8; ++k)
+                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            t[i] = c;
+        }
+        return t;
+    }();
+    std::uint32_t crc = 0xFFFFFFFFu;
+    for (const unsigned char ch : data)
+        crc = table[(crc ^ ch) & 0xFFu] ^ (crc >> 8);
+    return crc ^ 0xFFFFFFFFu;
+}
+
+} // namespace platform::lnx

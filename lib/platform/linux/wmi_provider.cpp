@@ -1,0 +1,787 @@
+#include "platform/linux/wmi_provider.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/linux/sysfs.h"
+#include "platform/wmi.h"
+
+namespace platform::lnx {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t wbemErrLocalCredentials = 0x80041064;
+
+char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool IEquals(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (UpperAscii(a[i]) != UpperAscii(b[i]))
+            return false;
+    return true;
+}
+
+bool IStartsWith(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
+}
+
+bool ParseDecimal(std::string_view text, unsigned& value) {
+    if (text.empty() || text.size() > 9)
+        return false;
+    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
+    return res.ec == std::errc() && res.ptr == text.data() + text.size();
+}
+
+[[noreturn]] void InvalidQuery(const std::string& why) {
+    throw EWbemError(wbemErrInvalidQuery, "Invalid query: " + why);
+}
+
+// ---------------------------------------------------------------- objects
+
+class Property : public ISWbemProperty {
+  public:
+    Property(std::string name, int type, TWbemVariant value)
+        : FName(std::move(name)), FType(type), FValue(std::move(value)) {}
+    std::string Name() const override { return FName; }
+    int CIMType() const override { return FType; }
+    TWbemVariant Value() const override { return FValue; }
+
+  private:
+    std::string FName;
+    int FType;
+    TWbemVariant FValue;
+};
+
+class PropertySet : public ISWbemPropertySet {
+  public:
+    explicit PropertySet(std::vector<std::shared_ptr<Property>> props)
+        : FProps(std::move(props)) {}
+    std::shared_ptr<ISWbemProperty> Item(const std::string& name, int) override {
+        for (const auto& p : FProps)
+            if (IEquals(p->Name(), name)) // property names are not case-sensitive
+                return p;
+        throw EWbemError(wbemErrNotFound, "Not found: " + name);
+    }
+    int Count() override { return static_cast<int>(FProps.size()); }
+
+  private:
+    std::vector<std::shared_ptr<Property>> FProps;
+};
+
+class Object : public ISWbemObject {
+  public:
+    explicit Object(std::shared_ptr<PropertySet> props) : FProps(std::move(props)) {}
+    std::shared_ptr<ISWbemPropertySet> Properties_() override { return FProps; }
+
+  private:
+    std::shared_ptr<PropertySet> FProps;
+};
+
+class ObjectEnum : public IEnumWbemObject {
+  public:
+    explicit ObjectEnum(std::vector<std::shared_ptr<ISWbemObject>> objects)
+        : FObjects(std::move(objects)) {}
+    std::shared_ptr<ISWbemObject> Next() override {
+        return FNext < FObjects.size() ? FObjects[FNext++] : nullptr;
+    }
+
+  private:
+    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
+    std::size_t FNext = 0;
+};
+
+class ObjectSet : public ISWbemObjectSet {
+  public:
+    explicit ObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects)
+        : FObjects(std::move(objects)) {}
+    int Count() override { return static_cast<int>(FObjects.size()); }
+    std::unique_ptr<IEnumWbemObject> NewEnum() override {
+        return std::make_unique<ObjectEnum>(FObjects);
+    }
+
+  private:
+    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
+};
+
+// ---------------------------------------------------------------- WQL
+
+struct WqlQuery {
+    std::string ClassName;
+    std::vector<std::string> Select; // empty for *
+    bool HasWhere = false;
+    std::string WhereProperty;
+    std::string WhereValue; // escapes undone
+};
+
+class WqlLexer {
+  public:
+    enum class Kind { Ident, Star, Comma, Equals, String, End };
+    struct Token {
+        Kind K;
+        std::string Text;
+    };
+    explicit WqlLexer(std::string_view text) : FText(text) {}
+
+    Token Next() {
+        while (FPos < FText.size() && (FText[FPos] == ' ' || FText[FPos] == '\t' ||
+                                       FText[FPos] == '\r' || FText[FPos] == '\n'))
+            ++FPos;
+        if (FPos >= FText.size())
+            return {Kind::End, {}};
+        const char c = FText[FPos];
+        if (c == '*' || c == ',' || c == '=') {
+            ++FPos;
+            return {c == '*' ? Kind::Star : c == ',' ? Kind::Comma : Kind::Equals, {}};
+        }
+        if (c == '\'' || c == '"')
+            return {Kind::String, ReadString(c)};
+        if (IsIdentChar(c)) {
+            const auto start = FPos;
+            while (FPos < FText.size() && IsIdentChar(FText[FPos]))
+                ++FPos;
+            return {Kind::Ident, std::string(FText.substr(start, FPos - start))};
+        }
+        InvalidQuery("unexpected character");
+    }
+
+  private:
+    static bool IsIdentChar(char c) {
+        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+               c == '_';
+    }
+    std::string ReadString(char quote) {
+        std::string value;
+        ++FPos;
+        while (FPos < FText.size()) {
+            const char c = FText[FPos++];
+            if (c == quote)
+                return value;
+            if (c == '\\') {
+                if (FPos >= FText.size())
+                    break;
+                const char e = FText[FPos++];
+                if (e != '\\' && e != '\'' && e != '"')
+                    InvalidQuery("unknown escape in a string");
+                value += e;
+            } else {
+                value += c;
+            }
+        }
+        InvalidQuery("string not closed");
+    }
+
+    std::string_view FText;
+    std::size_t FPos = 0;
+};
+
+WqlQuery ParseWql(std::string_view text) {
+    WqlLexer lex(text);
+    using K = WqlLexer::Kind;
+    auto expectWord = [&](std::string_view word) {
+        const auto t = lex.Next();
+        if (t.K != K::Ident || !IEquals(t.Text, word))
+            InvalidQuery("expected " + std::string(word));
+    };
+    WqlQuery q;
+    expectWord("SELECT");
+    auto t = lex.Next();
+    if (t.K != K::Star) {
+        for (;;) {
+            if (t.K != K::Ident || IEquals(t.Text, "FROM"))
+                InvalidQuery("expected a property name");
+            q.Select.push_back(t.Text);
+            t = lex.Next();
+            if (t.K != K::Comma)
+                break;
+            t = lex.Next();
+        }
+        if (t.K != K::Ident || !IEquals(t.Text, "FROM"))
+            InvalidQuery("expected FROM");
+    } else {
+        expectWord("FROM");
+    }
+    t = lex.Next();
+    if (t.K != K::Ident)
+        InvalidQuery("expected a class name");
+    q.ClassName = t.Text;
+    t = lex.Next();
+    if (t.K == K::End)
+        return q;
+    if (t.K != K::Ident || !IEquals(t.Text, "WHERE"))
+        InvalidQuery("expected WHERE");
+    t = lex.Next();
+    if (t.K != K::Ident)
+        InvalidQuery("expected a property name after WHERE");
+    q.WhereProperty = t.Text;
+    if (lex.Next().K != K::Equals)
+        InvalidQuery("expected =");
+    t = lex.Next();
+    if (t.K != K::String)
+        InvalidQuery("expected a string");
+    q.WhereValue = t.Text;
+    if (lex.Next().K != K::End)
+        InvalidQuery("text after the condition");
+    q.HasWhere = true;
+    return q;
+}
+
+// ---------------------------------------------------------------- object paths
+
+struct ObjectRef {
+    std::string ClassName;
+    std::string Key;
+    std::string Value;
+};
+
+std::string EscapePathValue(std::string_view value) {
+    std::string out;
+    for (const char c : value) {
+        if (c == '\\' || c == '"')
+            out += '\\';
+        out += c;
+    }
+    return out;
+}
+
+std::string ObjectPath(std::string_view className, std::string_view id) {
+    return "\\\\" + WbemHostName() + "\\root\\cimv2:" + std::string(className) +
+           ".DeviceID=\"" + EscapePathValue(id) + "\"";
+}
+
+// \\HOST\root\cimv2:Class.Key="value", HOST being "." or this machine.
+ObjectRef ParseObjectPath(std::string_view path) {
+    if (!path.starts_with("\\\\"))
+        InvalidQuery("object path without a host");
+    path.remove_prefix(2);
+    const auto slash = path.find('\\');
+    if (slash == std::string_view::npos)
+        InvalidQuery("object path without a namespace");
+    const auto host = path.substr(0, slash);
+    if (host != "." && !IEquals(host, WbemHostName()))
+        InvalidQuery("object path of another machine");
+    path.remove_prefix(slash + 1);
+    const auto colon = path.find(':');
+    if (colon == std::string_view::npos || !IEquals(path.substr(0, colon), "root\\cimv2"))
+        InvalidQuery("object path of another namespace");
+    path.remove_prefix(colon + 1);
+    const auto dot = path.find('.');
+    const auto eq = path.find('=');
+    if (dot == std::string_view::npos || eq == std::string_view::npos || eq < dot)
+        InvalidQuery("object path without a key");
+    ObjectRef ref;
+    ref.ClassName = std::string(path.substr(0, dot));
+    ref.Key = std::string(path.substr(dot + 1, eq - dot - 1));
+    path.remove_prefix(eq + 1);
+    if (path.size() < 2 || path.front() != '"' || path.back() != '"')
+        InvalidQuery("object path key not quoted");
+    path = path.substr(1, path.size() - 2);
+    for (std::size_t i = 0; i < path.size(); ++i) {
+        char c = path[i];
+        if (c == '"')
+            InvalidQuery("quote inside an object path key");
+        if (c == '\\') {
+            if (i + 1 >= path.size() || (path[i + 1] != '\\' && path[i + 1] != '"'))
+                InvalidQuery("unknown escape in an object path");
+            c = path[++i];
+        }
+        ref.Value += c;
+    }
+    return ref;
+}
+
+// ---------------------------------------------------------------- the machine
+
+std::string PartitionId(unsigned disk, unsigned part) {
+    return "Disk #" + std::to_string(disk) + ", Partition #" + std::to_string(part);
+}
+
+std::string DiskId(unsigned disk) { return "\\\\.\\PHYSICALDRIVE" + std::to_string(disk); }
+
+std::optional<std::pair<unsigned, unsigned>> ParsePartitionId(std::string_view id) {
+    if (!IStartsWith(id, "Disk #"))
+        return std::nullopt;
+    id.remove_prefix(6);
+    const auto comma = id.find(',');
+    if (comma == std::string_view::npos)
+        return std::nullopt;
+    unsigned disk = 0, part = 0;
+    if (!ParseDecimal(id.substr(0, comma), disk))
+        return std::nullopt;
+    id.remove_prefix(comma);
+    if (!IStartsWith(id, ", Partition #") || !ParseDecimal(id.substr(13), part))
+        return std::nullopt;
+    return std::make_pair(disk, part);
+}
+
+std::optional<unsigned> ParseDiskId(std::string_view id) {
+    unsigned disk = 0;
+    if (!IStartsWith(id, "\\\\.\\PHYSICALDRIVE") || !ParseDecimal(id.substr(17), disk))
+        return std::nullopt;
+    return disk;
+}
+
+// A SCSI inquiry text as Windows puts it into an identifier.
+std::string InquiryText(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\n'))
+        text.pop_back();
+    for (char& c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        c = (u <= 0x20 || u > 0x7F || c == ',') ? '_' : UpperAscii(c);
+    }
+    return text;
+}
+
+std::optional<std::string> UsableSerial(const std::optional<std::string>& serial) {
+    if (!serial || serial->empty())
+        return std::nullopt;
+    std::string out;
+    for (const char c : *serial) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u > 0x7F || c == ',')
+            return std::nullopt;
+        out += c == ' ' ? '_' : UpperAscii(c);
+    }
+    return out;
+}
+
+struct DiskIdentity {
+    std::string PnpDeviceId;
+    std::string InterfaceType;
+};
+
+class Machine {
+  public:
+    explicit Machine(std::shared_ptr<DriveLetterMap> drives)
+        : FDrives(std::move(drives)), FSysfs(FDrives->SysfsRoot()) {}
+
+    DriveLetterMap& Drives() { return *FDrives; }
+
+    // Kernel names of the disks, by rank.
+    const std::vector<std::string>& Disks() {
+        if (FDisks)
+            return *FDisks;
+        struct Entry {
+            bool HasSeq;
+            unsigned long long Seq;
+            std::string Name;
+        };
+        std::vector<Entry> entries;
+        std::error_code ec;
+        fs::directory_iterator it(FSysfs / "block", ec), end;
+        if (ec)
+            throw SysfsError("no block devices in sysfs");
+        for (; it != end; it.increment(ec)) {
+            const std::string name = it->path().filename().string();
+            if (IsVirtualBlockName(name) || name.starts_with("dm-") || name.starts_with("md"))
+                continue;
+            Entry e{false, 0, name};
+            if (const auto seq = TryReadAttribute(it->path() / "diskseq")) {
+                unsigned long long v = 0;
+                const auto r = std::from_chars(seq->data(), seq->data() + seq->size(), v);
+                if (r.ec == std::errc() && r.ptr == seq->data() + seq->size()) {
+                    e.HasSeq = true;
+                    e.Seq = v;
+                }
+            }
+            entries.push_back(std::move(e));
+        }
+        if (ec)
+            throw SysfsError("block devices of sysfs cannot be listed");
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+            if (a.HasSeq != b.HasSeq)
+                return a.HasSeq;
+            if (a.HasSeq && a.Seq != b.Seq)
+                return a.Seq < b.Seq;
+            return a.Name < b.Name;
+        });
+        FDisks.emplace();
+        for (auto& e : entries)
+            FDisks->push_back(std::move(e.Name));
+        return *FDisks;
+    }
+
+    std::optional<unsigned> DiskRank(const std::string& name) {
+        const auto& disks = Disks();
+        const auto it = std::find(disks.begin(), disks.end(), name);
+        if (it == disks.end())
+            return std::nullopt;
+        return static_cast<unsigned>(it - disks.begin());
+    }
+
+    // Kernel names of the partitions of a disk by number, MBR extended containers left out.
+    std::vector<std::string> Partitions(const std::string& disk) {
+        struct Entry {
+            unsigned Number;
+            std::string Name;
+        };
+        std::vector<Entry> entries;
+        std::error_code ec;
+        fs::directory_iterator it(FSysfs / "block" / disk, ec), end;
+        if (ec)
+            throw SysfsError("disk " + disk + " cannot be listed");
+        for (; it != end; it.increment(ec)) {
+            const fs::path dir = it->path();
+            const auto number = TryReadAttribute(dir / "partition");
+            if (!number)
+                continue;
+            unsigned n = 0, size = 0;
+            if (!ParseDecimal(*number, n))
+                throw SysfsError("bad partition number in " + dir.string());
+            const std::string sizeText = ReadAttribute(dir / "size");
+            if (sizeText.size() <= 2 && ParseDecimal(sizeText, size) && size <= 2)
+                continue; // the container of logical partitions
+            entries.push_back({n, dir.filename().string()});
+        }
+        if (ec)
+            throw SysfsError("disk " + disk + " cannot be listed");
+        std::sort(entries.begin(), entries.end(),
+                  [](const Entry& a, const Entry& b) { return a.Number < b.Number; });
+        std::vector<std::string> names;
+        for (auto& e : entries)
+            names.push_back(std::move(e.Name));
+        return names;
+    }
+
+    // The partition (disk rank, partition rank) that carries a drive, or nothing for a drive
+    // that is not on a disk's partition or whole disk.
+    std::optional<std::pair<unsigned, unsigned>> PartitionOfDrive(const LetteredDrive& drive) {
+        std::error_code ec;
+        const fs::path dir = fs::canonical(DevBlockNode(FSysfs, drive.Major, drive.Minor), ec);
+        if (ec)
+            throw SysfsError("device of drive " + std::string(1, drive.Letter) + " not found");
+        const bool isPartition = fs::exists(dir / "partition", ec);
+        const std::string disk =
+            isPartition ? dir.parent_path().filename().string() : dir.filename().string();
+        if (disk.starts_with("sr") || disk.starts_with("dm-") || disk.starts_with("md"))
+            return std::nullopt;
+        if (const auto type = TryReadAttribute(FSysfs / "block" / disk / "device" / "type");
+            type && *type == "5")
+            return std::nullopt; // optical drive
+        const auto rank = DiskRank(disk);
+        if (!rank)
+            return std::nullopt;
+        if (!isPartition)
+            return std::make_pair(*rank, 0u);
+        const auto parts = Partitions(disk);
+        const auto it = std::find(parts.begin(), parts.end(), dir.filename().string());
+        if (it == parts.end())
+            return std::nullopt;
+        return std::make_pair(*rank, static_cast<unsigned>(it - parts.begin()));
+    }
+
+    bool PartitionExists(unsigned disk, unsigned part) {
+        const auto& disks = Disks();
+        if (disk >= disks.size())
+            return false;
+        const auto parts = Partitions(disks[disk]);
+        return parts.empty() ? part == 0 : part < parts.size();
+    }
+
+    DiskIdentity Identity(const std::string& disk) {
+        std::error_code ec;
+        const fs::path root = CanonicalRoot();
+        const fs::path dir = fs::canonical(FSysfs / "block" / disk, ec);
+        if (ec)
+            throw SysfsError("disk " + disk + " not found");
+
+        std::optional<fs::path> usbInterface, usbDevice;
+        for (fs::path p = dir.parent_path(); Below(p, root); p = p.parent_path()) {
+            if (!usbInterface && fs::exists(p / "bInterfaceClass", ec))
+                usbInterface = p;
+            if (fs::exists(p / "idVendor", ec)) {
+                usbDevice = p;
+                break;
+            }
+        }
+        bool massStorage = false;
+        if (usbInterface) {
+            const std::string cls = ReadAttribute(*usbInterface / "bInterfaceClass");
+            const std::string protocol = ReadAttribute(*usbInterface / "bInterfaceProtocol");
+            massStorage = cls == "08" && protocol != "62";
+        }
+
+        const bool nvme = disk.starts_with("nvme");
+        const fs::path device = dir / "device";
+        const std::string vendor = nvme ? "NVME" : InquiryText(ReadAttribute(device / "vendor"));
+        const std::string product = InquiryText(ReadAttribute(device / "model"));
+        const fs::path deviceDir = fs::canonical(device, ec);
+        if (ec)
+            throw SysfsError("device of disk " + disk + " not found");
+        const unsigned lun = nvme ? 0 : Lun(deviceDir.filename().string());
+
+        auto madeUp = [&] {
+            const fs::path& port = usbDevice ? *usbDevice : deviceDir;
+            const std::string rel = port.string().substr(root.string().size());
+            char hex[9];
+            std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(Crc32(rel)));
+            return "6&" + std::string(hex) + "&" + std::to_string(lun);
+        };
+
+        DiskIdentity id;
+        if (massStorage) {
+            const std::string rev = InquiryText(ReadAttribute(device / "rev"));
+            const auto serial =
+                usbDevice ? UsableSerial(TryReadAttribute(*usbDevice / "serial")) : std::nullopt;
+            std::string instance = serial ? *serial + "&" + std::to_string(lun) : madeUp();
+            if (instance.size() > 63)
+                instance.resize(63);
+            id.PnpDeviceId = "USBSTOR\\DISK&VEN_" + vendor + "&PROD_" + product + "&REV_" + rev +
+                             "\\" + instance;
+            id.InterfaceType = "USB";
+        } else {
+            id.PnpDeviceId = "SCSI\\DISK&VEN_" + vendor + "&PROD_" + product + "\\" + madeUp();
+            id.InterfaceType = "SCSI";
+        }
+        return id;
+    }
+
+  private:
+    const fs::path& CanonicalRoot() {
+        if (FRoot.empty()) {
+            std::error_code ec;
+            FRoot = fs::canonical(FSysfs, ec);
+            if (ec)
+                throw SysfsError("sysfs root not found");
+        }
+        return FRoot;
+    }
+    static bool Below(const fs::path& p, const fs::path& root) {
+        const std::string& s = p.native();
+        const std::string& r = root.native();
+        return s.size() > r.size() && s.compare(0, r.size(), r) == 0 &&
+               (r == "/" || s[r.size()] == '/');
+    }
+    // The last number of a SCSI address H:C:T:L.
+    static unsigned Lun(const std::string& address) {
+        unsigned parts[4];
+        std::string_view rest = address;
+        for (int i = 0; i < 4; ++i) {
+            const auto colon = rest.find(':');
+            const auto field = rest.substr(0, colon);
+            if (!ParseDecimal(field, parts[i]) || (i < 3) == (colon == std::string_view::npos))
+                throw SysfsError("not a SCSI address: " + address);
+            rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
+        }
+        return parts[3];
+    }
+
+    std::shared_ptr<DriveLetterMap> FDrives;
+    fs::path FSysfs;
+    fs::path FRoot;
+    std::optional<std::vector<std::string>> FDisks;
+};
+
+// ---------------------------------------------------------------- the classes
+
+struct ClassDef {
+    const char* Name;
+    std::vector<std::pair<const char*, int>> Properties;
+};
+
+const ClassDef LogicalDiskToPartition{"Win32_LogicalDiskToPartition",
+                                      {{"Antecedent", wbemCimtypeReference},
+                                       {"Dependent", wbemCimtypeReference}}};
+const ClassDef DiskDriveToDiskPartition{"Win32_DiskDriveToDiskPartition",
+                                        {{"Antecedent", wbemCimtypeReference},
+                                         {"Dependent", wbemCimtypeReference}}};
+const ClassDef DiskDrive{"Win32_DiskDrive",
+                         {{"DeviceID", wbemCimtypeString},
+                          {"Index", wbemCimtypeUint32},
+                          {"InterfaceType", wbemCimtypeString},
+                          {"PNPDeviceID", wbemCimtypeString}}};
+
+using Values = std::vector<TWbemScalar>; // in the order of the class's properties
+
+class Builder {
+  public:
+    Builder(const ClassDef& cls, const std::vector<std::string>& select) : FClass(cls) {
+        if (select.empty()) {
+            for (std::size_t i = 0; i < cls.Properties.size(); ++i)
+                FPick.push_back(i);
+            return;
+        }
+        for (const auto& name : select) {
+            std::size_t i = 0;
+            while (i < cls.Properties.size() && !IEquals(cls.Properties[i].first, name))
+                ++i;
+            if (i == cls.Properties.size())
+                InvalidQuery("no property " + name + " in " + cls.Name);
+            FPick.push_back(i);
+        }
+    }
+    void Add(const Values& values) {
+        std::vector<std::shared_ptr<Property>> props;
+        for (const std::size_t i : FPick)
+            props.push_back(std::make_shared<Property>(FClass.Properties[i].first,
+                                                       FClass.Properties[i].second, values[i]));
+        FObjects.push_back(std::make_shared<Object>(std::make_shared<PropertySet>(props)));
+    }
+    std::shared_ptr<ISWbemObjectSet> Result() { return std::make_shared<ObjectSet>(FObjects); }
+
+  private:
+    const ClassDef& FClass;
+    std::vector<std::size_t> FPick;
+    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
+};
+
+// The reference a WHERE clause on an association compares with: only `Dependent` is asked
+// for, always by the DeviceID key of the expected class.
+std::optional<std::string> DependentKey(const WqlQuery& q, const char* dependentClass) {
+    if (!IEquals(q.WhereProperty, "Dependent"))
+        InvalidQuery("condition on " + q.WhereProperty + " not supported");
+    const ObjectRef ref = ParseObjectPath(q.WhereValue);
+    if (!IEquals(ref.ClassName, dependentClass) || !IEquals(ref.Key, "DeviceID"))
+        return std::nullopt;
+    return ref.Value;
+}
+
+std::shared_ptr<ISWbemObjectSet> QueryLogicalDiskToPartition(Machine& m, const WqlQuery& q) {
+    Builder out(LogicalDiskToPartition, q.Select);
+    std::optional<char> only;
+    if (q.HasWhere) {
+        const auto key = DependentKey(q, "Win32_LogicalDisk");
+        if (!key || key->size() != 2 || (*key)[1] != ':')
+            return out.Result();
+        only = UpperAscii((*key)[0]);
+    }
+    for (const LetteredDrive& d : m.Drives().Refresh()) {
+        if (only && d.Letter != *only)
+            continue;
+        if (const auto part = m.PartitionOfDrive(d))
+            out.Add({ObjectPath("Win32_DiskPartition", PartitionId(part->first, part->second)),
+                     ObjectPath("Win32_LogicalDisk", std::string(1, d.Letter) + ":")});
+    }
+    return out.Result();
+}
+
+std::shared_ptr<ISWbemObjectSet> QueryDiskDriveToDiskPartition(Machine& m, const WqlQuery& q) {
+    Builder out(DiskDriveToDiskPartition, q.Select);
+    auto add = [&](unsigned disk, unsigned part) {
+        out.Add({ObjectPath("Win32_DiskDrive", DiskId(disk)),
+                 ObjectPath("Win32_DiskPartition", PartitionId(disk, part))});
+    };
+    if (q.HasWhere) {
+        const auto key = DependentKey(q, "Win32_DiskPartition");
+        const auto id = key ? ParsePartitionId(*key) : std::nullopt;
+        if (id && m.PartitionExists(id->first, id->second))
+            add(id->first, id->second);
+        return out.Result();
+    }
+    const auto disks = m.Disks();
+    for (unsigned n = 0; n < disks.size(); ++n) {
+        const auto count = std::max<std::size_t>(m.Partitions(disks[n]).size(), 1);
+        for (unsigned k = 0; k < count; ++k)
+            add(n, k);
+    }
+    return out.Result();
+}
+
+std::shared_ptr<ISWbemObjectSet> QueryDiskDrive(Machine& m, const WqlQuery& q) {
+    Builder out(DiskDrive, q.Select);
+    auto add = [&](unsigned n, const std::string& disk) {
+        const DiskIdentity id = m.Identity(disk);
+        out.Add({DiskId(n), std::int64_t{n}, id.InterfaceType, id.PnpDeviceId});
+    };
+    const auto& disks = m.Disks();
+    if (q.HasWhere) {
+        if (!IEquals(q.WhereProperty, "DeviceID"))
+            InvalidQuery("condition on " + q.WhereProperty + " not supported");
+        const auto n = ParseDiskId(q.WhereValue);
+        if (n && *n < disks.size())
+            add(*n, disks[*n]);
+        return out.Result();
+    }
+    for (unsigned n = 0; n < disks.size(); ++n)
+        add(n, disks[n]);
+    return out.Result();
+}
+
+// ---------------------------------------------------------------- services and locator
+
+class Services : public ISWbemServices {
+  public:
+    explicit Services(std::shared_ptr<DriveLetterMap> drives) : FDrives(std::move(drives)) {}
+
+    std::shared_ptr<ISWbemObjectSet> ExecQuery(const std::string& strQuery,
+                                               const std::string& strQueryLanguage, int,
+                                               ISWbemNamedValueSet*) override {
+        if (!IEquals(strQueryLanguage, "WQL"))
+            throw EWbemError(wbemErrInvalidQueryType, "Invalid query language");
+        const WqlQuery q = ParseWql(strQuery);
+        Machine machine(FDrives);
+        try {
+            if (IEquals(q.ClassName, LogicalDiskToPartition.Name))
+                return QueryLogicalDiskToPartition(machine, q);
+            if (IEquals(q.ClassName, DiskDriveToDiskPartition.Name))
+                return QueryDiskDriveToDiskPartition(machine, q);
+            if (IEquals(q.ClassName, DiskDrive.Name))
+                return QueryDiskDrive(machine, q);
+        } catch (const SysfsError& e) {
+            throw EWbemError(wbemErrFailed, e.what());
+        } catch (const fs::filesystem_error& e) {
+            throw EWbemError(wbemErrFailed, e.what());
+        }
+        throw EWbemError(wbemErrInvalidClass, "Invalid class: " + q.ClassName);
+    }
+
+  private:
+    std::shared_ptr<DriveLetterMap> FDrives;
+};
+
+class Locator : public ISWbemLocator {
+  public:
+    explicit Locator(std::shared_ptr<DriveLetterMap> drives) : FDrives(std::move(drives)) {}
+
+    std::shared_ptr<ISWbemServices>
+    ConnectServer(const std::string& strServer, const std::string& strNamespace,
+                  const std::string& strUser, const std::string& strPassword,
+                  const std::string&, const std::string&, int,
+                  ISWbemNamedValueSet*) override {
+        if (!strServer.empty() && strServer != "." && !IEquals(strServer, "localhost") &&
+            !IEquals(strServer, WbemHostName()))
+            throw EWbemError(wbemErrFailed, "The RPC server is unavailable: " + strServer);
+        if (!strUser.empty() || !strPassword.empty())
+            throw EWbemError(wbemErrLocalCredentials,
+                             "User credentials cannot be used for local connections");
+        if (!IEquals(strNamespace, "root\\cimv2"))
+            throw EWbemError(wbemErrInvalidNamespace, "Invalid namespace: " + strNamespace);
+        return std::make_shared<Services>(FDrives);
+    }
+
+  private:
+    std::shared_ptr<DriveLetterMap> FDrives;
+};
+
+} // namespace
+
+const std::string& WbemHostName() {
+    static const std::string name = [] {
+        char buf[256] = {};
+        if (::gethostname(buf, sizeof buf - 1) != 0 || buf[0] == 0)
+            return std::string("localhost");
+        return std::string(buf);
+    }();
+    return name;
+}
+
+std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<DriveLetterMap> drives) {
+    return std::make_shared<Locator>(std::move(drives));
+}
+
+} // namespace platform::lnx
+
+namespace platform {
+std::shared_ptr<ISWbemLocator> CreatePlatformWbemLocator() {
+    return lnx::MakeWbemLocator(lnx::ProcessDriveLetters());
+}
+} // namespace platform

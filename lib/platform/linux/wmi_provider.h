@@ -1,0 +1,20 @@
+#pragma once
+// The WMI provider of this platform: answers the classes Win32_LogicalDiskToPartition,
+// Win32_DiskDriveToDiskPartition and Win32_DiskDrive of root\cimv2 from the mount table and
+// sysfs, with the object paths and Plug and Play identifiers Windows gives.
+
+#include <memory>
+#include <string>
+
+#include "mod_WbemScripting_TLB.h"
+#include "platform/linux/drive_letters.h"
+
+namespace platform::lnx {
+
+// A locator whose services read the drives of `drives` and the sysfs tree under its root.
+std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<DriveLetterMap> drives);
+
+// The machine's host name as object paths carry it.
+const std::string& WbemHostName();
+
+} // namespace platform::lnx
