@@ -1,0 +1,108 @@
+#include "MaxInstance.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+std::function<void()>& terminateHook()
+{
+    static std::function<void()> hook;
+    return hook;
+}
+
+} // namespace
+
+void SetApplicationTerminateHook(std::function<void()> Hook) { terminateHook() = std::move(Hook); }
+
+TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner)
+{
+    if (FOwner != nullptr)
+        FOwner->FComponents.push_back(this);
+}
+
+TComponent::~TComponent()
+{
+    // Each owned component takes itself off the list while it is destroyed.
+    while (!FComponents.empty())
+        delete FComponents.back();
+    if (FOwner != nullptr) {
+        auto& list = FOwner->FComponents;
+        list.erase(std::remove(list.begin(), list.end(), this), list.end());
+    }
+}
+
+TMaxInstance::TMaxInstance(TComponent* AOwner) : TComponent(AOwner) {}
+
+TMaxInstance::~TMaxInstance()
+{
+    if (SemHeld)
+        platform::ReleaseSemaphore(SemHandle, 1, nullptr);
+    if (SemHandle != 0)
+        platform::CloseHandle(SemHandle);
+}
+
+void TMaxInstance::Terminate()
+{
+    if (FAutoKill && terminateHook())
+        terminateHook()();
+}
+
+void TMaxInstance::GetSem()
+{
+    using platform::ERROR_INVALID_NAME;
+    using platform::WAIT_FAILED;
+    using platform::WAIT_OBJECT_0;
+    using platform::WAIT_TIMEOUT;
+
+    SemHeld = false;
+    ErrorCode = 0;
+    const std::string bareName = FSemName;
+    FSemName = "Global\\" + bareName;
+    SemHandle = platform::CreateSemaphoreW(nullptr, FMaxInstances, FMaxInstances, FSemName);
+    if (SemHandle == 0) {
+        ErrorCode = platform::GetLastError();
+        if (ErrorCode == ERROR_INVALID_NAME) {
+            platform::SetLastError(0);
+            FSemName = bareName;
+            SemHandle = platform::CreateSemaphoreW(nullptr, FMaxInstances, FMaxInstances, FSemName);
+        }
+    }
+    if (SemHandle == 0) {
+        ErrorCode = platform::GetLastError();
+        if (FSemFailure)
+            FSemFailure(this);
+        Terminate();
+    }
+    const platform::DWORD result = platform::WaitForSingleObject(SemHandle, FTimeOut);
+    if (result == WAIT_OBJECT_0) {
+        SemHeld = true;
+    } else if (result == WAIT_TIMEOUT) {
+        if (FTooMany)
+            FTooMany(this);
+        Terminate();
+    } else if (result == WAIT_FAILED) {
+        ErrorCode = platform::GetLastError();
+        if (FSemFailure)
+            FSemFailure(this);
+        Terminate();
+    }
+}
+
+void TMaxInstance::FreeSem()
+{
+    ErrorCode = 0;
+    if (SemHeld) {
+        if (!platform::ReleaseSemaphore(SemHandle, 1, nullptr)) {
+            ErrorCode = platform::GetLastError();
+            return;
+        }
+        SemHeld = false;
+    }
+    if (SemHandle != 0) {
+        if (platform::CloseHandle(SemHandle))
+            SemHandle = 0;
+        else
+            ErrorCode = platform::GetLastError();
+    }
+}

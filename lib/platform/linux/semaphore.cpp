@@ -1,0 +1,559 @@
+// Named counting semaphores over lock files.
+//
+// Every open handle has its own open file description of the semaphore's lock file. Byte 0
+// of the file is the marker: each open handle keeps a shared lock on it, so an exclusive lock
+// on it means "no one else has the semaphore open". Whoever gets that exclusive lock while
+// opening (re)starts the semaphore: it writes the maximum count into the file and turns its
+// lock into a shared one. Whoever gets it while closing removes the file. Unit i of the count
+// is an exclusive lock on byte 1 + i. All locks are open-file-description locks, which the
+// kernel drops when the description is closed, so a process that dies gives its units back.
+
+#include "platform/semaphore.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace platform {
+namespace {
+
+thread_local DWORD tLastError = 0;
+
+constexpr off_t kMarkerByte = 0;
+constexpr off_t kFirstUnitByte = 1;
+constexpr char kHeaderMagic[] = "pendock-semaphore ";
+constexpr const char* kFilePrefix = "pendock-sem-";
+constexpr std::size_t kMaxFileName = 255;
+// How long an open waits for another process that is setting up or removing the file.
+constexpr auto kSetupPatience = std::chrono::seconds(2);
+constexpr int kOpenAttempts = 1000;
+
+struct Semaphore {
+    int dirFd = -1;
+    int fd = -1;
+    std::string fileName;
+    LONG maximum = 0;
+    std::vector<bool> held;
+    LONG heldCount = 0;
+};
+
+struct HandleTable {
+    std::mutex mutex;
+    std::unordered_map<SemHandle, std::unique_ptr<Semaphore>> open;
+    SemHandle next = 1;
+};
+
+// Never destroyed: handles may still be closed by objects that outlive static destruction.
+HandleTable& table()
+{
+    static HandleTable* t = new HandleTable;
+    return *t;
+}
+
+DWORD fail(DWORD code)
+{
+    tLastError = code;
+    return code;
+}
+
+DWORD errorFromErrno(int e)
+{
+    switch (e) {
+    case EACCES:
+    case EPERM:
+        return ERROR_ACCESS_DENIED;
+    case ENOENT:
+    case ENOTDIR:
+        return ERROR_PATH_NOT_FOUND;
+    case EMFILE:
+    case ENFILE:
+        return ERROR_TOO_MANY_OPEN_FILES;
+    case ENOMEM:
+    case ENOLCK:
+        return ERROR_NOT_ENOUGH_MEMORY;
+    case ENAMETOOLONG:
+        return ERROR_FILENAME_EXCED_RANGE;
+    case ELOOP:
+    case EISDIR:
+    case ENXIO:
+        return ERROR_INVALID_HANDLE;
+    default:
+        return ERROR_GEN_FAILURE;
+    }
+}
+
+bool lockBusy(int e) { return e == EAGAIN || e == EACCES; }
+
+int setLock(int fd, short type, off_t offset)
+{
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = offset;
+    fl.l_len = 1;
+    fl.l_pid = 0;
+    return fcntl(fd, F_OFD_SETLK, &fl);
+}
+
+// True when another open file description holds a lock on the byte at `offset`.
+bool lockedByOther(int fd, off_t offset)
+{
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = offset;
+    fl.l_len = 1;
+    fl.l_pid = 0;
+    if (fcntl(fd, F_OFD_GETLK, &fl) != 0)
+        return true;
+    return fl.l_type != F_UNLCK;
+}
+
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        ::close(fd);
+    fd = -1;
+}
+
+bool startsWith(const std::string& s, const char* prefix)
+{
+    const std::size_t n = std::strlen(prefix);
+    if (s.size() < n)
+        return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        const char a = s[i] >= 'A' && s[i] <= 'Z' ? char(s[i] - 'A' + 'a') : s[i];
+        if (a != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+std::string envValue(const char* name)
+{
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+std::string lockFileName(const std::string& objectName)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out = kFilePrefix;
+    for (unsigned char c : objectName) {
+        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                           (c >= '0' && c <= '9') || c == '{' || c == '}' || c == '.' ||
+                           c == '_' || c == '-';
+        if (plain) {
+            out += char(c);
+        } else {
+            out += '%';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+// The machine-wide directory, or -1 with ERROR_INVALID_NAME when it cannot be used.
+int openGlobalDir()
+{
+    std::string path = envValue("PENDOCK_LOCK_DIR_GLOBAL");
+    if (path.empty())
+        path = "/tmp";
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        fail(errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_NAME);
+        return -1;
+    }
+    return fd;
+}
+
+// The user's own directory: it must belong to the user and be writable by no one else.
+int openUserDir()
+{
+    std::string path = envValue("PENDOCK_LOCK_DIR_USER");
+    if (path.empty())
+        path = envValue("XDG_RUNTIME_DIR");
+    if (path.empty() || path[0] != '/') {
+        path = "/tmp/pendock-" + std::to_string(::geteuid());
+        if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+            fail(errorFromErrno(errno));
+            return -1;
+        }
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        fail(errno == ELOOP ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
+        return -1;
+    }
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
+        ::close(fd);
+        fail(ERROR_ACCESS_DENIED);
+        return -1;
+    }
+    return fd;
+}
+
+// Creates the lock file with mode 0666 whatever the umask. The file appears under its name
+// only once its mode is set, so another user never finds it unopenable. -1 with errno set
+// (EEXIST when someone else created it first).
+int createLockFile(int dirFd, const std::string& fileName)
+{
+    int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        if (::fchmod(fd, 0666) != 0) {
+            const int e = errno;
+            ::close(fd);
+            errno = e;
+            return -1;
+        }
+        char procPath[64];
+        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+        if (::linkat(AT_FDCWD, procPath, dirFd, fileName.c_str(), AT_SYMLINK_FOLLOW) == 0)
+            return fd;
+        const int e = errno;
+        ::close(fd);
+        if (e != ENOENT) { // ENOENT: no /proc; create the plain way below
+            errno = e;
+            return -1;
+        }
+    } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+        return -1;
+    }
+    fd = ::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  0666);
+    if (fd >= 0 && ::fchmod(fd, 0666) != 0) {
+        const int e = errno;
+        ::close(fd);
+        ::unlinkat(dirFd, fileName.c_str(), 0);
+        errno = e;
+        return -1;
+    }
+    return fd;
+}
+
+// Opens the lock file, creating it when missing. Never follows a symbolic link at the name,
+// and opens an existing file without O_CREAT (sticky directories refuse O_CREAT on another
+// user's file). -1 with the last error set.
+int openLockFile(int dirFd, const std::string& fileName, bool global)
+{
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        int fd = ::openat(dirFd, fileName.c_str(),
+                          O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+        if (fd >= 0) {
+            struct stat st {};
+            if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+                ::close(fd);
+                fail(ERROR_INVALID_HANDLE);
+                return -1;
+            }
+            return fd;
+        }
+        if (errno == EROFS && global) {
+            fail(ERROR_INVALID_NAME);
+            return -1;
+        }
+        if (errno != ENOENT) {
+            fail(errorFromErrno(errno));
+            return -1;
+        }
+        fd = createLockFile(dirFd, fileName);
+        if (fd >= 0)
+            return fd;
+        if (errno == EEXIST)
+            continue;
+        const int e = errno;
+        const bool cannotCreate =
+            e == EACCES || e == EPERM || e == EROFS || e == ENOSPC || e == EDQUOT;
+        fail(global && cannotCreate ? ERROR_INVALID_NAME : errorFromErrno(e));
+        return -1;
+    }
+    fail(ERROR_GEN_FAILURE);
+    return -1;
+}
+
+bool sameFile(int dirFd, const std::string& fileName, int fd)
+{
+    struct stat byName {}, byFd {};
+    if (::fstatat(dirFd, fileName.c_str(), &byName, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (::fstat(fd, &byFd) != 0)
+        return false;
+    return byName.st_dev == byFd.st_dev && byName.st_ino == byFd.st_ino;
+}
+
+bool writeHeader(int fd, LONG maximum)
+{
+    char buf[64];
+    const int n = std::snprintf(buf, sizeof buf, "%s%d\n", kHeaderMagic, int(maximum));
+    return ::pwrite(fd, buf, std::size_t(n), 0) == n;
+}
+
+// The maximum count written by the process that started the semaphore; 0 when the file
+// does not hold one.
+LONG readHeader(int fd)
+{
+    char buf[64] = {};
+    const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
+    const std::size_t magicLen = sizeof kHeaderMagic - 1;
+    if (n <= ssize_t(magicLen) || std::memcmp(buf, kHeaderMagic, magicLen) != 0)
+        return 0;
+    long value = 0;
+    const char* p = buf + magicLen;
+    if (*p < '0' || *p > '9')
+        return 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        value = value * 10 + (*p - '0');
+        if (value > kMaxSemaphoreCount)
+            return 0;
+    }
+    if (*p != '\n' || value < 1)
+        return 0;
+    return LONG(value);
+}
+
+// Gives up the semaphore's file: removes it when no one else has it open.
+void detach(Semaphore& s)
+{
+    if (s.fd >= 0 && setLock(s.fd, F_WRLCK, kMarkerByte) == 0 &&
+        sameFile(s.dirFd, s.fileName, s.fd))
+        ::unlinkat(s.dirFd, s.fileName.c_str(), 0); // may be refused in a sticky directory
+    closeFd(s.fd);
+    closeFd(s.dirFd);
+}
+
+SemHandle registerHandle(std::unique_ptr<Semaphore> s)
+{
+    HandleTable& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    while (t.next == 0 || t.open.count(t.next) != 0)
+        ++t.next;
+    const SemHandle h = t.next++;
+    t.open.emplace(h, std::move(s));
+    return h;
+}
+
+} // namespace
+
+SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maximumCount,
+                           const std::string& name)
+{
+    if (attributes != nullptr || maximumCount < 1 || maximumCount > kMaxSemaphoreCount ||
+        initialCount < 0 || initialCount > maximumCount) {
+        fail(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    bool global = false;
+    std::string objectName = name;
+    if (startsWith(name, "global\\")) {
+        global = true;
+        objectName = name.substr(7);
+    } else if (startsWith(name, "local\\")) {
+        objectName = name.substr(6);
+    }
+    if (objectName.empty()) {
+        fail(ERROR_INVALID_NAME);
+        return 0;
+    }
+    auto s = std::make_unique<Semaphore>();
+    s->fileName = lockFileName(objectName);
+    if (s->fileName.size() > kMaxFileName) {
+        fail(ERROR_FILENAME_EXCED_RANGE);
+        return 0;
+    }
+    s->dirFd = global ? openGlobalDir() : openUserDir();
+    if (s->dirFd < 0)
+        return 0;
+
+    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
+        s->fd = openLockFile(s->dirFd, s->fileName, global);
+        if (s->fd < 0) {
+            closeFd(s->dirFd);
+            return 0;
+        }
+        // Join: exclusive marker when no one else has it open, shared otherwise. Someone
+        // holds it exclusively only for the moment of starting or removing the file.
+        bool starter = false;
+        bool joined = false;
+        const auto giveUp = std::chrono::steady_clock::now() + kSetupPatience;
+        while (!joined) {
+            if (setLock(s->fd, F_WRLCK, kMarkerByte) == 0) {
+                starter = true;
+                joined = true;
+            } else if (!lockBusy(errno)) {
+                break;
+            } else if (setLock(s->fd, F_RDLCK, kMarkerByte) == 0) {
+                joined = true;
+            } else if (!lockBusy(errno) || std::chrono::steady_clock::now() > giveUp) {
+                break;
+            } else {
+                std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        }
+        if (!joined) {
+            fail(lockBusy(errno) ? ERROR_TIMEOUT : errorFromErrno(errno));
+            closeFd(s->fd);
+            closeFd(s->dirFd);
+            return 0;
+        }
+        // A process that closed the semaphore meanwhile may have removed this file.
+        if (!sameFile(s->dirFd, s->fileName, s->fd)) {
+            closeFd(s->fd);
+            continue;
+        }
+        if (starter) {
+            if (!writeHeader(s->fd, maximumCount) || setLock(s->fd, F_RDLCK, kMarkerByte) != 0) {
+                fail(errorFromErrno(errno));
+                detach(*s);
+                return 0;
+            }
+            s->maximum = maximumCount;
+        } else {
+            s->maximum = readHeader(s->fd);
+            if (s->maximum == 0) {
+                fail(ERROR_INVALID_HANDLE);
+                closeFd(s->fd);
+                closeFd(s->dirFd);
+                return 0;
+            }
+        }
+        s->held.assign(std::size_t(s->maximum), false);
+        // A new semaphore with fewer free units than its maximum: this handle holds the rest.
+        if (starter) {
+            for (LONG i = 0; i < maximumCount - initialCount; ++i) {
+                if (setLock(s->fd, F_WRLCK, kFirstUnitByte + i) != 0) {
+                    fail(errorFromErrno(errno));
+                    detach(*s);
+                    return 0;
+                }
+                s->held[std::size_t(i)] = true;
+                ++s->heldCount;
+            }
+        }
+        const SemHandle h = registerHandle(std::move(s));
+        tLastError = starter ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
+        return h;
+    }
+    fail(ERROR_GEN_FAILURE);
+    closeFd(s->dirFd);
+    return 0;
+}
+
+DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds)
+{
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    auto pause = std::chrono::microseconds(250);
+    for (;;) {
+        {
+            HandleTable& t = table();
+            std::lock_guard<std::mutex> lock(t.mutex);
+            const auto it = t.open.find(handle);
+            if (handle == 0 || it == t.open.end()) {
+                fail(ERROR_INVALID_HANDLE);
+                return WAIT_FAILED;
+            }
+            Semaphore& s = *it->second;
+            for (LONG i = 0; i < s.maximum; ++i) {
+                if (s.held[std::size_t(i)])
+                    continue;
+                if (setLock(s.fd, F_WRLCK, kFirstUnitByte + i) == 0) {
+                    s.held[std::size_t(i)] = true;
+                    ++s.heldCount;
+                    return WAIT_OBJECT_0;
+                }
+                if (!lockBusy(errno)) {
+                    fail(errorFromErrno(errno));
+                    return WAIT_FAILED;
+                }
+            }
+        }
+        if (milliseconds != INFINITE) {
+            const auto limit = std::chrono::milliseconds(milliseconds);
+            const auto spent = Clock::now() - start;
+            if (spent >= limit)
+                return WAIT_TIMEOUT;
+            const auto left = std::chrono::duration_cast<std::chrono::microseconds>(limit - spent);
+            std::this_thread::sleep_for(std::min(pause, left));
+        } else {
+            std::this_thread::sleep_for(pause);
+        }
+        pause = std::min(pause * 2, std::chrono::microseconds(10000));
+    }
+}
+
+bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount)
+{
+    HandleTable& t = table();
+    std::lock_guard<std::mutex> lock(t.mutex);
+    const auto it = t.open.find(handle);
+    if (handle == 0 || it == t.open.end()) {
+        fail(ERROR_INVALID_HANDLE);
+        return false;
+    }
+    Semaphore& s = *it->second;
+    if (releaseCount < 1) {
+        fail(ERROR_INVALID_PARAMETER);
+        return false;
+    }
+    if (releaseCount > s.heldCount) {
+        fail(ERROR_TOO_MANY_POSTS);
+        return false;
+    }
+    if (previousCount != nullptr) {
+        LONG free = 0;
+        for (LONG i = 0; i < s.maximum; ++i)
+            if (!s.held[std::size_t(i)] && !lockedByOther(s.fd, kFirstUnitByte + i))
+                ++free;
+        *previousCount = free;
+    }
+    LONG left = releaseCount;
+    for (LONG i = s.maximum - 1; i >= 0 && left > 0; --i) {
+        if (!s.held[std::size_t(i)])
+            continue;
+        if (setLock(s.fd, F_UNLCK, kFirstUnitByte + i) != 0) {
+            fail(errorFromErrno(errno));
+            return false;
+        }
+        s.held[std::size_t(i)] = false;
+        --s.heldCount;
+        --left;
+    }
+    return true;
+}
+
+bool CloseHandle(SemHandle handle)
+{
+    std::unique_ptr<Semaphore> s;
+    {
+        HandleTable& t = table();
+        std::lock_guard<std::mutex> lock(t.mutex);
+        const auto it = t.open.find(handle);
+        if (handle == 0 || it == t.open.end()) {
+            fail(ERROR_INVALID_HANDLE);
+            return false;
+        }
+        s = std::move(it->second);
+        t.open.erase(it);
+    }
+    detach(*s);
+    return true;
+}
+
+DWORD GetLastError() { return tLastError; }
+
+void SetLastError(DWORD code) { tLastError = code; }
+
+} // namespace platform
