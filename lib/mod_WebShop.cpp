@@ -1,0 +1,436 @@
+#include "mod_WebShop.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#ifndef PENDOCK_SHOP_HOST
+#define PENDOCK_SHOP_HOST "shop.quorvento.example"
+#endif
+
+TPackageIdReadError::TPackageIdReadError(const std::string& path, int error)
+    : std::runtime_error("Cannot read \"" + path + "\": " + std::strerror(error)), FError(error)
+{
+}
+
+namespace {
+
+constexpr char32_t Replacement = 0xFFFD;
+
+void AppendUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
+
+// Length of the well-formed UTF-8 sequence at s[i], 0 when malformed. `incomplete` is set when
+// the bytes up to `n` are a valid beginning of a sequence that runs past `n`.
+std::size_t Utf8SequenceLength(const unsigned char* s, std::size_t i, std::size_t n,
+                               bool& incomplete)
+{
+    incomplete = false;
+    const unsigned char b = s[i];
+    if (b < 0x80)
+        return 1;
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF; // allowed range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
+        len = 2;
+    } else if (b >= 0xE0 && b <= 0xEF) {
+        len = 3;
+        if (b == 0xE0)
+            lo = 0xA0; // no overlong forms
+        else if (b == 0xED)
+            hi = 0x9F; // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
+        len = 4;
+        if (b == 0xF0)
+            lo = 0x90;
+        else if (b == 0xF4)
+            hi = 0x8F; // nothing above U+10FFFF
+    } else {
+        return 0;
+    }
+    for (std::size_t k = 1; k < len; ++k) {
+        if (i + k >= n) {
+            incomplete = true;
+            return 0;
+        }
+        const unsigned char c = s[i + k];
+        const unsigned char l = k == 1 ? lo : 0x80, h = k == 1 ? hi : 0xBF;
+        if (c < l || c > h)
+            return 0;
+    }
+    return len;
+}
+
+// Checks `bytes` as UTF-8. With `lenient`, malformed bytes become U+FFFD; without, the first
+// one makes the result false. A sequence cut off at the end is dropped when `cut` is set.
+bool Utf8Text(const std::string& bytes, bool cut, bool lenient, std::string& out)
+{
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t n = bytes.size();
+    std::string result;
+    result.reserve(n);
+    std::size_t i = 0;
+    while (i < n) {
+        bool incomplete = false;
+        const std::size_t len = Utf8SequenceLength(s, i, n, incomplete);
+        if (len > 0) {
+            result.append(bytes, i, len);
+            i += len;
+            continue;
+        }
+        if (incomplete && cut)
+            break;
+        if (!lenient)
+            return false;
+        AppendUtf8(result, Replacement);
+        ++i;
+    }
+    out = std::move(result);
+    return true;
+}
+
+constexpr char16_t Windows1252High[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+std::string Windows1252Text(const std::string& bytes)
+{
+    std::string out;
+    out.reserve(bytes.size() * 2);
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b >= 0x80 && b < 0xA0)
+            AppendUtf8(out, Windows1252High[b - 0x80]);
+        else
+            AppendUtf8(out, b);
+    }
+    return out;
+}
+
+enum class TEncoding { Utf8Bom, Utf16Le, Utf16Be, Plain };
+
+TEncoding EncodingOf(const std::string& b, std::size_t& bomLength)
+{
+    if (b.size() >= 3 && b.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+        bomLength = 3;
+        return TEncoding::Utf8Bom;
+    }
+    if (b.size() >= 2 && b[0] == '\xFF' && b[1] == '\xFE') {
+        bomLength = 2;
+        return TEncoding::Utf16Le;
+    }
+    if (b.size() >= 2 && b[0] == '\xFE' && b[1] == '\xFF') {
+        bomLength = 2;
+        return TEncoding::Utf16Be;
+    }
+    bomLength = 0;
+    return TEncoding::Plain;
+}
+
+char16_t Unit16(const std::string& b, std::size_t at, bool bigEndian)
+{
+    const auto b0 = static_cast<unsigned char>(b[at]);
+    const auto b1 = static_cast<unsigned char>(b[at + 1]);
+    return static_cast<char16_t>(bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0));
+}
+
+// Byte offset of the first line end at or after `from`, or npos. UTF-16 text is scanned by
+// code unit.
+std::size_t LineEnd(const std::string& b, TEncoding enc, std::size_t from)
+{
+    if (enc == TEncoding::Utf16Le || enc == TEncoding::Utf16Be) {
+        const bool be = enc == TEncoding::Utf16Be;
+        for (std::size_t i = from; i + 1 < b.size(); i += 2) {
+            const char16_t u = Unit16(b, i, be);
+            if (u == u'\r' || u == u'\n')
+                return i;
+        }
+        return std::string::npos;
+    }
+    return b.find_first_of("\r\n", from);
+}
+
+std::string Utf16Text(const std::string& b, bool bigEndian, bool cut)
+{
+    std::string out;
+    const std::size_t n = b.size();
+    std::size_t i = 0;
+    for (; i + 1 < n; i += 2) {
+        const char16_t u = Unit16(b, i, bigEndian);
+        if (u >= 0xD800 && u <= 0xDBFF) {
+            if (i + 3 < n) {
+                const char16_t v = Unit16(b, i + 2, bigEndian);
+                if (v >= 0xDC00 && v <= 0xDFFF) {
+                    AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (v - 0xDC00));
+                    i += 2;
+                    continue;
+                }
+            } else if (cut) {
+                return out; // the pair was cut in two
+            }
+            AppendUtf8(out, Replacement);
+        } else if (u >= 0xDC00 && u <= 0xDFFF) {
+            AppendUtf8(out, Replacement);
+        } else {
+            AppendUtf8(out, u);
+        }
+    }
+    if (i < n && !cut)
+        AppendUtf8(out, Replacement); // an odd byte at the end of the file
+    return out;
+}
+
+// Reads the first line of the open file `fd` (a regular file).
+bool ReadFirstLineFd(int fd, const std::string& path, std::string& line)
+{
+    std::string buf;
+    bool lineEnded = false;
+    std::size_t scanned = 0;
+    while (buf.size() < PackageIdReadLimit) {
+        const std::size_t old = buf.size();
+        const std::size_t want = std::min<std::size_t>(old == 0 ? 4096 : 16384,
+                                                       PackageIdReadLimit - old);
+        buf.resize(old + want);
+        ssize_t got;
+        do {
+            got = ::read(fd, buf.data() + old, want);
+        } while (got < 0 && errno == EINTR);
+        if (got < 0)
+            throw TPackageIdReadError(path, errno);
+        buf.resize(old + static_cast<std::size_t>(got));
+        if (got == 0)
+            break;
+        std::size_t bom = 0;
+        const TEncoding enc = EncodingOf(buf, bom);
+        // Resume scanning a little before the new bytes, on a code-unit boundary.
+        std::size_t from = std::max(bom, scanned);
+        if (enc == TEncoding::Utf16Le || enc == TEncoding::Utf16Be)
+            from = bom + ((from - bom) & ~std::size_t{1});
+        if (LineEnd(buf, enc, from) != std::string::npos) {
+            lineEnded = true;
+            break;
+        }
+        scanned = buf.size() > 1 ? buf.size() - 1 : 0;
+    }
+    const bool cut = !lineEnded && buf.size() >= PackageIdReadLimit;
+    return DecodeFirstLine(buf, line, cut);
+}
+
+struct TFdCloser {
+    int fd;
+    ~TFdCloser()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+struct TDirCloser {
+    void operator()(DIR* d) const { ::closedir(d); }
+};
+using TDirPtr = std::unique_ptr<DIR, TDirCloser>;
+
+bool IsPackageIdName(const char* name)
+{
+    static constexpr char Wanted[] = "package.id";
+    for (std::size_t i = 0; i + 1 < sizeof Wanted; ++i) {
+        char c = name[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != Wanted[i])
+            return false;
+    }
+    return name[sizeof Wanted - 1] == '\0';
+}
+
+// Reads a candidate package.id named `name` in the folder `dirFd`. False when it is no regular
+// file (after following a link) or holds no line.
+bool ReadCandidate(int dirFd, const char* name, unsigned char type, const std::string& path,
+                   std::string& line)
+{
+    if (type != DT_REG) {
+        struct stat st;
+        if (::fstatat(dirFd, name, &st, 0) != 0)
+            return false; // gone, or a dangling or looping link
+        if (!S_ISREG(st.st_mode))
+            return false; // never open devices or pipes
+    }
+    TFdCloser f{::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (f.fd < 0) {
+        if (errno == ENOENT || errno == ELOOP)
+            return false;
+        throw TPackageIdReadError(path, errno);
+    }
+    struct stat st;
+    if (::fstat(f.fd, &st) != 0)
+        throw TPackageIdReadError(path, errno);
+    if (!S_ISREG(st.st_mode))
+        return false;
+    return ReadFirstLineFd(f.fd, path, line);
+}
+
+TDirPtr OpenFolder(int parentFd, const char* name)
+{
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR* d = ::fdopendir(fd);
+    if (d == nullptr)
+        ::close(fd);
+    return TDirPtr(d);
+}
+
+} // namespace
+
+bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut)
+{
+    std::size_t bom = 0;
+    const TEncoding enc = EncodingOf(bytes, bom);
+    if (bytes.size() <= bom)
+        return false;
+    const std::size_t end = LineEnd(bytes, enc, bom);
+    const bool lineCut = cut && end == std::string::npos;
+    const std::string raw =
+        bytes.substr(bom, end == std::string::npos ? std::string::npos : end - bom);
+    switch (enc) {
+    case TEncoding::Utf16Le:
+    case TEncoding::Utf16Be:
+        line = Utf16Text(raw, enc == TEncoding::Utf16Be, lineCut);
+        return true;
+    case TEncoding::Utf8Bom:
+        Utf8Text(raw, lineCut, true, line);
+        return true;
+    case TEncoding::Plain:
+        if (!Utf8Text(raw, lineCut, false, line))
+            line = Windows1252Text(raw);
+        return true;
+    }
+    return false;
+}
+
+bool ReadFirstLine(const std::string& path, std::string& line)
+{
+    return ReadCandidate(AT_FDCWD, path.c_str(), DT_UNKNOWN, path, line);
+}
+
+bool FindPackageId(const std::string& folder, std::string& id,
+                   const TProcessMessages& processMessages)
+{
+    struct TFrame {
+        TDirPtr dir;
+        std::string path;
+    };
+    std::vector<TFrame> stack;
+    {
+        TDirPtr top = OpenFolder(AT_FDCWD, folder.c_str());
+        if (!top)
+            return false;
+        stack.push_back({std::move(top), folder});
+    }
+    bool found = false;
+    while (!stack.empty()) {
+        TFrame& frame = stack.back();
+        const int dirFd = ::dirfd(frame.dir.get());
+        const dirent* entry = found ? nullptr : ::readdir(frame.dir.get());
+        if (entry == nullptr) {
+            // This folder is done (listed to the end, or the search has ended).
+            stack.pop_back();
+            if (processMessages)
+                processMessages();
+            continue;
+        }
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue;
+            type = S_ISDIR(st.st_mode)   ? DT_DIR
+                   : S_ISREG(st.st_mode) ? DT_REG
+                   : S_ISLNK(st.st_mode) ? DT_LNK
+                                         : DT_UNKNOWN;
+        }
+        if (type == DT_DIR) {
+            if (TDirPtr sub = OpenFolder(dirFd, name)) {
+                std::string path = frame.path;
+                if (path.empty() || path.back() != '/')
+                    path += '/';
+                path += name;
+                stack.push_back({std::move(sub), std::move(path)}); // invalidates `frame`
+            }
+            continue;
+        }
+        if ((type == DT_REG || type == DT_LNK) && IsPackageIdName(name)) {
+            std::string path = frame.path;
+            if (path.empty() || path.back() != '/')
+                path += '/';
+            path += name;
+            std::string line;
+            if (ReadCandidate(dirFd, name, type, path, line)) {
+                id = std::move(line);
+                found = true;
+            }
+        }
+    }
+    return found;
+}
+
+std::string ShopHost()
+{
+    return PENDOCK_SHOP_HOST;
+}
+
+std::string PercentEncode(const std::string& text)
+{
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char ch : text) {
+        const auto b = static_cast<unsigned char>(ch);
+        if ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
+            b == '-' || b == '.' || b == '_' || b == '~') {
+            out += ch;
+        } else {
+            out += '%';
+            out += Hex[b >> 4];
+            out += Hex[b & 0x0F];
+        }
+    }
+    return out;
+}
+
+std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN,
+                             const std::string& UsbPID, const std::string& installed,
+                             const std::string& host)
+{
+    return "http://" + host + "/custom-backend?q=ecommerce---usbupgrade---vendor___" +
+           PercentEncode(UsbVID) + "---serial___" + PercentEncode(UsbSN) + "---type___" +
+           PercentEncode(UsbPID) + "---installed___" + PercentEncode(installed);
+}

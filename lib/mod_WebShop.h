@@ -1,0 +1,72 @@
+#pragma once
+// The hand-over to the web shop: the installed package identifier read from the key's product
+// folder, and the address of the shop's upgrade page for the key.
+
+#include <cstddef>
+#include <functional>
+#include <stdexcept>
+#include <string>
+
+// Most bytes read from a package.id file; a longer first line is cut there.
+inline constexpr std::size_t PackageIdReadLimit = 64 * 1024;
+
+// A package.id file that exists but cannot be read (opening or reading it failed with an
+// error other than "not there"). what() names the file and the system's reason.
+class TPackageIdReadError : public std::runtime_error {
+public:
+    TPackageIdReadError(const std::string& path, int error);
+    int Error() const { return FError; }
+
+private:
+    int FError;
+};
+
+// Decodes the first line of a file's leading bytes into UTF-8. A UTF-8 byte-order mark
+// (EF BB BF) gives UTF-8, FF FE UTF-16 little-endian, FE FF UTF-16 big-endian; without a mark
+// the bytes are taken as UTF-8 where they are valid UTF-8 and as Windows-1252 otherwise. The
+// line ends at the first carriage return or line feed; without one it runs to the end of
+// `bytes`. `cut` says that `bytes` stops short of the file's end: a character cut in two there
+// is then dropped (and does not make the text invalid UTF-8). Malformed sequences become
+// U+FFFD. False, with `line` untouched, when `bytes` holds no line (nothing, or only a
+// byte-order mark).
+bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut = false);
+
+// Reads the first line of the file at `path` (symbolic links followed) as DecodeFirstLine
+// does, reading no further than the first line end and no more than PackageIdReadLimit bytes.
+// False, with `line` untouched, when the file has no line or `path` is not a regular file
+// (missing, a dangling link, a folder, a device, a pipe). Throws TPackageIdReadError when the
+// file exists but cannot be read.
+bool ReadFirstLine(const std::string& path, std::string& line);
+
+// Called after each folder listed by FindPackageId; the window processes its pending messages.
+using TProcessMessages = std::function<void()>;
+
+// Depth-first search of `folder` for a file named "package.id" (ASCII letters matched without
+// regard to case), entries taken in the order the file system lists them, hidden ones included.
+// The first such file that holds a line ends the search: its first line goes to `id` unchanged
+// and the result is true. Empty files are passed over. Linked folders are not entered (a linked
+// file is read as usual), and `folder` itself must be a real folder, not a link. A folder that
+// cannot be listed is passed over. `processMessages`, when set, is called after each folder
+// listed. False with `id` untouched when nothing was found. A package.id that cannot be read
+// throws TPackageIdReadError.
+bool FindPackageId(const std::string& folder, std::string& id,
+                   const TProcessMessages& processMessages = {});
+
+// The web-shop host this build was configured with.
+std::string ShopHost();
+
+// `text` with every byte outside RFC 3986's unreserved characters (A-Z a-z 0-9 - . _ ~) written
+// as %XX with upper-case hex digits.
+std::string PercentEncode(const std::string& text);
+
+// "http://" host "/custom-backend?q=ecommerce---usbupgrade---vendor___" vendor
+// "---serial___" serial "---type___" type "---installed___" installed, each of the four values
+// percent-encoded.
+std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN,
+                             const std::string& UsbPID, const std::string& installed,
+                             const std::string& host = ShopHost());
+
+// The product folder "Quorvento" at the root of `drive` ("E:", or the bare letter "E"): the
+// drive's root folder followed by "/Quorvento". Empty when the drive is not in use or `drive`
+// names no letter.
+std::string ProductFolderOfDrive(const std::string& drive);

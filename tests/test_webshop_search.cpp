@@ -1,0 +1,338 @@
+// The search for package.id in a product folder and the reading of its first line.
+#include "mod_WebShop.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <vector>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// Removes a tree through descriptors, so that depth and path length do not matter.
+void RemoveTreeAt(int parent, const char* name)
+{
+    const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        ::unlinkat(parent, name, 0);
+        return;
+    }
+    ::fchmod(fd, 0700);
+    if (DIR* d = ::fdopendir(fd)) {
+        std::vector<std::string> names;
+        while (const dirent* e = ::readdir(d))
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.emplace_back(e->d_name);
+        for (const std::string& n : names)
+            RemoveTreeAt(::dirfd(d), n.c_str());
+        ::closedir(d);
+    } else {
+        ::close(fd);
+    }
+    ::unlinkat(parent, name, AT_REMOVEDIR);
+}
+
+class WebShopSearch : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string templ = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
+                            "/pendock-search-XXXXXX";
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        Root = templ;
+        ::chmod(Root.c_str(), 0755); // readable by the unprivileged child of some tests
+        Product = Root + "/Quorvento";
+        MakeDir("Quorvento");
+    }
+    void TearDown() override { RemoveTreeAt(AT_FDCWD, Root.c_str()); }
+
+    std::string P(const std::string& rel) const { return Root + "/" + rel; }
+    void MakeDir(const std::string& rel) const { ASSERT_EQ(::mkdir(P(rel).c_str(), 0755), 0); }
+    void Write(const std::string& rel, const std::string& bytes) const
+    {
+        std::ofstream f(P(rel), std::ios::binary);
+        f << bytes;
+        ASSERT_TRUE(f.good()) << rel;
+    }
+    void Link(const std::string& target, const std::string& rel) const
+    {
+        ASSERT_EQ(::symlink(target.c_str(), P(rel).c_str()), 0);
+    }
+    // The entry names of a folder in the order the file system lists them.
+    std::vector<std::string> Listing(const std::string& rel) const
+    {
+        std::vector<std::string> names;
+        DIR* d = ::opendir(P(rel).c_str());
+        while (const dirent* e = d ? ::readdir(d) : nullptr)
+            if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
+                names.emplace_back(e->d_name);
+        if (d)
+            ::closedir(d);
+        return names;
+    }
+    std::string Find(const std::string& folder, bool* found = nullptr) const
+    {
+        std::string id = "<untouched>";
+        const bool r = FindPackageId(folder, id);
+        if (found)
+            *found = r;
+        return r ? id : "<none>";
+    }
+
+    std::string Root, Product;
+};
+
+TEST_F(WebShopSearch, NameInCapitalsAndFirstLineOnly)
+{
+    Write("Quorvento/PACKAGE.ID", "QV-Pro 2 \r\nsecond line\r\n");
+    Write("Quorvento/package.id.txt", "wrong\n");
+    Write("Quorvento/xpackage.id", "wrong\n");
+    EXPECT_EQ(Find(Product), "QV-Pro 2 ");
+    EXPECT_EQ(Find(Product + "/"), "QV-Pro 2 ");
+}
+
+TEST_F(WebShopSearch, NothingToFindLeavesTheIdentifier)
+{
+    bool found = true;
+    EXPECT_EQ(Find(P("missing"), &found), "<none>");
+    EXPECT_FALSE(found);
+    Write("plain", "x\n");
+    EXPECT_EQ(Find(P("plain")), "<none>");
+    EXPECT_EQ(Find(Product), "<none>");
+    std::string id = "kept";
+    EXPECT_FALSE(FindPackageId(Product, id));
+    EXPECT_EQ(id, "kept");
+}
+
+TEST_F(WebShopSearch, EmptyFileIsPassedOverAndSubfolderUsed)
+{
+    Write("Quorvento/package.id", "");
+    MakeDir("Quorvento/.hidden");
+    MakeDir("Quorvento/.hidden/deeper");
+    Write("Quorvento/.hidden/deeper/Package.Id", "\xEF\xBB\xBF" "FROM-SUB\n");
+    EXPECT_EQ(Find(Product), "FROM-SUB");
+}
+
+TEST_F(WebShopSearch, EmptyFirstLineEndsTheSearch)
+{
+    Write("Quorvento/package.id", "\r\nnot this\r\n");
+    EXPECT_EQ(Find(Product), "");
+}
+
+TEST_F(WebShopSearch, DepthFirstInListingOrder)
+{
+    // Folders beside the top package.id, each with two subfolders holding their own: the
+    // first entry the file system lists decides, and a folder's whole tree comes before its
+    // next sibling. Folders are added until one is listed before the top file, so that a
+    // subfolder's file has to win.
+    Write("Quorvento/package.id", "TOP\n");
+    for (int i = 0; i < 200 && Listing("Quorvento").front() == "package.id"; ++i) {
+        const std::string d = "Quorvento/d" + std::to_string(i);
+        MakeDir(d);
+        for (const char* sub : {"a", "b"}) {
+            MakeDir(d + "/" + sub);
+            Write(d + "/" + sub + "/package.id", "d" + std::to_string(i) + "/" + sub + "\n");
+        }
+    }
+    const std::string first = Listing("Quorvento").front();
+    ASSERT_NE(first, "package.id");
+    EXPECT_EQ(Find(Product), first + "/" + Listing("Quorvento/" + first).front());
+}
+
+TEST_F(WebShopSearch, LinkedFoldersAreNotEnteredLinkedFilesAreRead)
+{
+    MakeDir("outside");
+    Write("outside/package.id", "OUTSIDE\n");
+    Link("..", "Quorvento/up");
+    Link(".", "Quorvento/loop");
+    Link(P("outside"), "Quorvento/away");
+    Link("loop2", "Quorvento/loop1");
+    Link("loop1", "Quorvento/loop2");
+    Link("nowhere", "Quorvento/PACKAGE.id");
+    ASSERT_EQ(::mkfifo(P("Quorvento/package.ID").c_str(), 0644), 0); // must not block
+    EXPECT_EQ(Find(Product), "<none>");
+
+    MakeDir("Quorvento/real");
+    Link(P("outside/package.id"), "Quorvento/real/package.id");
+    EXPECT_EQ(Find(Product), "OUTSIDE");
+
+    // The product folder itself must not be a link either.
+    Link(P("outside"), "linked");
+    EXPECT_EQ(Find(P("linked")), "<none>");
+}
+
+TEST_F(WebShopSearch, FolderNamedLikeTheFileIsSearched)
+{
+    MakeDir("Quorvento/package.id");
+    Write("Quorvento/package.id/package.id", "INNER");
+    EXPECT_EQ(Find(Product), "INNER");
+}
+
+TEST_F(WebShopSearch, TreeDeeperThanAnyPath)
+{
+    // 400 levels: the full path is longer than the system's path limit.
+    const std::string level(12, 'd');
+    int fd = ::open(Product.c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_GE(fd, 0);
+    for (int i = 0; i < 400; ++i) {
+        ASSERT_EQ(::mkdirat(fd, level.c_str(), 0755), 0);
+        const int next = ::openat(fd, level.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        ASSERT_GE(next, 0);
+        fd = next;
+    }
+    const int f = ::openat(fd, "package.id", O_WRONLY | O_CREAT, 0644);
+    ASSERT_GE(f, 0);
+    ASSERT_EQ(::write(f, "DEEP\n", 5), 5);
+    ::close(f);
+    ::close(fd);
+    EXPECT_EQ(Find(Product), "DEEP");
+}
+
+TEST_F(WebShopSearch, MessagesProcessedAfterEachFolder)
+{
+    MakeDir("Quorvento/a");
+    MakeDir("Quorvento/a/b");
+    MakeDir("Quorvento/c");
+    Link("a", "Quorvento/link"); // not entered, so not listed
+    int calls = 0;
+    std::string id;
+    EXPECT_FALSE(FindPackageId(Product, id, [&] { ++calls; }));
+    EXPECT_EQ(calls, 4);
+
+    Write("Quorvento/a/b/package.id", "B\n");
+    calls = 0;
+    EXPECT_TRUE(FindPackageId(Product, id, [&] { ++calls; }));
+    EXPECT_EQ(id, "B");
+    EXPECT_GE(calls, 3); // b, a and the product folder at least
+    EXPECT_LE(calls, 4);
+}
+
+TEST_F(WebShopSearch, LongFirstLineIsCutAtTheLimit)
+{
+    Write("Quorvento/package.id", std::string(100000, 'x') + "\nsecond\n");
+    std::string id;
+    ASSERT_TRUE(FindPackageId(Product, id));
+    EXPECT_EQ(id, std::string(PackageIdReadLimit, 'x'));
+
+    // UTF-16: the limit counts bytes, the mark included; the character cut in two is dropped.
+    std::string utf16 = "\xFF\xFE";
+    for (int i = 0; i < 40000; ++i)
+        utf16 += std::string("\xAC\x20", 2); // U+20AC
+    Write("Quorvento/package.id", utf16);
+    ASSERT_TRUE(ReadFirstLine(P("Quorvento/package.id"), id));
+    std::string euros;
+    for (std::size_t i = 0; i < (PackageIdReadLimit - 2) / 2; ++i)
+        euros += "\xE2\x82\xAC";
+    EXPECT_EQ(id, euros);
+}
+
+// Bytes read by this process so far.
+long long BytesRead()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    long long value = 0;
+    while (io >> key >> value)
+        if (key == "rchar:")
+            return value;
+    return -1;
+}
+
+TEST_F(WebShopSearch, HugeFileIsNotReadThrough)
+{
+    // 4 GiB, all but the first line a hole: reading it through would take a long while and
+    // show in the count of bytes read.
+    Write("Quorvento/package.id", "HUGE-1\n");
+    ASSERT_EQ(::truncate(P("Quorvento/package.id").c_str(), 4LL << 30), 0);
+    Write("nolineend", "");
+    ASSERT_EQ(::truncate(P("nolineend").c_str(), 4LL << 30), 0);
+
+    // Reading stops at the first line end, or at the limit without one.
+    long long before = BytesRead();
+    ASSERT_GE(before, 0);
+    std::string id;
+    ASSERT_TRUE(FindPackageId(Product, id));
+    EXPECT_EQ(id, "HUGE-1");
+    EXPECT_LT(BytesRead() - before, 16 * 1024);
+    before = BytesRead();
+    ASSERT_TRUE(ReadFirstLine(P("nolineend"), id));
+    EXPECT_EQ(id, std::string(PackageIdReadLimit, '\0'));
+    EXPECT_LT(BytesRead() - before, 80 * 1024);
+}
+
+TEST_F(WebShopSearch, ReadFirstLineOfNoRegularFile)
+{
+    std::string line = "kept";
+    EXPECT_FALSE(ReadFirstLine(P("missing"), line));
+    EXPECT_FALSE(ReadFirstLine(Product, line));
+    ASSERT_EQ(::mkfifo(P("fifo").c_str(), 0644), 0);
+    EXPECT_FALSE(ReadFirstLine(P("fifo"), line));
+    Write("empty", "");
+    EXPECT_FALSE(ReadFirstLine(P("empty"), line));
+    EXPECT_EQ(line, "kept");
+}
+
+// Runs `body` in a child process as the unprivileged user "nobody" (file permissions do not
+// hold for root) and returns its exit code; 77 when the child could not drop its rights.
+template <typename Body> int AsNobody(Body body)
+{
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+            ::_exit(77);
+        ::_exit(body());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TEST_F(WebShopSearch, UnreadableFolderIsPassedOver)
+{
+    MakeDir("Quorvento/locked");
+    Write("Quorvento/locked/package.id", "LOCKED\n");
+    MakeDir("Quorvento/open");
+    Write("Quorvento/open/package.id", "OPEN\n");
+    ::chmod(P("Quorvento/locked").c_str(), 0);
+    const int code = AsNobody([&] {
+        std::string id;
+        if (!FindPackageId(Product, id))
+            return 1;
+        return id == "OPEN" ? 0 : 2;
+    });
+    if (code == 77)
+        GTEST_SKIP() << "cannot run as an unprivileged user here";
+    EXPECT_EQ(code, 0);
+}
+
+TEST_F(WebShopSearch, UnreadableFileIsAnError)
+{
+    Write("Quorvento/package.id", "SECRET\n");
+    ::chmod(P("Quorvento/package.id").c_str(), 0);
+    const int code = AsNobody([&] {
+        std::string id = "kept";
+        try {
+            FindPackageId(Product, id);
+        } catch (const TPackageIdReadError& e) {
+            const bool named = std::string(e.what()).find("Quorvento/package.id") !=
+                               std::string::npos;
+            return e.Error() == EACCES && named && id == "kept" ? 0 : 2;
+        }
+        return 1;
+    });
+    if (code == 77)
+        GTEST_SKIP() << "cannot run as an unprivileged user here";
+    EXPECT_EQ(code, 0);
+}
+
+} // namespace
