@@ -1,0 +1,47 @@
+#pragma once
+// A fresh temporary folder per test, removed with everything in it afterwards.
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <system_error>
+
+class TTempDir {
+public:
+    TTempDir()
+    {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "pendock-locale-XXXXXX").string();
+        if (!mkdtemp(pattern.data()))
+            throw std::runtime_error("mkdtemp failed");
+        FPath = pattern;
+    }
+    ~TTempDir()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(FPath, ec);
+    }
+    TTempDir(const TTempDir&) = delete;
+    TTempDir& operator=(const TTempDir&) = delete;
+
+    const std::filesystem::path& Path() const { return FPath; }
+    std::string File(const std::string& name) const { return (FPath / name).string(); }
+
+    // Writes content (bytes as given) to name in the folder; returns its full name.
+    std::string Write(const std::string& name, const std::string& content) const
+    {
+        const std::string file = File(name);
+        std::ofstream out(file, std::ios::binary | std::ios::trunc);
+        out.write(content.data(), static_cast<std::streamsize>(content.size()));
+        out.close();
+        if (!out)
+            throw std::runtime_error("cannot write " + file);
+        return file;
+    }
+
+private:
+    std::filesystem::path FPath;
+};

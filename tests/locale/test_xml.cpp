@@ -1,0 +1,328 @@
+// XML reading and the locale preference file.
+
+#include "TempDir.h"
+#include "mod_XMLDoc.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string LocaleXml(const std::string& inner)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<localization>" + inner +
+           "</localization>\n";
+}
+
+// ReadLocaleFile on content written to a fresh file; lang/country start as "xx"/"YY".
+struct TReadResult {
+    bool ok;
+    std::string lang;
+    std::string country;
+};
+
+TReadResult ReadFile(const std::string& file)
+{
+    TReadResult r{false, "xx", "YY"};
+    r.ok = ReadLocaleFile(file, r.lang, r.country);
+    return r;
+}
+
+TReadResult ReadContent(const TTempDir& dir, const std::string& content)
+{
+    return ReadFile(dir.Write("locale.xml", content));
+}
+
+void ExpectUntouchedFailure(const TReadResult& r)
+{
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.lang, "xx");
+    EXPECT_EQ(r.country, "YY");
+}
+
+} // namespace
+
+TEST(SplitLocaleCode, CutsByPosition)
+{
+    struct {
+        const char* code;
+        const char* lang;
+        const char* country;
+    } cases[] = {
+        {"ab-CD", "ab", "CD"}, {"ab_CD", "ab", "CD"}, {"ab", "ab", ""},
+        {"ab-C", "ab", ""},    {"a", "", ""},         {"", "", ""},
+        {"ab-CDEF", "ab", "CD"}, {"abcde", "ab", "de"},
+        // Characters, not bytes: two-byte and three-byte letters stay whole.
+        {"ñé-ÇÜ", "ñé", "ÇÜ"}, {"日本-東京都", "日本", "東京"}, {"é", "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string lang = "old", country = "old";
+        SplitLocaleCode(c.code, lang, country);
+        EXPECT_EQ(lang, c.lang) << c.code;
+        EXPECT_EQ(country, c.country) << c.code;
+    }
+}
+
+TEST(SplitLocaleCode, StrayBytesCountAsOneCharacterEach)
+{
+    std::string lang, country;
+    SplitLocaleCode("\xC3" "b-\xE2\x82", lang, country);
+    EXPECT_EQ(lang, "\xC3" "b");
+    EXPECT_EQ(country, "\xE2\x82");
+}
+
+TEST(ReadLocaleFile, ReadsTheCode)
+{
+    TTempDir dir;
+    const TReadResult r = ReadContent(dir, LocaleXml("<locale>ab-CD</locale>"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang, "ab");
+    EXPECT_EQ(r.country, "CD");
+}
+
+TEST(ReadLocaleFile, UsesTheFirstOfTwoLocaleElements)
+{
+    TTempDir dir;
+    const TReadResult r =
+        ReadContent(dir, LocaleXml("<other>zz-ZZ</other><locale>ab-CD</locale><locale>ef-GH</locale>"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang, "ab");
+    EXPECT_EQ(r.country, "CD");
+}
+
+TEST(ReadLocaleFile, JoinsTextAndCdataButNotNestedElementsOrComments)
+{
+    TTempDir dir;
+    TReadResult r = ReadContent(dir, LocaleXml("<locale>ab-<![CDATA[CD]]></locale>"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
+
+    r = ReadContent(dir, LocaleXml("<locale>a<!-- note -->b<?pi x?>-<b>zz</b>CD</locale>"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
+
+    // The code only inside a nested element: present but empty.
+    r = ReadContent(dir, LocaleXml("<locale><code>ab-CD</code></locale>"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang, "");
+    EXPECT_EQ(r.country, "");
+
+    // Attributes do not count either.
+    r = ReadContent(dir, LocaleXml("<locale code=\"ab-CD\"/>"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang + r.country, "");
+}
+
+TEST(ReadLocaleFile, CharacterReferencesAndPredefinedEntitiesAreText)
+{
+    TTempDir dir;
+    const TReadResult r = ReadContent(dir, LocaleXml("<locale>&#x61;b&amp;CD</locale>"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
+}
+
+TEST(ReadLocaleFile, EncodingComesFromTheDeclaration)
+{
+    TTempDir dir;
+    // ISO-8859-1: the bytes F1 and C7 are the letters ñ and Ç.
+    TReadResult r = ReadContent(dir, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                                     "<localization><locale>\xF1x-\xC7Z</locale></localization>");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang, "ñx");
+    EXPECT_EQ(r.country, "ÇZ");
+
+    // UTF-16 little endian with a byte-order mark.
+    const std::string text = "<?xml version=\"1.0\" encoding=\"UTF-16\"?>"
+                             "<localization><locale>ab-CD</locale></localization>";
+    std::string utf16 = "\xFF\xFE";
+    for (char c : text) {
+        utf16 += c;
+        utf16 += '\0';
+    }
+    r = ReadContent(dir, utf16);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
+}
+
+TEST(ReadLocaleFile, EmptyElementIsSuccessWithEmptyValues)
+{
+    TTempDir dir;
+    const TReadResult r = ReadContent(dir, LocaleXml("<locale/>"));
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang, "");
+    EXPECT_EQ(r.country, "");
+}
+
+TEST(ReadLocaleFile, FailuresLeaveTheValuesUntouched)
+{
+    TTempDir dir;
+    ExpectUntouchedFailure(ReadFile(""));
+    ExpectUntouchedFailure(ReadFile(dir.File("missing.xml")));
+    ExpectUntouchedFailure(ReadContent(dir, "<localization><locale>ab-CD</locale>"));
+    ExpectUntouchedFailure(ReadContent(dir, "<localization><locale>ab-CD</loc></localization>"));
+    ExpectUntouchedFailure(ReadContent(dir, ""));
+    ExpectUntouchedFailure(ReadContent(dir, "ab-CD"));
+    // Names are matched with case, and locale must sit under the root.
+    ExpectUntouchedFailure(ReadContent(dir, "<Localization><locale>ab-CD</locale></Localization>"));
+    ExpectUntouchedFailure(ReadContent(dir, LocaleXml("<Locale>ab-CD</Locale>")));
+    ExpectUntouchedFailure(ReadContent(dir, LocaleXml("<x><locale>ab-CD</locale></x>")));
+    // An undefined entity is a parse error.
+    ExpectUntouchedFailure(ReadContent(dir, LocaleXml("<locale>&nope;</locale>")));
+}
+
+TEST(ReadLocaleFile, NotAFileIsAFailure)
+{
+    TTempDir dir;
+    fs::create_directory(dir.Path() / "folder.xml");
+    ExpectUntouchedFailure(ReadFile(dir.File("folder.xml")));
+
+    // A named pipe with no writer must not make the read wait.
+    ASSERT_EQ(mkfifo(dir.File("fifo.xml").c_str(), 0600), 0);
+    ExpectUntouchedFailure(ReadFile(dir.File("fifo.xml")));
+
+    fs::create_symlink("loop-b.xml", dir.Path() / "loop-a.xml");
+    fs::create_symlink("loop-a.xml", dir.Path() / "loop-b.xml");
+    ExpectUntouchedFailure(ReadFile(dir.File("loop-a.xml")));
+
+    // A symbolic link to a good file is followed.
+    dir.Write("real.xml", LocaleXml("<locale>ab-CD</locale>"));
+    fs::create_symlink("real.xml", dir.Path() / "link.xml");
+    EXPECT_TRUE(ReadFile(dir.File("link.xml")).ok);
+}
+
+TEST(ReadLocaleFile, DoctypeWithoutDeclarationsIsReadWithoutLoadingIt)
+{
+    TTempDir dir;
+    // The DTD is neither fetched nor required.
+    const TReadResult r = ReadContent(
+        dir, "<?xml version=\"1.0\"?>\n"
+             "<!DOCTYPE localization SYSTEM \"http://localization.invalid/locale.dtd\">\n"
+             "<localization><locale>ab-CD</locale></localization>");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
+}
+
+TEST(ReadLocaleFile, EntityExpansionIsRefused)
+{
+    TTempDir dir;
+    std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE localization [\n"
+                         "<!ENTITY lol0 \"ab-CD\">\n";
+    for (int i = 1; i <= 9; ++i) {
+        laughs += "<!ENTITY lol" + std::to_string(i) + " \"";
+        for (int j = 0; j < 10; ++j)
+            laughs += "&lol" + std::to_string(i - 1) + ";";
+        laughs += "\">\n";
+    }
+    laughs += "]>\n<localization><locale>&lol9;</locale></localization>\n";
+    ExpectUntouchedFailure(ReadContent(dir, laughs));
+
+    // Even one harmless internal entity: declarations are not accepted at all.
+    ExpectUntouchedFailure(ReadContent(
+        dir, "<!DOCTYPE localization [<!ENTITY c \"ab-CD\">]>"
+             "<localization><locale>&c;</locale></localization>"));
+}
+
+TEST(ReadLocaleFile, ExternalEntitiesAreNotRead)
+{
+    TTempDir dir;
+    const std::string secret = dir.Write("secret.txt", "zz-ZZ");
+    ExpectUntouchedFailure(ReadContent(
+        dir, "<!DOCTYPE localization [<!ENTITY s SYSTEM \"file://" + secret + "\">]>"
+             "<localization><locale>&s;</locale></localization>"));
+    ExpectUntouchedFailure(ReadContent(
+        dir, "<!DOCTYPE localization [<!ENTITY % p SYSTEM \"" + secret + "\"> %p;]>"
+             "<localization><locale>ab-CD</locale></localization>"));
+}
+
+TEST(ReadLocaleFile, SizeLimitIsOneMebibyte)
+{
+    TTempDir dir;
+    const std::string head = LocaleXml("<locale>ab-CD</locale>") + "<!--";
+    const std::string tail = "-->\n";
+    auto padded = [&](std::size_t total) {
+        return head + std::string(total - head.size() - tail.size(), 'p') + tail;
+    };
+    const TReadResult atLimit = ReadContent(dir, padded(XML_MAX_FILE_SIZE));
+    EXPECT_TRUE(atLimit.ok);
+    EXPECT_EQ(atLimit.lang, "ab");
+    ExpectUntouchedFailure(ReadContent(dir, padded(XML_MAX_FILE_SIZE + 1)));
+    ExpectUntouchedFailure(ReadContent(dir, padded(5 * XML_MAX_FILE_SIZE)));
+}
+
+TEST(XMLDoc, SelectionAndText)
+{
+    TTempDir dir;
+    TXMLDocument doc;
+    LoadXMLDocument(dir.Write("d.xml", "<r><i n=\"1\">one</i><i n=\"2\">two</i><j/></r>"), doc);
+    ASSERT_TRUE(doc);
+    const TXMLNode root = DocumentNode(doc);
+
+    TXMLNodeList list;
+    SelectNodes(root, "/r/i", list);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 2u);
+    std::string text;
+    GetNodeText((*list)[1], text);
+    EXPECT_EQ(text, "two");
+
+    // Relative to a node.
+    TXMLNode node;
+    SelectFirstNode((*list)[0], "@n", node);
+    ASSERT_TRUE(node);
+    GetNodeText(node, text);
+    EXPECT_EQ(text, "1");
+
+    // An empty selection is a list without nodes; its first node is absent.
+    SelectNodes(root, "/r/k", list);
+    ASSERT_TRUE(list);
+    EXPECT_TRUE(list->empty());
+    node = root;
+    SelectFirstNode(root, "/r/k", node);
+    EXPECT_FALSE(node);
+
+    // Invalid expressions and results that are no node set give no list.
+    SelectNodes(root, "/r/[", list);
+    EXPECT_FALSE(list);
+    SelectNodes(root, "count(/r/i)", list);
+    EXPECT_FALSE(list);
+
+    // Absent inputs give absent or empty outputs.
+    SelectNodes(TXMLNode(), "/r", list);
+    EXPECT_FALSE(list);
+    text = "old";
+    GetNodeText(TXMLNode(), text);
+    EXPECT_EQ(text, "");
+    EXPECT_FALSE(DocumentNode(TXMLDocument()));
+}
+
+TEST(XMLDoc, NodesKeepTheirDocumentAlive)
+{
+    TTempDir dir;
+    TXMLNode node;
+    {
+        TXMLDocument doc;
+        LoadXMLDocument(dir.Write("d.xml", "<r><i>kept</i></r>"), doc);
+        ASSERT_TRUE(doc);
+        SelectFirstNode(DocumentNode(doc), "/r/i", node);
+    }
+    ASSERT_TRUE(node);
+    std::string text;
+    GetNodeText(node, text);
+    EXPECT_EQ(text, "kept");
+}
+
+TEST(XMLDoc, NamespaceNodesAreLeftOut)
+{
+    TTempDir dir;
+    TXMLDocument doc;
+    LoadXMLDocument(dir.Write("ns.xml", "<r xmlns:a=\"urn:a\"><i/></r>"), doc);
+    ASSERT_TRUE(doc);
+    TXMLNodeList list;
+    SelectNodes(DocumentNode(doc), "/r/i | /r/namespace::*", list);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 1u);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>((*list)[0]->name)), "i");
+}
