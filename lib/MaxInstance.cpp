@@ -5,24 +5,23 @@
 
 namespace {
 
-std::function<void()>& terminateHook()
-{
+std::function<void()>& terminateHook() {
     static std::function<void()> hook;
     return hook;
 }
 
 } // namespace
 
-void SetApplicationTerminateHook(std::function<void()> Hook) { terminateHook() = std::move(Hook); }
+void SetApplicationTerminateHook(std::function<void()> Hook) {
+    terminateHook() = std::move(Hook);
+}
 
-TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner)
-{
+TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {
     if (FOwner != nullptr)
         FOwner->FComponents.push_back(this);
 }
 
-TComponent::~TComponent()
-{
+TComponent::~TComponent() {
     // Each owned component takes itself off the list while it is destroyed.
     while (!FComponents.empty())
         delete FComponents.back();
@@ -34,22 +33,19 @@ TComponent::~TComponent()
 
 TMaxInstance::TMaxInstance(TComponent* AOwner) : TComponent(AOwner) {}
 
-TMaxInstance::~TMaxInstance()
-{
+TMaxInstance::~TMaxInstance() {
     if (SemHeld)
         platform::ReleaseSemaphore(SemHandle, 1, nullptr);
     if (SemHandle != 0)
         platform::CloseHandle(SemHandle);
 }
 
-void TMaxInstance::Terminate()
-{
+void TMaxInstance::Terminate() {
     if (FAutoKill && terminateHook())
         terminateHook()();
 }
 
-void TMaxInstance::GetSem()
-{
+void TMaxInstance::GetSem() {
     using platform::ERROR_INVALID_NAME;
     using platform::WAIT_FAILED;
     using platform::WAIT_OBJECT_0;
@@ -89,8 +85,7 @@ void TMaxInstance::GetSem()
     }
 }
 
-void TMaxInstance::FreeSem()
-{
+void TMaxInstance::FreeSem() {
     ErrorCode = 0;
     if (SemHeld) {
         if (!platform::ReleaseSemaphore(SemHandle, 1, nullptr)) {

@@ -2,8 +2,7 @@
 
 #include "MaxInstance.h"
 
-bool FirstInstance(const std::string& Identifier, TMaxInstance*& Guard)
-{
+bool FirstInstance(const std::string& Identifier, TMaxInstance*& Guard) {
     if (Identifier.empty()) {
         Guard = nullptr;
         return false;
@@ -16,14 +15,12 @@ bool FirstInstance(const std::string& Identifier, TMaxInstance*& Guard)
     return Guard->IsSemHeld();
 }
 
-void ReleaseFirstInstance(TMaxInstance* Guard)
-{
+void ReleaseFirstInstance(TMaxInstance* Guard) {
     if (Guard != nullptr)
         Guard->FreeSem();
 }
 
-void FreeFirstInstance(TMaxInstance*& Guard)
-{
+void FreeFirstInstance(TMaxInstance*& Guard) {
     delete Guard;
     Guard = nullptr;
 }

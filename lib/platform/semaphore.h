@@ -38,7 +38,8 @@ using LONG = std::int32_t;
 using SemHandle = std::uint32_t;
 
 #if !defined(_WIN32)
-// The Win32 values (macros of <windows.h> there, so portable code names them unqualified) of the wait results and of the error codes these calls give.
+// The Win32 values (macros of <windows.h> there, so portable code names them unqualified) of the
+// wait results and of the error codes these calls give.
 inline constexpr DWORD WAIT_OBJECT_0 = 0;
 inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFFu;

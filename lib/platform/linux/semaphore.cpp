@@ -55,20 +55,17 @@ struct HandleTable {
 };
 
 // Never destroyed: handles may still be closed by objects that outlive static destruction.
-HandleTable& table()
-{
+HandleTable& table() {
     static HandleTable* t = new HandleTable;
     return *t;
 }
 
-DWORD fail(DWORD code)
-{
+DWORD fail(DWORD code) {
     tLastError = code;
     return code;
 }
 
-DWORD errorFromErrno(int e)
-{
+DWORD errorFromErrno(int e) {
     switch (e) {
     case EACCES:
     case EPERM:
@@ -93,10 +90,11 @@ DWORD errorFromErrno(int e)
     }
 }
 
-bool lockBusy(int e) { return e == EAGAIN || e == EACCES; }
+bool lockBusy(int e) {
+    return e == EAGAIN || e == EACCES;
+}
 
-int setLock(int fd, short type, off_t offset)
-{
+int setLock(int fd, short type, off_t offset) {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
@@ -107,8 +105,7 @@ int setLock(int fd, short type, off_t offset)
 }
 
 // True when another open file description holds a lock on the byte at `offset`.
-bool lockedByOther(int fd, off_t offset)
-{
+bool lockedByOther(int fd, off_t offset) {
     struct flock fl {};
     fl.l_type = F_WRLCK;
     fl.l_whence = SEEK_SET;
@@ -120,15 +117,13 @@ bool lockedByOther(int fd, off_t offset)
     return fl.l_type != F_UNLCK;
 }
 
-void closeFd(int& fd)
-{
+void closeFd(int& fd) {
     if (fd >= 0)
         ::close(fd);
     fd = -1;
 }
 
-bool startsWith(const std::string& s, const char* prefix)
-{
+bool startsWith(const std::string& s, const char* prefix) {
     const std::size_t n = std::strlen(prefix);
     if (s.size() < n)
         return false;
@@ -140,20 +135,18 @@ bool startsWith(const std::string& s, const char* prefix)
     return true;
 }
 
-std::string envValue(const char* name)
-{
+std::string envValue(const char* name) {
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
 }
 
-std::string lockFileName(const std::string& objectName)
-{
+std::string lockFileName(const std::string& objectName) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out = kFilePrefix;
     for (unsigned char c : objectName) {
         const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                           (c >= '0' && c <= '9') || c == '{' || c == '}' || c == '.' ||
-                           c == '_' || c == '-';
+                           (c >= '0' && c <= '9') || c == '{' || c == '}' || c == '.' || c == '_' ||
+                           c == '-';
         if (plain) {
             out += char(c);
         } else {
@@ -166,8 +159,7 @@ std::string lockFileName(const std::string& objectName)
 }
 
 // The machine-wide directory, or -1 with ERROR_INVALID_NAME when it cannot be used.
-int openGlobalDir()
-{
+int openGlobalDir() {
     std::string path = envValue("PENDOCK_LOCK_DIR_GLOBAL");
     if (path.empty())
         path = "/tmp";
@@ -180,21 +172,25 @@ int openGlobalDir()
 }
 
 // The user's own directory: it must belong to the user and be writable by no one else.
-int openUserDir()
-{
+int openUserDir() {
     std::string path = envValue("PENDOCK_LOCK_DIR_USER");
     if (path.empty())
         path = envValue("XDG_RUNTIME_DIR");
+    int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.empty() || path[0] != '/') {
+        // In the shared /tmp: never through a link someone else may have put there.
         path = "/tmp/pendock-" + std::to_string(::geteuid());
+        flags |= O_NOFOLLOW;
         if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
             fail(errorFromErrno(errno));
             return -1;
         }
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int fd = ::open(path.c_str(), flags);
     if (fd < 0) {
-        fail(errno == ELOOP ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
+        struct stat st {};
+        const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+        fail(link ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
         return -1;
     }
     struct stat st {};
@@ -209,8 +205,7 @@ int openUserDir()
 // Creates the lock file with mode 0666 whatever the umask. The file appears under its name
 // only once its mode is set, so another user never finds it unopenable. -1 with errno set
 // (EEXIST when someone else created it first).
-int createLockFile(int dirFd, const std::string& fileName)
-{
+int createLockFile(int dirFd, const std::string& fileName) {
     int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
     if (fd >= 0) {
         if (::fchmod(fd, 0666) != 0) {
@@ -232,8 +227,8 @@ int createLockFile(int dirFd, const std::string& fileName)
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return -1;
     }
-    fd = ::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  0666);
+    fd =
+        ::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (fd >= 0 && ::fchmod(fd, 0666) != 0) {
         const int e = errno;
         ::close(fd);
@@ -247,8 +242,7 @@ int createLockFile(int dirFd, const std::string& fileName)
 // Opens the lock file, creating it when missing. Never follows a symbolic link at the name,
 // and opens an existing file without O_CREAT (sticky directories refuse O_CREAT on another
 // user's file). -1 with the last error set.
-int openLockFile(int dirFd, const std::string& fileName, bool global)
-{
+int openLockFile(int dirFd, const std::string& fileName, bool global) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
         int fd = ::openat(dirFd, fileName.c_str(),
                           O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -284,9 +278,9 @@ int openLockFile(int dirFd, const std::string& fileName, bool global)
     return -1;
 }
 
-bool sameFile(int dirFd, const std::string& fileName, int fd)
-{
-    struct stat byName {}, byFd {};
+bool sameFile(int dirFd, const std::string& fileName, int fd) {
+    struct stat byName {
+    }, byFd{};
     if (::fstatat(dirFd, fileName.c_str(), &byName, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     if (::fstat(fd, &byFd) != 0)
@@ -294,8 +288,7 @@ bool sameFile(int dirFd, const std::string& fileName, int fd)
     return byName.st_dev == byFd.st_dev && byName.st_ino == byFd.st_ino;
 }
 
-bool writeHeader(int fd, LONG maximum)
-{
+bool writeHeader(int fd, LONG maximum) {
     char buf[64];
     const int n = std::snprintf(buf, sizeof buf, "%s%d\n", kHeaderMagic, int(maximum));
     return ::pwrite(fd, buf, std::size_t(n), 0) == n;
@@ -303,8 +296,7 @@ bool writeHeader(int fd, LONG maximum)
 
 // The maximum count written by the process that started the semaphore; 0 when the file
 // does not hold one.
-LONG readHeader(int fd)
-{
+LONG readHeader(int fd) {
     char buf[64] = {};
     const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
     const std::size_t magicLen = sizeof kHeaderMagic - 1;
@@ -325,8 +317,7 @@ LONG readHeader(int fd)
 }
 
 // Gives up the semaphore's file: removes it when no one else has it open.
-void detach(Semaphore& s)
-{
+void detach(Semaphore& s) {
     if (s.fd >= 0 && setLock(s.fd, F_WRLCK, kMarkerByte) == 0 &&
         sameFile(s.dirFd, s.fileName, s.fd))
         ::unlinkat(s.dirFd, s.fileName.c_str(), 0); // may be refused in a sticky directory
@@ -334,8 +325,7 @@ void detach(Semaphore& s)
     closeFd(s.dirFd);
 }
 
-SemHandle registerHandle(std::unique_ptr<Semaphore> s)
-{
+SemHandle registerHandle(std::unique_ptr<Semaphore> s) {
     HandleTable& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     while (t.next == 0 || t.open.count(t.next) != 0)
@@ -348,8 +338,7 @@ SemHandle registerHandle(std::unique_ptr<Semaphore> s)
 } // namespace
 
 SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maximumCount,
-                           const std::string& name)
-{
+                           const std::string& name) {
     if (attributes != nullptr || maximumCount < 1 || maximumCount > kMaxSemaphoreCount ||
         initialCount < 0 || initialCount > maximumCount) {
         fail(ERROR_INVALID_PARAMETER);
@@ -451,8 +440,7 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
     return 0;
 }
 
-DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds)
-{
+DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
     auto pause = std::chrono::microseconds(250);
@@ -494,8 +482,7 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds)
     }
 }
 
-bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount)
-{
+bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) {
     HandleTable& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
     const auto it = t.open.find(handle);
@@ -534,8 +521,7 @@ bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount)
     return true;
 }
 
-bool CloseHandle(SemHandle handle)
-{
+bool CloseHandle(SemHandle handle) {
     std::unique_ptr<Semaphore> s;
     {
         HandleTable& t = table();
@@ -552,8 +538,12 @@ bool CloseHandle(SemHandle handle)
     return true;
 }
 
-DWORD GetLastError() { return tLastError; }
+DWORD GetLastError() {
+    return tLastError;
+}
 
-void SetLastError(DWORD code) { tLastError = code; }
+void SetLastError(DWORD code) {
+    tLastError = code;
+}
 
 } // namespace platform

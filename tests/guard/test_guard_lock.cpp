@@ -1,0 +1,420 @@
+// The Linux named counting lock, within one process: every handle is a holder of its own.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "MaxInstance.h"
+#include "guard_test_util.h"
+#include "mod_FirstInstance.h"
+#include "platform/semaphore.h"
+
+using namespace platform;
+using guardtest::TempLockDirs;
+using guardtest::uniqueName;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class Lock : public ::testing::Test {
+protected:
+    void TearDown() override {
+        for (SemHandle h : handles)
+            platform::CloseHandle(h);
+    }
+    // Opens and remembers the handle for closing at the end.
+    SemHandle open(const std::string& name, LONG max = 1, LONG initial = -1) {
+        const SemHandle h =
+            platform::CreateSemaphoreW(nullptr, initial < 0 ? max : initial, max, name);
+        if (h != 0)
+            handles.push_back(h);
+        return h;
+    }
+    void close(SemHandle h) {
+        EXPECT_TRUE(platform::CloseHandle(h));
+        handles.erase(std::remove(handles.begin(), handles.end(), h), handles.end());
+    }
+
+    TempLockDirs dirs;
+    std::vector<SemHandle> handles;
+};
+
+TEST_F(Lock, SecondHandleIsRefusedUntilTheFirstGivesBack) {
+    const std::string name = "Global\\" + uniqueName("a");
+    const SemHandle a = open(name);
+    ASSERT_NE(a, 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_SUCCESS);
+    const SemHandle b = open(name);
+    ASSERT_NE(b, 0u);
+    EXPECT_NE(a, b);
+    EXPECT_EQ(platform::GetLastError(), ERROR_ALREADY_EXISTS);
+
+    EXPECT_EQ(platform::WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(platform::WaitForSingleObject(a, 0), WAIT_TIMEOUT); // one unit only
+    LONG previous = -1;
+    ASSERT_TRUE(platform::ReleaseSemaphore(a, 1, &previous));
+    EXPECT_EQ(previous, 0);
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(a, 0), WAIT_TIMEOUT);
+}
+
+TEST_F(Lock, CountsUpToItsMaximum) {
+    const std::string name = "Global\\" + uniqueName("m");
+    std::vector<SemHandle> h;
+    for (int i = 0; i < 4; ++i) {
+        h.push_back(open(name, 3));
+        ASSERT_NE(h.back(), 0u);
+    }
+    EXPECT_EQ(platform::WaitForSingleObject(h[0], 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(h[0], 0), WAIT_OBJECT_0); // a handle may take two
+    EXPECT_EQ(platform::WaitForSingleObject(h[1], 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(h[2], 0), WAIT_TIMEOUT);
+
+    // More than the handle holds: refused, nothing given back.
+    EXPECT_FALSE(platform::ReleaseSemaphore(h[1], 2, nullptr));
+    EXPECT_EQ(platform::GetLastError(), ERROR_TOO_MANY_POSTS);
+    EXPECT_FALSE(platform::ReleaseSemaphore(h[3], 1, nullptr));
+    EXPECT_EQ(platform::GetLastError(), ERROR_TOO_MANY_POSTS);
+    EXPECT_FALSE(platform::ReleaseSemaphore(h[0], 0, nullptr));
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(platform::WaitForSingleObject(h[2], 0), WAIT_TIMEOUT);
+
+    LONG previous = -1;
+    ASSERT_TRUE(platform::ReleaseSemaphore(h[0], 2, &previous));
+    EXPECT_EQ(previous, 0);
+    previous = -1;
+    ASSERT_TRUE(platform::ReleaseSemaphore(h[1], 1, &previous));
+    EXPECT_EQ(previous, 2);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(platform::WaitForSingleObject(h[3], 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(h[2], 0), WAIT_TIMEOUT);
+}
+
+TEST_F(Lock, AnOpenSemaphoreKeepsItsMaximumAndCount) {
+    const std::string name = "Global\\" + uniqueName("k");
+    const SemHandle a = open(name, 1);
+    ASSERT_EQ(platform::WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    const SemHandle b = open(name, 5);
+    ASSERT_NE(b, 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_ALREADY_EXISTS);
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+
+    // Once every handle is closed the name starts afresh with the next maximum.
+    close(a);
+    close(b);
+    const SemHandle c = open(name, 2);
+    EXPECT_EQ(platform::GetLastError(), ERROR_SUCCESS);
+    const SemHandle d = open(name, 1);
+    EXPECT_EQ(platform::WaitForSingleObject(c, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(d, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(Lock, FewerInitialUnitsAreHeldByTheCreatingHandle) {
+    const std::string name = "Global\\" + uniqueName("i");
+    const SemHandle a = open(name, 2, 0);
+    ASSERT_NE(a, 0u);
+    const SemHandle b = open(name, 2, 2);
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+    ASSERT_TRUE(platform::ReleaseSemaphore(a, 1, nullptr));
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+}
+
+TEST_F(Lock, ClosingGivesBackAndTheLastCloseRemovesTheFile) {
+    const std::string name = uniqueName("c");
+    const SemHandle a = open("Global\\" + name);
+    const SemHandle b = open("Global\\" + name);
+    ASSERT_EQ(platform::WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    const fs::path file = dirs.global() / ("pendock-sem-" + name);
+    EXPECT_TRUE(fs::is_regular_file(file));
+    close(a); // without giving back
+    EXPECT_TRUE(fs::exists(file));
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_OBJECT_0);
+    close(b);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
+    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+}
+
+TEST_F(Lock, NamesWithoutGlobalLiveInTheUsersDirectory) {
+    const std::string name = uniqueName("u");
+    const SemHandle bare = open(name);
+    const SemHandle local = open("Local\\" + name);
+    const SemHandle global = open("global\\" + name); // the prefix in any case
+    ASSERT_NE(bare, 0u);
+    ASSERT_NE(local, 0u);
+    ASSERT_NE(global, 0u);
+    EXPECT_TRUE(fs::exists(dirs.user() / ("pendock-sem-" + name)));
+    EXPECT_TRUE(fs::exists(dirs.global() / ("pendock-sem-" + name)));
+    EXPECT_EQ(platform::WaitForSingleObject(bare, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(local, 0), WAIT_TIMEOUT);   // the same semaphore
+    EXPECT_EQ(platform::WaitForSingleObject(global, 0), WAIT_OBJECT_0); // another one
+    // Names are case-sensitive.
+    const SemHandle upper = open("Global\\" + name + "X");
+    EXPECT_EQ(platform::WaitForSingleObject(upper, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(Lock, LockFileIsReadableAndWritableByAllWhateverTheUmask) {
+    const mode_t old = ::umask(077);
+    const std::string name = uniqueName("p");
+    const SemHandle h = open("Global\\" + name);
+    ::umask(old);
+    ASSERT_NE(h, 0u);
+    struct stat st {};
+    ASSERT_EQ(::lstat((dirs.global() / ("pendock-sem-" + name)).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(st.st_mode & 07777, 0666u);
+}
+
+TEST_F(Lock, OddNamesStayInsideTheDirectory) {
+    const std::vector<std::string> names = {"../escape",
+                                            "a/b",
+                                            "..",
+                                            ".",
+                                            "x\\y",
+                                            "sp ace",
+                                            "\xC3\xA9t\xC3\xA9",
+                                            std::string("nul\0in", 6)};
+    for (const std::string& n : names) {
+        const SemHandle h = open("Global\\" + n);
+        ASSERT_NE(h, 0u) << n;
+        EXPECT_EQ(platform::WaitForSingleObject(h, 0), WAIT_OBJECT_0) << n;
+    }
+    const auto entries = TempLockDirs::list(dirs.global());
+    EXPECT_EQ(entries.size(), names.size());
+    for (const std::string& e : entries) {
+        EXPECT_EQ(e.rfind("pendock-sem-", 0), 0u) << e;
+        EXPECT_EQ(e.find('/'), std::string::npos);
+    }
+    EXPECT_TRUE(fs::exists(dirs.global() / "pendock-sem-..%2Fescape"));
+    EXPECT_EQ(TempLockDirs::list(dirs.root()).size(), 2u); // global and user only
+    // Different names never share a file: "a/b" and "a%2Fb" are two semaphores.
+    const SemHandle lookalike = open("Global\\a%2Fb");
+    EXPECT_EQ(platform::WaitForSingleObject(lookalike, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(Lock, RejectsBadArguments) {
+    const std::string name = "Global\\" + uniqueName("bad");
+    int dummy = 0;
+    EXPECT_EQ(platform::CreateSemaphoreW(&dummy, 1, 1, name), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER);
+    for (auto [initial, max] : std::vector<std::pair<LONG, LONG>>{
+             {0, 0}, {1, 0}, {-1, 1}, {2, 1}, {1, -5}, {1, kMaxSemaphoreCount + 1}}) {
+        platform::SetLastError(0);
+        EXPECT_EQ(platform::CreateSemaphoreW(nullptr, initial, max, name), 0u);
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER) << initial << "/" << max;
+    }
+    for (const std::string& empty :
+         {std::string(), std::string("Global\\"), std::string("Local\\")}) {
+        EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, empty), 0u);
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_NAME);
+    }
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + std::string(300, 'n')), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_FILENAME_EXCED_RANGE);
+    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+}
+
+TEST_F(Lock, UnknownHandlesFail) {
+    for (SemHandle h : {SemHandle(0), SemHandle(0xDEADBEEF)}) {
+        platform::SetLastError(0);
+        EXPECT_EQ(platform::WaitForSingleObject(h, 0), WAIT_FAILED);
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+        platform::SetLastError(0);
+        EXPECT_FALSE(platform::ReleaseSemaphore(h, 1, nullptr));
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+        platform::SetLastError(0);
+        EXPECT_FALSE(platform::CloseHandle(h));
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+    }
+    const SemHandle h = open("Global\\" + uniqueName("twice"));
+    close(h);
+    EXPECT_FALSE(platform::CloseHandle(h));
+    EXPECT_EQ(platform::WaitForSingleObject(h, 0), WAIT_FAILED);
+}
+
+TEST_F(Lock, SymbolicLinkAtTheLockPathIsNotFollowed) {
+    const std::string name = uniqueName("link");
+    const fs::path lockPath = dirs.global() / ("pendock-sem-" + name);
+    const fs::path existing = dirs.root() / "victim";
+    { std::ofstream(existing) << "precious"; }
+    const fs::path missing = dirs.root() / "would-be-created";
+
+    for (const fs::path& target : {existing, missing}) {
+        fs::remove(lockPath);
+        fs::create_symlink(target, lockPath);
+        platform::SetLastError(0);
+        EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + name), 0u);
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_TRUE(fs::is_symlink(lockPath));
+    }
+    EXPECT_EQ(readFile(existing), "precious");
+    EXPECT_FALSE(fs::exists(missing));
+
+    // The guard does not take the bare name instead: someone else holds this name.
+    TMaxInstance g;
+    g.SetAutoKill(false);
+    g.SetSemName(name);
+    g.GetSem();
+    EXPECT_FALSE(g.IsSemHeld());
+    EXPECT_EQ(g.SemName(), "Global\\" + name);
+    EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
+}
+
+TEST_F(Lock, OtherThingsAtTheLockPathAreNotLockFiles) {
+    const std::string name = uniqueName("dir");
+    fs::create_directory(dirs.global() / ("pendock-sem-" + name));
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + name), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+
+    const std::string fifo = uniqueName("fifo");
+    ASSERT_EQ(::mkfifo((dirs.global() / ("pendock-sem-" + fifo)).c_str(), 0666), 0);
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + fifo), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Lock, LeftOverFileFromAnEarlierRunIsTakenOver) {
+    const std::string name = uniqueName("stale");
+    const fs::path file = dirs.global() / ("pendock-sem-" + name);
+    { std::ofstream(file) << "garbage that is no header"; }
+    const SemHandle a = open("Global\\" + name, 2);
+    ASSERT_NE(a, 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_SUCCESS);
+    const SemHandle b = open("Global\\" + name, 7);
+    EXPECT_EQ(platform::WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
+}
+
+TEST_F(Lock, FileScribbledOverWhileOpenIsRefused) {
+    const std::string name = uniqueName("scribble");
+    const SemHandle a = open("Global\\" + name);
+    ASSERT_NE(a, 0u);
+    { std::ofstream(dirs.global() / ("pendock-sem-" + name)) << "junk"; }
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + name), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Lock, UnusableMachineWideDirectoryIsAnInvalidName) {
+    const std::string name = "Global\\" + uniqueName("nodir");
+    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (dirs.root() / "missing").c_str(), 1);
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_NAME);
+
+    const fs::path plainFile = dirs.root() / "file";
+    { std::ofstream(plainFile) << "x"; }
+    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", plainFile.c_str(), 1);
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_NAME);
+}
+
+TEST_F(Lock, UsersDirectoryMustBeTheUsersAlone) {
+    const std::string name = uniqueName("shared");
+    ::chmod(dirs.user().c_str(), 0777);
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_ACCESS_DENIED);
+    ::chmod(dirs.user().c_str(), 0700);
+
+    // A directory given by link is judged by the directory it leads to.
+    const fs::path open = dirs.root() / "open";
+    fs::create_directory(open);
+    ::chmod(open.c_str(), 01777);
+    const fs::path link = dirs.root() / "userlink";
+    fs::create_directory_symlink(open, link);
+    ::setenv("PENDOCK_LOCK_DIR_USER", link.c_str(), 1);
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_ACCESS_DENIED);
+    EXPECT_TRUE(TempLockDirs::list(open).empty());
+    fs::remove(link);
+    fs::create_directory_symlink(dirs.user(), link);
+    const SemHandle h = platform::CreateSemaphoreW(nullptr, 1, 1, name);
+    EXPECT_NE(h, 0u);
+    platform::CloseHandle(h);
+
+    ::setenv("PENDOCK_LOCK_DIR_USER", (dirs.root() / "none").c_str(), 1);
+    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
+    EXPECT_EQ(platform::GetLastError(), ERROR_PATH_NOT_FOUND);
+    EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
+}
+
+TEST_F(Lock, GuardFallsBackToTheBareNameWithoutMachineWideDirectory) {
+    const std::string name = uniqueName("fallback");
+    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (dirs.root() / "missing").c_str(), 1);
+    TMaxInstance* first = nullptr;
+    TMaxInstance* second = nullptr;
+    EXPECT_TRUE(FirstInstance(name, first));
+    EXPECT_EQ(first->SemName(), name);
+    EXPECT_EQ(first->GetErrorCode(), ERROR_INVALID_NAME);
+    EXPECT_TRUE(fs::exists(dirs.user() / ("pendock-sem-" + name)));
+    EXPECT_FALSE(FirstInstance(name, second));
+    EXPECT_EQ(second->SemName(), name);
+    ReleaseFirstInstance(first);
+    EXPECT_EQ(first->GetErrorCode(), 0u);
+    FreeFirstInstance(first);
+    FreeFirstInstance(second);
+    EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
+}
+
+TEST_F(Lock, WaitWithTimeOutTakesAUnitFreedMeanwhile) {
+    const std::string name = "Global\\" + uniqueName("w");
+    const SemHandle a = open(name);
+    const SemHandle b = open(name);
+    ASSERT_EQ(platform::WaitForSingleObject(a, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(b, 30), WAIT_TIMEOUT);
+    std::thread releaser([a] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        platform::ReleaseSemaphore(a, 1, nullptr);
+    });
+    EXPECT_EQ(platform::WaitForSingleObject(b, 20000), WAIT_OBJECT_0);
+    releaser.join();
+    EXPECT_EQ(platform::WaitForSingleObject(a, 0), WAIT_TIMEOUT);
+}
+
+TEST_F(Lock, LastErrorBelongsToTheThread) {
+    platform::SetLastError(77);
+    DWORD seenInThread = 1;
+    std::thread t([&] {
+        seenInThread = platform::GetLastError();
+        platform::SetLastError(99);
+    });
+    t.join();
+    EXPECT_EQ(seenInThread, 0u);
+    EXPECT_EQ(platform::GetLastError(), 77u);
+}
+
+TEST_F(Lock, FirstInstanceReleasesAndFreesCleanly) {
+    const std::string name = uniqueName("first");
+    TMaxInstance* guard = nullptr;
+    ASSERT_TRUE(FirstInstance(name, guard));
+    EXPECT_EQ(guard->SemName(), "Global\\" + name);
+    TMaxInstance* other = nullptr;
+    EXPECT_FALSE(FirstInstance(name, other));
+    FreeFirstInstance(other);
+    ReleaseFirstInstance(guard);
+    EXPECT_EQ(guard->GetSemHandle(), 0u);
+    FreeFirstInstance(guard);
+    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+    ASSERT_TRUE(FirstInstance(name, guard));
+    FreeFirstInstance(guard); // destroy alone gives back and closes too
+    ASSERT_TRUE(FirstInstance(name, guard));
+    FreeFirstInstance(guard);
+    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+
+    EXPECT_FALSE(FirstInstance("", guard));
+    EXPECT_EQ(guard, nullptr);
+    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+    EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
+}
+
+} // namespace
