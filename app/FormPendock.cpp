@@ -1,0 +1,235 @@
+#include "FormPendock.h"
+
+#include <exception>
+
+#include "WizardResource.h"
+#include "mod_SQLocalize.h"
+#include "platform/TextCase.h"
+
+namespace {
+
+void ReplaceFirst(std::string& text, const std::string& what, const std::string& with)
+{
+    const auto pos = text.find(what);
+    if (pos != std::string::npos)
+        text.replace(pos, what.size(), with);
+}
+
+} // namespace
+
+TPendockForm::TPendockForm(IWizardView& View, TPendockPlatform Platform)
+    : Platform(std::move(Platform)), View(View)
+{
+    for (const char* line : wizard_resource::StrDataAtStart)
+        StrData.Add(line);
+}
+
+TPendockForm::~TPendockForm() = default;
+
+bool TPendockForm::Dispatch(const std::function<void()>& Handler)
+{
+    try {
+        Handler();
+        return true;
+    } catch (const std::exception& e) {
+        View.ShowException(e.what());
+    } catch (...) {
+        View.ShowException("unknown error");
+    }
+    return false;
+}
+
+std::string TPendockForm::LocaleText(const std::string& Key)
+{
+    return SQLocale ? SQLocale->GetString(Key) : std::string();
+}
+
+TDialogCaptions TPendockForm::Captions(EDialogKind Kind) const
+{
+    TDialogCaptions c;
+    c.Title = StrData.Value(Kind == EDialogKind::Error ? "MSG_CAP_ERROR" : "MSG_CAP_CONFIRM");
+    c.Yes = StrData.Value("MSG_BTN_YES");
+    c.No = StrData.Value("MSG_BTN_NO");
+    c.OK = StrData.Value("MSG_BTN_OK");
+    return c;
+}
+
+// ---- Creation and destruction ---------------------------------------------------------------
+
+void TPendockForm::FormCreate()
+{
+    const std::string folder = Platform.ProgramFolder ? Platform.ProgramFolder() : std::string();
+    View.SetBorderIcons(biSystemMenu | biMinimize);
+
+    SQLocale = std::make_unique<TSQLocale>();
+    SQLocale->InitLocalize(folder + "locale.db", folder + "locale.xml");
+    SQLocale->LoadLocalizedStrings(&StrData, "", "", "Skin");
+
+    View.SetClientSize(wizard_resource::ClientWidth, wizard_resource::ClientHeight);
+    LayoutWizard();
+    LocalizeForm();
+
+    Drive.clear();
+    UsbVID.clear();
+    UsbPID.clear();
+    UsbSN.clear();
+    CheckDeviceChange = false;
+    Drives.fill(false);
+
+    View.ShowPage(EPage::Briefing);
+}
+
+void TPendockForm::FormDestroy()
+{
+    SQLocale.reset();
+}
+
+void TPendockForm::LayoutWizard()
+{
+    // The page control overlaps the client area by one pixel at the left and top; with its
+    // tabs on the right the tab strip then lies against and partly beyond the right edge.
+    View.SetBounds(EControl::Wizard, -1, -1, View.ClientWidth() + 20, View.ClientHeight() + 4);
+}
+
+void TPendockForm::LocalizeForm()
+{
+    SQLocale->SetGroup("Restore");
+
+    const std::string caption = LocaleText("CAPTION_UPGRADE");
+    View.SetCaption(caption);
+    View.SetApplicationTitle(caption);
+
+    View.SetText(EControl::MessageBriefing, LocaleText("MESSAGE_BRIEFING"));
+    View.SetText(EControl::BriefingText, SubstOperation(LocaleText("BRIEFING")));
+    View.SetText(EControl::ButtonNext, LocaleText("NEXT"));
+    View.SetText(EControl::ButtonCancel, LocaleText("CANCEL"));
+    View.SetText(EControl::MessageWaitBrowser, SubstOperation(LocaleText("MESSAGE_WAITBROWSER")));
+    View.SetText(EControl::WaitBrowserText, LocaleText("WAITBROWSER"));
+}
+
+std::string TPendockForm::SubstOperation(const std::string& Source)
+{
+    const std::string operation = LocaleText("OPERATION_UPGRADE");
+    std::string result = Source;
+    ReplaceFirst(result, "%Operation", operation);
+    ReplaceFirst(result, "%operation", app_platform::LowerCaseUtf8(operation));
+    return result;
+}
+
+// ---- Navigation and dialogs -----------------------------------------------------------------
+
+void TPendockForm::ButtonNextClick()
+{
+    View.ShowPage(EPage::DetectKey);
+    View.SetEnabled(EControl::ButtonCancel, true);
+    View.SetText(EControl::MessageDetectKey, LocaleText("PLEASE_WAIT"));
+    Drives = Platform.ConnectedDrives ? Platform.ConnectedDrives() : TDriveConn{};
+    View.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_NOKEY"));
+    View.SetImage(EControl::Image, EImage::Insert1);
+    CheckDeviceChange = true;
+}
+
+void TPendockForm::ButtonCancelClick()
+{
+    CheckDeviceChange = false;
+    View.StopTimer(ETimer::TimerCheck);
+    View.ShowPage(EPage::Briefing);
+}
+
+void TPendockForm::WizardChanging(bool& AllowChange)
+{
+    AllowChange = false;
+}
+
+void TPendockForm::FormCloseQuery(bool& CanClose)
+{
+    // CanClose is decided by the answer only: should the text itself fail to load, the
+    // error goes to the standard error box and the caller's value stands.
+    const std::string text = LocaleText("MESSAGE_WANTEXIT");
+    const EDialogButton answer =
+        View.ShowDialog(EDialogKind::Confirmation, text, Captions(EDialogKind::Confirmation));
+    CanClose = answer == EDialogButton::Yes;
+}
+
+void TPendockForm::ShowError(const std::string& Key)
+{
+    const std::string text = SubstOperation(LocaleText(Key));
+    View.ShowDialog(EDialogKind::Error, text, Captions(EDialogKind::Error));
+}
+
+// ---- Pictures -------------------------------------------------------------------------------
+
+void TPendockForm::TimerAnimTimer()
+{
+    switch (View.ImageOf(EControl::BriefingImage)) {
+    case EImage::Extract1:
+        View.SetImage(EControl::BriefingImage, EImage::Extract2);
+        break;
+    case EImage::Extract2:
+        View.SetImage(EControl::BriefingImage, EImage::Extract3);
+        break;
+    case EImage::Extract3:
+        View.SetImage(EControl::BriefingImage, EImage::Extract4);
+        break;
+    default:
+        View.SetImage(EControl::BriefingImage, EImage::Extract1);
+        break;
+    }
+
+    switch (View.ImageOf(EControl::Image)) {
+    case EImage::Insert1:
+        View.SetImage(EControl::Image, EImage::Insert2);
+        break;
+    case EImage::Insert2:
+        View.SetImage(EControl::Image, EImage::Insert3);
+        break;
+    case EImage::Insert3:
+        View.SetImage(EControl::Image, EImage::Insert1);
+        break;
+    default: // Inserted stays until Next shows Insert1 again
+        break;
+    }
+}
+
+// ---- Key detection and the web shop ---------------------------------------------------------
+
+void TPendockForm::WMDeviceChange()
+{
+    // filled in with key detection
+}
+
+void TPendockForm::TimerCheckTimer()
+{
+    // filled in with key detection
+}
+
+void TPendockForm::ScanForKey()
+{
+    // filled in with key detection
+}
+
+void TPendockForm::KeyFound()
+{
+    // filled in with key detection
+}
+
+void TPendockForm::TimerContTimer()
+{
+    // filled in with key detection
+}
+
+void TPendockForm::ButtonUpgradeClick()
+{
+    // filled in with key detection
+}
+
+bool TPendockForm::FindPackageId(const std::string& /*Folder*/, std::string& /*Id*/)
+{
+    // filled in with key detection
+    return false;
+}
+
+void TPendockForm::TimerWaitTimer()
+{
+    // filled in with key detection
+}

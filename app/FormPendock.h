@@ -1,0 +1,88 @@
+#pragma once
+// TPendockForm: the wizard's state and event handlers, free of any window toolkit. Everything
+// it shows goes through IWizardView; every platform call it makes goes through the replaceable
+// function members of TPendockPlatform, so the handlers run in tests without a display.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "StrData.h"
+#include "WizardView.h"
+#include "mod_DriveUsbInfo.h"
+
+class TSQLocale;
+
+// The platform calls of the wizard. An empty member means "not available".
+struct TPendockPlatform {
+    // The program's folder, with a trailing path separator.
+    std::function<std::string()> ProgramFolder;
+    // The drive letters present now.
+    std::function<TDriveConn()> ConnectedDrives;
+    // Identifies the disk behind a drive letter (one upper-case letter, no colon).
+    std::function<bool(const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
+                       std::string& UsbSN)>
+        DriveUsbInfo;
+    // The folder at the root of a drive letter, without a trailing separator.
+    std::function<std::string(char Letter)> DriveFolder;
+    // Opens an address in the default browser without waiting for it.
+    std::function<void(const std::string& Url)> ShellOpen;
+    // The search for the installed package identifier below a folder; empty: FindPackageId.
+    std::function<bool(const std::string& Folder, std::string& Id)> SearchPackageId;
+};
+
+// The platform calls of the running system (app/PendockPlatform.cpp).
+TPendockPlatform DefaultPendockPlatform();
+
+class TPendockForm {
+public:
+    TPendockForm(IWizardView& View, TPendockPlatform Platform);
+    ~TPendockForm();
+    TPendockForm(const TPendockForm&) = delete;
+    TPendockForm& operator=(const TPendockForm&) = delete;
+
+    // Event handlers, in this order.
+    void FormCreate();
+    void FormDestroy();
+    void WMDeviceChange();
+    void TimerCheckTimer();
+    void ButtonNextClick();
+    void WizardChanging(bool& AllowChange);
+    void ButtonUpgradeClick();
+    void FormCloseQuery(bool& CanClose);
+    void TimerContTimer();
+    void ButtonCancelClick();
+    void TimerAnimTimer();
+    void TimerWaitTimer();
+
+    // Runs one handler as the toolkit runs an event handler: an error that escapes it is
+    // shown in the toolkit's standard error box and goes no further. Returns false then.
+    bool Dispatch(const std::function<void()>& Handler);
+
+    // State.
+    std::unique_ptr<TSQLocale> SQLocale;
+    TStrData StrData;
+    bool CheckDeviceChange = false;
+    std::string Drive;
+    std::string UsbVID;
+    std::string UsbPID;
+    std::string UsbSN;
+    TDriveConn Drives{};
+
+    TPendockPlatform Platform;
+
+protected:
+    void LayoutWizard();
+    void LocalizeForm();
+    std::string SubstOperation(const std::string& Text);
+    void ShowError(const std::string& Key);
+    void ScanForKey();
+    void KeyFound();
+    bool FindPackageId(const std::string& Folder, std::string& Id);
+
+    // The text of a locale key in the current group; empty before a database is open.
+    std::string LocaleText(const std::string& Key);
+    TDialogCaptions Captions(EDialogKind Kind) const;
+
+    IWizardView& View;
+};

@@ -1,0 +1,43 @@
+// The program entry: one copy per machine, the wizard window, the message loop.
+
+#include <QApplication>
+
+#include <memory>
+
+#include "FormPendock.h"
+#include "mod_FirstInstance.h"
+#include "qt/QtWizardWindow.h"
+
+namespace {
+
+// Names the machine-wide single-instance lock.
+const char* const InstanceIdentifier = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
+
+} // namespace
+
+TMaxInstance* InstanceGuard = nullptr;
+
+int main(int argc, char** argv)
+{
+    std::unique_ptr<QApplication> application;
+    std::unique_ptr<TQtWizardWindow> PendockForm;
+
+    if (FirstInstance(InstanceIdentifier, InstanceGuard)) {
+        application = std::make_unique<QApplication>(argc, argv);
+        QApplication::setApplicationName(QStringLiteral("Pendock"));
+        QApplication::setApplicationVersion(QStringLiteral(PENDOCK_VERSION));
+        QApplication::setDesktopFileName(QStringLiteral("pendock"));
+
+        PendockForm = std::make_unique<TQtWizardWindow>(DefaultPendockPlatform());
+        PendockForm->show();
+        QApplication::exec();
+
+        ReleaseFirstInstance(InstanceGuard);
+    }
+    FreeFirstInstance(InstanceGuard);
+
+    // The window goes before the application object it lives in.
+    PendockForm.reset();
+    application.reset();
+    return 0;
+}

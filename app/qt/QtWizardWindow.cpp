@@ -1,0 +1,484 @@
+#include "qt/QtWizardWindow.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFile>
+#include <QFontMetrics>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+
+#include <vector>
+
+#include "WizardResource.h"
+#include "qt/WizardPageControl.h"
+
+// The resource compiled by rcc under the name "pendock" (a static library's resources need
+// an explicit start).
+static void InitPendockResource()
+{
+    Q_INIT_RESOURCE(pendock);
+}
+
+namespace {
+
+namespace res = wizard_resource;
+
+QString ToQt(const std::string& text)
+{
+    QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return s;
+}
+
+QFont FontOf(const res::TFontSpec& spec)
+{
+    if (spec.CellHeight)
+        return FontForCellHeight(QString::fromLatin1(spec.Family), spec.Pixels, spec.Bold);
+    QFont f(QString::fromLatin1(spec.Family));
+    f.setPixelSize(spec.Pixels);
+    f.setBold(spec.Bold);
+    return f;
+}
+
+const char* ImageResource(EImage image)
+{
+    switch (image) {
+    case EImage::Extract1: return ":/pendock/images/Extract1.png";
+    case EImage::Extract2: return ":/pendock/images/Extract2.png";
+    case EImage::Extract3: return ":/pendock/images/Extract3.png";
+    case EImage::Insert1: return ":/pendock/images/Insert1.png";
+    case EImage::Insert2: return ":/pendock/images/Insert2.png";
+    case EImage::Insert3: return ":/pendock/images/Insert3.png";
+    case EImage::Inserted: return ":/pendock/images/Inserted.png";
+    case EImage::Extract4: return ":/pendock/images/Extract4.png";
+    default: return nullptr; // 7 to 9: free places of the store
+    }
+}
+
+const char* ControlName(EControl c)
+{
+    switch (c) {
+    case EControl::Wizard: return "Wizard";
+    case EControl::MessageBriefing: return "MessageBriefing";
+    case EControl::BriefingText: return "BriefingText";
+    case EControl::BriefingImage: return "BriefingImage";
+    case EControl::ButtonNext: return "ButtonNext";
+    case EControl::MessageDetectKey: return "MessageDetectKey";
+    case EControl::PanelImage: return "PanelImage";
+    case EControl::Image: return "Image";
+    case EControl::ButtonCancel: return "ButtonCancel";
+    case EControl::MessageWaitBrowser: return "MessageWaitBrowser";
+    case EControl::WaitBrowserText: return "WaitBrowserText";
+    }
+    return "";
+}
+
+const char* PageName(int index)
+{
+    static const char* names[] = {"Briefing", "DetectKey", "WaitBrowser"};
+    return names[index];
+}
+
+// A page whose buttons keep their distance to its right and bottom edges.
+class TWizardPage : public QWidget {
+public:
+    using QWidget::QWidget;
+
+    struct TAnchored {
+        QWidget* Widget;
+        int Right;  // distance from the page's right edge to the widget's right edge
+        int Bottom; // distance from the page's bottom edge to the widget's bottom edge
+    };
+    std::vector<TAnchored> Anchored;
+
+protected:
+    void resizeEvent(QResizeEvent* e) override
+    {
+        QWidget::resizeEvent(e);
+        for (const TAnchored& a : Anchored) {
+            a.Widget->move(width() - a.Right - a.Widget->width(),
+                           height() - a.Bottom - a.Widget->height());
+        }
+    }
+};
+
+} // namespace
+
+QFont FontForCellHeight(const QString& family, int cellPixels, bool bold)
+{
+    QFont f(family);
+    f.setBold(bold);
+    for (int px = cellPixels; px > 1; --px) {
+        f.setPixelSize(px);
+        if (QFontMetrics(f).height() <= cellPixels)
+            return f;
+    }
+    f.setPixelSize(1);
+    return f;
+}
+
+QString LoadSkin()
+{
+    InitPendockResource();
+    QFile file(QStringLiteral(":/pendock/ZiviZeduze.skn"));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray packed = file.readAll();
+    if (packed.size() < 5)
+        return {};
+    return QString::fromUtf8(qUncompress(packed));
+}
+
+TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
+    : QWidget(parent, Qt::Window), FForm(*this, std::move(Platform))
+{
+    InitPendockResource();
+    setObjectName(QStringLiteral("PendockForm"));
+    setAttribute(Qt::WA_DeleteOnClose, false);
+    setWindowTitle(QString::fromLatin1(res::Caption));
+    setFont(FontOf(res::DefaultFont));
+    setFixedSize(res::DesignClientWidth, res::DesignClientHeight);
+
+    FSkin = LoadSkin();
+    LoadPictures();
+    BuildControls();
+    BuildTimers();
+    setStyleSheet(FSkin);
+
+    FForm.Dispatch([this] { FForm.FormCreate(); });
+}
+
+TQtWizardWindow::~TQtWizardWindow()
+{
+    for (QTimer* t : FTimers)
+        t->stop();
+    FForm.Dispatch([this] { FForm.FormDestroy(); });
+}
+
+void TQtWizardWindow::LoadPictures()
+{
+    for (int i = 0; i < PngIconsCount; ++i) {
+        if (const char* path = ImageResource(static_cast<EImage>(i)))
+            FPngIcons[static_cast<size_t>(i)] = QPixmap(QString::fromLatin1(path));
+    }
+}
+
+void TQtWizardWindow::BuildControls()
+{
+    FWizard = new TWizardPageControl(this);
+    FWizard->setObjectName(QStringLiteral("Wizard"));
+    FWizard->tabBar()->setFont(FontOf(res::TabFont));
+    FWizard->setGeometry(res::DesignWizardLeft, res::DesignWizardTop, res::DesignClientWidth,
+                         res::DesignClientHeight);
+    FControls[EControl::Wizard] = FWizard;
+
+    for (int i = 0; i < res::PageCount; ++i) {
+        auto* page = new TWizardPage;
+        page->setObjectName(QString::fromLatin1(PageName(i)));
+        FPages[static_cast<size_t>(i)] = page;
+        FWizard->addTab(page, QString::fromLatin1(res::TabCaptions[i]));
+    }
+
+    const QFont heading = FontOf(res::HeadingFont);
+    const QFont body = FontOf(res::BodyFont);
+    for (const res::TControlSpec& spec : res::Controls) {
+        auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(spec.Page)]);
+        QWidget* parent = spec.Control == EControl::Image ? FControls.at(EControl::PanelImage)
+                                                          : page;
+        QWidget* w = nullptr;
+        switch (spec.Kind) {
+        case res::EKind::Heading:
+        case res::EKind::Label: {
+            auto* label = new QLabel(QString::fromLatin1(spec.ResourceText), parent);
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
+            if (spec.Kind == res::EKind::Heading) {
+                label->setFont(heading);
+                label->setAlignment(Qt::AlignCenter);
+                label->setProperty("heading", true);
+            } else {
+                label->setFont(body);
+                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            }
+            w = label;
+            break;
+        }
+        case res::EKind::ImageView: {
+            auto* view = new QLabel(parent);
+            view->setAlignment(Qt::AlignCenter);
+            view->setProperty("imageView", true);
+            w = view;
+            break;
+        }
+        case res::EKind::Button: {
+            auto* button = new QPushButton(QString::fromLatin1(spec.ResourceText), parent);
+            button->setAutoDefault(false);
+            w = button;
+            break;
+        }
+        case res::EKind::Panel: {
+            auto* panel = new QFrame(parent);
+            panel->setFrameShape(QFrame::NoFrame);
+            w = panel;
+            break;
+        }
+        case res::EKind::PageControl:
+            break;
+        }
+        if (!w)
+            continue;
+        w->setObjectName(QString::fromLatin1(ControlName(spec.Control)));
+        w->setGeometry(spec.Left, spec.Top, spec.Width, spec.Height);
+        if (spec.Anchor == res::EAnchor::RightBottom) {
+            page->Anchored.push_back({w, res::PageWidth - spec.Left - spec.Width,
+                                      res::PageHeight - spec.Top - spec.Height});
+        }
+        FControls[spec.Control] = w;
+    }
+
+    SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
+    SetImage(EControl::Image, res::ImageAtStart);
+
+    auto* next = static_cast<QPushButton*>(FControls.at(EControl::ButtonNext));
+    auto* cancel = static_cast<QPushButton*>(FControls.at(EControl::ButtonCancel));
+    connect(next, &QPushButton::clicked, this,
+            [this] { FForm.Dispatch([this] { FForm.ButtonNextClick(); }); });
+    connect(cancel, &QPushButton::clicked, this,
+            [this] { FForm.Dispatch([this] { FForm.ButtonCancelClick(); }); });
+    FWizard->SetAskChange([this] {
+        bool allow = true;
+        FForm.Dispatch([&] { FForm.WizardChanging(allow); });
+        return allow;
+    });
+    FWizard->ShowPageIndex(0);
+}
+
+void TQtWizardWindow::BuildTimers()
+{
+    for (const res::TTimerSpec& spec : res::Timers) {
+        auto* timer = new QTimer(this);
+        timer->setInterval(spec.IntervalMs);
+        FTimers[static_cast<size_t>(spec.Timer)] = timer;
+        void (TPendockForm::*handler)() = nullptr;
+        switch (spec.Timer) {
+        case ETimer::TimerCheck:
+            timer->setObjectName(QStringLiteral("TimerCheck"));
+            handler = &TPendockForm::TimerCheckTimer;
+            break;
+        case ETimer::TimerAnim:
+            timer->setObjectName(QStringLiteral("TimerAnim"));
+            handler = &TPendockForm::TimerAnimTimer;
+            break;
+        case ETimer::TimerCont:
+            timer->setObjectName(QStringLiteral("TimerCont"));
+            handler = &TPendockForm::TimerContTimer;
+            break;
+        case ETimer::TimerWait:
+            timer->setObjectName(QStringLiteral("TimerWait"));
+            handler = &TPendockForm::TimerWaitTimer;
+            break;
+        }
+        connect(timer, &QTimer::timeout, this,
+                [this, handler] { FForm.Dispatch([this, handler] { (FForm.*handler)(); }); });
+        if (spec.EnabledAtStart)
+            timer->start();
+    }
+}
+
+QWidget* TQtWizardWindow::Control(EControl control) const
+{
+    const auto it = FControls.find(control);
+    return it == FControls.end() ? nullptr : it->second;
+}
+
+QWidget* TQtWizardWindow::Page(EPage page) const
+{
+    return FPages[static_cast<size_t>(page)];
+}
+
+QTimer* TQtWizardWindow::Timer(ETimer timer) const
+{
+    return FTimers[static_cast<size_t>(timer)];
+}
+
+// ---- IWizardView -----------------------------------------------------------------------------
+
+void TQtWizardWindow::ShowPage(EPage page)
+{
+    FWizard->ShowPageIndex(static_cast<int>(page));
+}
+
+void TQtWizardWindow::SetText(EControl control, const std::string& text)
+{
+    QWidget* w = Control(control);
+    if (auto* label = qobject_cast<QLabel*>(w))
+        label->setText(ToQt(text));
+    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        button->setText(ToQt(text));
+}
+
+void TQtWizardWindow::SetImage(EControl control, EImage image)
+{
+    auto* view = qobject_cast<QLabel*>(Control(control));
+    if (!view)
+        return;
+    FShownImage[control] = image;
+    view->setPixmap(FPngIcons[static_cast<size_t>(image)]);
+}
+
+EImage TQtWizardWindow::ImageOf(EControl control) const
+{
+    const auto it = FShownImage.find(control);
+    return it == FShownImage.end() ? EImage::Unused7 : it->second;
+}
+
+void TQtWizardWindow::SetEnabled(EControl control, bool enabled)
+{
+    if (QWidget* w = Control(control))
+        w->setEnabled(enabled);
+}
+
+void TQtWizardWindow::StartTimer(ETimer timer)
+{
+    Timer(timer)->start();
+}
+
+void TQtWizardWindow::StopTimer(ETimer timer)
+{
+    Timer(timer)->stop();
+}
+
+EDialogButton TQtWizardWindow::ShowDialog(EDialogKind kind, const std::string& text,
+                                          const TDialogCaptions& captions)
+{
+    QMessageBox box(this);
+    box.setObjectName(QStringLiteral("Dialog"));
+    box.setStyleSheet(FSkin);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowTitle(ToQt(captions.Title));
+    box.setText(ToQt(text));
+    QPushButton* yes = nullptr;
+    QPushButton* no = nullptr;
+    QPushButton* ok = nullptr;
+    if (kind == EDialogKind::Error) {
+        box.setIcon(QMessageBox::Critical);
+        ok = box.addButton(ToQt(captions.OK), QMessageBox::AcceptRole);
+        ok->setObjectName(QStringLiteral("ButtonOK"));
+        box.setDefaultButton(ok);
+        box.setEscapeButton(ok);
+    } else {
+        box.setIcon(QMessageBox::Question);
+        yes = box.addButton(ToQt(captions.Yes), QMessageBox::YesRole);
+        no = box.addButton(ToQt(captions.No), QMessageBox::NoRole);
+        yes->setObjectName(QStringLiteral("ButtonYes"));
+        no->setObjectName(QStringLiteral("ButtonNo"));
+        box.setDefaultButton(yes);
+        box.setEscapeButton(no);
+    }
+    emit DialogOpening(&box);
+    box.exec();
+    if (kind == EDialogKind::Error)
+        return EDialogButton::OK;
+    return box.clickedButton() == yes ? EDialogButton::Yes : EDialogButton::No;
+}
+
+void TQtWizardWindow::ShowException(const std::string& message)
+{
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
+                    ToQt(message), QMessageBox::Ok, this);
+    box.setObjectName(QStringLiteral("ErrorBox"));
+    box.setTextFormat(Qt::PlainText);
+    emit DialogOpening(&box);
+    box.exec();
+}
+
+void TQtWizardWindow::ProcessMessages()
+{
+    QCoreApplication::processEvents();
+}
+
+void TQtWizardWindow::Terminate()
+{
+    // Leaves the message loop once the running handler has returned; no close events.
+    QCoreApplication::exit(0);
+}
+
+void TQtWizardWindow::SetCaption(const std::string& text)
+{
+    setWindowTitle(ToQt(text));
+}
+
+void TQtWizardWindow::SetApplicationTitle(const std::string& text)
+{
+    QGuiApplication::setApplicationDisplayName(ToQt(text));
+}
+
+void TQtWizardWindow::SetBorderIcons(unsigned icons)
+{
+    Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                            Qt::MSWindowsFixedSizeDialogHint;
+    if (icons & biSystemMenu)
+        flags |= Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+    if (icons & biMinimize)
+        flags |= Qt::WindowMinimizeButtonHint;
+    if (icons & biMaximize)
+        flags |= Qt::WindowMaximizeButtonHint;
+    const bool shown = isVisible();
+    setWindowFlags(flags);
+    if (shown)
+        show();
+}
+
+void TQtWizardWindow::SetClientSize(int width, int height)
+{
+    setFixedSize(width, height);
+}
+
+int TQtWizardWindow::ClientWidth() const
+{
+    return width();
+}
+
+int TQtWizardWindow::ClientHeight() const
+{
+    return height();
+}
+
+void TQtWizardWindow::SetBounds(EControl control, int left, int top, int width, int height)
+{
+    if (QWidget* w = Control(control))
+        w->setGeometry(left, top, width, height);
+}
+
+// ---- Window events ---------------------------------------------------------------------------
+
+void TQtWizardWindow::closeEvent(QCloseEvent* e)
+{
+    bool canClose = true;
+    FForm.Dispatch([&] { FForm.FormCloseQuery(canClose); });
+    if (canClose)
+        e->accept();
+    else
+        e->ignore();
+}
+
+void TQtWizardWindow::showEvent(QShowEvent* e)
+{
+    QWidget::showEvent(e);
+    if (FCentred)
+        return;
+    FCentred = true;
+    if (const QScreen* screen = this->screen()) {
+        const QRect area = screen->availableGeometry();
+        const QRect frame = frameGeometry();
+        // move() places the frame's top-left corner.
+        move(area.center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
+}

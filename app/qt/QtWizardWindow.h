@@ -1,0 +1,88 @@
+#pragma once
+// The wizard window on Qt: builds the window as designed (controls, fonts, pictures, timers,
+// skin), implements IWizardView for TPendockForm and delivers the window's events (clicks,
+// timer ticks, tab requests, close requests) to the form's handlers.
+
+#include <QPixmap>
+#include <QString>
+#include <QWidget>
+
+#include <array>
+#include <map>
+
+#include "FormPendock.h"
+#include "WizardView.h"
+
+class QLabel;
+class QMessageBox;
+class QPushButton;
+class QTimer;
+class TWizardPageControl;
+
+// A font of `family` whose cell height (ascent plus descent) is at most `cellPixels`, as
+// large as it can be.
+QFont FontForCellHeight(const QString& family, int cellPixels, bool bold);
+
+// The skin "ZiviZeduze.skn" from the window's resource, inflated; empty if it is missing or
+// damaged.
+QString LoadSkin();
+
+class TQtWizardWindow : public QWidget, public IWizardView {
+    Q_OBJECT
+public:
+    // Builds the window and runs the form's create handler.
+    explicit TQtWizardWindow(TPendockPlatform Platform, QWidget* parent = nullptr);
+    ~TQtWizardWindow() override;
+
+    TPendockForm& Form() { return FForm; }
+    QWidget* Control(EControl control) const;
+    QWidget* Page(EPage page) const;
+    QTimer* Timer(ETimer timer) const;
+    TWizardPageControl* PageControl() const { return FWizard; }
+    const QString& Skin() const { return FSkin; }
+    const QPixmap& Picture(EImage image) const { return FPngIcons[static_cast<size_t>(image)]; }
+
+    // IWizardView
+    void ShowPage(EPage page) override;
+    void SetText(EControl control, const std::string& text) override;
+    void SetImage(EControl control, EImage image) override;
+    EImage ImageOf(EControl control) const override;
+    void SetEnabled(EControl control, bool enabled) override;
+    void StartTimer(ETimer timer) override;
+    void StopTimer(ETimer timer) override;
+    EDialogButton ShowDialog(EDialogKind kind, const std::string& text,
+                             const TDialogCaptions& captions) override;
+    void ShowException(const std::string& message) override;
+    void ProcessMessages() override;
+    void Terminate() override;
+    void SetCaption(const std::string& text) override;
+    void SetApplicationTitle(const std::string& text) override;
+    void SetBorderIcons(unsigned icons) override;
+    void SetClientSize(int width, int height) override;
+    int ClientWidth() const override;
+    int ClientHeight() const override;
+    void SetBounds(EControl control, int left, int top, int width, int height) override;
+
+signals:
+    // A message dialog is about to run modally (tests answer it through this).
+    void DialogOpening(QMessageBox* dialog);
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+
+private:
+    void BuildControls();
+    void BuildTimers();
+    void LoadPictures();
+
+    TPendockForm FForm;
+    TWizardPageControl* FWizard = nullptr;
+    std::array<QWidget*, 3> FPages{};
+    std::map<EControl, QWidget*> FControls;
+    std::map<EControl, EImage> FShownImage;
+    std::array<QTimer*, 4> FTimers{};
+    std::array<QPixmap, PngIconsCount> FPngIcons;
+    QString FSkin;
+    bool FCentred = false;
+};
