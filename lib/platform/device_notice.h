@@ -1,0 +1,55 @@
+#pragma once
+// A notice whenever the table of mounted filesystems changes: this system's stand-in for the
+// device-change window message. Toolkit-free: the window watches Fd() with its own notifier.
+
+#include <string>
+
+namespace platform {
+
+class TDeviceNotice {
+public:
+    // How Fd() signals a notice.
+    enum class TKind {
+        None,     // not watching (the table could not be opened or watched)
+        Priority, // the kernel's mount table: urgent data (poll POLLPRI; a Qt Exception notifier)
+        Readable, // a plain file standing in for it: readable (poll POLLIN; a Qt Read notifier)
+    };
+
+    // Watches the file named by PENDOCK_MOUNTINFO, by default /proc/self/mountinfo.
+    TDeviceNotice();
+    // Watches `path`: the kernel's table is opened and polled; any other path (a plain file,
+    // even one not there yet) is watched through its folder, so that rewriting, replacing,
+    // creating or removing the file all give a notice.
+    explicit TDeviceNotice(const std::string& path);
+    ~TDeviceNotice();
+    TDeviceNotice(const TDeviceNotice&) = delete;
+    TDeviceNotice& operator=(const TDeviceNotice&) = delete;
+
+    // The watched path; whether the watch is up, and if not, why.
+    const std::string& Path() const { return FPath; }
+    bool IsOpen() const { return FFd >= 0; }
+    const std::string& ErrorText() const { return FError; }
+
+    TKind Kind() const { return FKind; }
+    // The descriptor to watch (-1 when not open) and the poll() events that mean a notice.
+    int Fd() const { return FFd; }
+    short PollEvents() const;
+
+    // Call when Fd() is ready: clears what is pending so that the descriptor is quiet until
+    // the next change. True when the notice is about the table (always for the kernel's
+    // table; for a plain file, when one of the folder's events names it), false for events
+    // about other files in the folder, which are to be ignored.
+    bool Acknowledge();
+
+    // The path PENDOCK_MOUNTINFO names, or /proc/self/mountinfo.
+    static std::string DefaultPath();
+
+private:
+    std::string FPath;
+    std::string FName; // the file name watched in its folder (Readable only)
+    std::string FError;
+    TKind FKind = TKind::None;
+    int FFd = -1;
+};
+
+} // namespace platform

@@ -1,0 +1,131 @@
+#include "platform/device_notice.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/vfs.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+constexpr long ProcSuperMagic = 0x9fa0;
+
+constexpr uint32_t FileEvents =
+    IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
+
+std::string SystemError(const std::string& what, int error)
+{
+    return what + ": " + std::strerror(error);
+}
+
+} // namespace
+
+std::string TDeviceNotice::DefaultPath()
+{
+    const char* env = std::getenv("PENDOCK_MOUNTINFO");
+    return env != nullptr && *env != '\0' ? env : "/proc/self/mountinfo";
+}
+
+TDeviceNotice::TDeviceNotice() : TDeviceNotice(DefaultPath()) {}
+
+TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path)
+{
+    if (path.empty() || path.back() == '/') {
+        FError = "No mount table file named: \"" + path + "\"";
+        return;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        struct statfs fs;
+        if (::fstatfs(fd, &fs) == 0 && static_cast<long>(fs.f_type) == ProcSuperMagic) {
+            FFd = fd;
+            FKind = TKind::Priority;
+            return;
+        }
+        ::close(fd);
+    }
+
+    // A plain file: watch its folder for events that name it, so that the watch outlives the
+    // file being replaced or removed and created again.
+    std::string target = path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        target = real;
+        std::free(real);
+    }
+    const std::size_t slash = target.rfind('/');
+    const std::string folder =
+        slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
+    FName = slash == std::string::npos ? target : target.substr(slash + 1);
+
+    const int in = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (in < 0) {
+        FError = SystemError("Cannot start watching \"" + path + "\"", errno);
+        return;
+    }
+    if (::inotify_add_watch(in, folder.c_str(), FileEvents | IN_ONLYDIR) < 0) {
+        FError = SystemError("Cannot watch \"" + folder + "\"", errno);
+        ::close(in);
+        return;
+    }
+    FFd = in;
+    FKind = TKind::Readable;
+}
+
+TDeviceNotice::~TDeviceNotice()
+{
+    if (FFd >= 0)
+        ::close(FFd);
+}
+
+short TDeviceNotice::PollEvents() const
+{
+    switch (FKind) {
+    case TKind::Priority:
+        return POLLPRI;
+    case TKind::Readable:
+        return POLLIN;
+    case TKind::None:
+        break;
+    }
+    return 0;
+}
+
+bool TDeviceNotice::Acknowledge()
+{
+    if (FKind == TKind::Priority) {
+        // Polling the kernel's table hands over (and so clears) a pending change.
+        pollfd p{FFd, POLLPRI, 0};
+        while (::poll(&p, 1, 0) < 0 && errno == EINTR) {
+        }
+        return true;
+    }
+    if (FKind != TKind::Readable)
+        return false;
+
+    bool aboutFile = false;
+    alignas(inotify_event) char buf[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
+    for (;;) {
+        const ssize_t got = ::read(FFd, buf, sizeof buf);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            break; // drained (EAGAIN), or the watch is gone
+        for (ssize_t at = 0; at < got;) {
+            const auto* ev = reinterpret_cast<const inotify_event*>(buf + at);
+            if (ev->mask & IN_Q_OVERFLOW)
+                aboutFile = true; // events were lost: assume the file was among them
+            else if (ev->len > 0 && FName == ev->name)
+                aboutFile = true;
+            at += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+        }
+    }
+    return aboutFile;
+}
+
+} // namespace platform
