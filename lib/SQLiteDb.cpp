@@ -42,6 +42,18 @@ bool OnlyTrivia(sqlite3* db, const char* text)
     return true;
 }
 
+// Memory statistics cost a global mutex round trip per allocation, and preparing a statement
+// allocates a lot; nothing here reads them. This must come before the library starts.
+void InitLibrary()
+{
+    static const bool initialized = [] {
+        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+        sqlite3_initialize();
+        return true;
+    }();
+    (void)initialized;
+}
+
 } // namespace
 
 void TSQLiteDatabase::TCloser::operator()(sqlite3* db) const
@@ -57,9 +69,13 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) : FFileName(fileNa
     if (openName.rfind("file:", 0) == 0 || openName == ":memory:")
         openName = "./" + openName;
 
+    InitLibrary();
+    // A connection is used by one thread at a time (the object is not shared), so it needs
+    // no mutex of its own.
     sqlite3* raw = nullptr;
-    const int rc =
-        sqlite3_open_v2(openName.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc = sqlite3_open_v2(openName.c_str(), &raw,
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
     FDb.reset(raw);
     if (rc != SQLITE_OK || !raw) {
         const std::string engineMessage = raw ? sqlite3_errmsg(raw) : "unknown error";

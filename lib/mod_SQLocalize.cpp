@@ -32,6 +32,11 @@ void TSQLocale::InitLocalize(const std::string& dbName, const std::string& Local
     FLocCountry = FCurrCountry;
     FCurrGroup.clear();
     sldb = std::make_unique<TSQLiteDatabase>(dbName);
+    // The texts are only read. Keeping the read lock once taken spares every statement the
+    // lock round trip and the re-check of the file's header, which otherwise cost more than
+    // the lookup itself. Setting the mode reads nothing, so a missing or broken file still
+    // fails on the first lookup.
+    sldb->Exec("PRAGMA locking_mode = EXCLUSIVE");
 }
 
 // The values are bound as parameters, never spliced into the text: a code such as "ID"
