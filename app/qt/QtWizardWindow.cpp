@@ -219,6 +219,8 @@ void TQtWizardWindow::BuildControls()
         case res::EKind::Button: {
             auto* button = new QPushButton(QString::fromLatin1(spec.ResourceText), parent);
             button->setAutoDefault(false);
+            // The platform may give buttons a font of their own; they take the window's.
+            button->setFont(font());
             w = button;
             break;
         }

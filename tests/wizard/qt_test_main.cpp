@@ -1,0 +1,17 @@
+// Entry of the Qt window tests: one QApplication for all of them, on the offscreen platform
+// unless the environment names another.
+
+#include <QApplication>
+
+#include <cstdlib>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
