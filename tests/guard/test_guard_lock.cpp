@@ -133,7 +133,7 @@ TEST_F(Lock, FewerInitialUnitsAreHeldByTheCreatingHandle) {
     EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_TIMEOUT);
 }
 
-TEST_F(Lock, ClosingGivesBackAndTheLastCloseRemovesTheFile) {
+TEST_F(Lock, ClosingGivesBackAndTheFileStaysForTheNextStart) {
     const std::string name = uniqueName("c");
     const SemHandle a = open("Global\\" + name);
     const SemHandle b = open("Global\\" + name);
@@ -141,11 +141,16 @@ TEST_F(Lock, ClosingGivesBackAndTheLastCloseRemovesTheFile) {
     const fs::path file = dirs.global() / ("pendock-sem-" + name);
     EXPECT_TRUE(fs::is_regular_file(file));
     close(a); // without giving back
-    EXPECT_TRUE(fs::exists(file));
     EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_OBJECT_0);
     close(b);
-    EXPECT_FALSE(fs::exists(fs::symlink_status(file)));
-    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+    EXPECT_TRUE(fs::is_regular_file(file));
+    EXPECT_EQ(TempLockDirs::list(dirs.global()).size(), 1u);
+    // Reopened, it is a new semaphore: it starts with the maximum now given.
+    const SemHandle c = open("Global\\" + name, 2);
+    EXPECT_EQ(platform::GetLastError(), ERROR_SUCCESS);
+    EXPECT_EQ(platform::WaitForSingleObject(c, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(c, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(platform::WaitForSingleObject(c, 0), WAIT_TIMEOUT);
 }
 
 TEST_F(Lock, NamesWithoutGlobalLiveInTheUsersDirectory) {
@@ -341,11 +346,12 @@ TEST_F(Lock, UsersDirectoryMustBeTheUsersAlone) {
     const SemHandle h = platform::CreateSemaphoreW(nullptr, 1, 1, name);
     EXPECT_NE(h, 0u);
     platform::CloseHandle(h);
+    EXPECT_EQ(TempLockDirs::list(dirs.user()), std::vector<std::string>{"pendock-sem-" + name});
 
     ::setenv("PENDOCK_LOCK_DIR_USER", (dirs.root() / "none").c_str(), 1);
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
+    EXPECT_FALSE(fs::exists(dirs.root() / "none"));
 }
 
 TEST_F(Lock, GuardFallsBackToTheBareNameWithoutMachineWideDirectory) {
@@ -363,7 +369,8 @@ TEST_F(Lock, GuardFallsBackToTheBareNameWithoutMachineWideDirectory) {
     EXPECT_EQ(first->GetErrorCode(), 0u);
     FreeFirstInstance(first);
     FreeFirstInstance(second);
-    EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
+    EXPECT_EQ(TempLockDirs::list(dirs.user()).size(), 1u);
+    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
 }
 
 TEST_F(Lock, WaitWithTimeOutTakesAUnitFreedMeanwhile) {
@@ -404,16 +411,15 @@ TEST_F(Lock, FirstInstanceReleasesAndFreesCleanly) {
     ReleaseFirstInstance(guard);
     EXPECT_EQ(guard->GetSemHandle(), 0u);
     FreeFirstInstance(guard);
-    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
     ASSERT_TRUE(FirstInstance(name, guard));
     FreeFirstInstance(guard); // destroy alone gives back and closes too
     ASSERT_TRUE(FirstInstance(name, guard));
     FreeFirstInstance(guard);
-    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+    EXPECT_EQ(TempLockDirs::list(dirs.global()), std::vector<std::string>{"pendock-sem-" + name});
 
     EXPECT_FALSE(FirstInstance("", guard));
     EXPECT_EQ(guard, nullptr);
-    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+    EXPECT_EQ(TempLockDirs::list(dirs.global()).size(), 1u);
     EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
 }
 

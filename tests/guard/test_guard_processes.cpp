@@ -52,7 +52,6 @@ TEST_F(Processes, SecondCopyIsRefusedAtOnceAndTheSlotComesBack) {
     a->closeStdin();
     EXPECT_EQ(a->readLine(), "freed 0");
     EXPECT_EQ(a->wait(), 0);
-    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
 
     auto c = first(id);
     EXPECT_EQ(verdict(*c), "held");
@@ -68,13 +67,9 @@ TEST_F(Processes, KilledHolderDoesNotBlockTheNextStart) {
         a->kill(SIGKILL);
         EXPECT_EQ(a->wait(), -SIGKILL);
     }
-    // The killed copies left their file; the next start takes it over.
-    EXPECT_EQ(TempLockDirs::list(dirs.global()).size(), 1u);
     auto b = first(id);
     EXPECT_EQ(verdict(*b), "held");
-    b->closeStdin();
-    b->wait();
-    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+    EXPECT_EQ(TempLockDirs::list(dirs.global()).size(), 1u);
 }
 
 TEST_F(Processes, OfThirtyTwoStartedTogetherExactlyOneHolds) {
@@ -131,7 +126,6 @@ TEST_F(Processes, EmptyIdentifierMakesNoGuard) {
     auto a = first("");
     EXPECT_EQ(a->readLine(), "noguard");
     EXPECT_EQ(a->wait(), 0);
-    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
     EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
 }
 
@@ -168,7 +162,7 @@ TEST_F(Processes, NeverTwoHoldersWhileCopiesComeAndGo) {
         EXPECT_EQ(c->wait(), 0);
     }
     EXPECT_GT(totalHolds, 0);
-    EXPECT_TRUE(TempLockDirs::list(dirs.global()).empty());
+    EXPECT_EQ(TempLockDirs::list(dirs.global()).size(), 1u);
 }
 
 // Root only: copies of other users.
@@ -213,36 +207,27 @@ protected:
 };
 
 TEST_F(OtherUsers, CopyOfAnotherUserIsRefusedAndTheReverse) {
-    const std::string id = uniqueName("{users}");
-    const fs::path file = dirs.global() / ("pendock-sem-" + id);
-    {
+    // Root's copy runs first and makes the file; then the other user's copy makes it.
+    for (const bool rootFirst : {true, false}) {
+        const std::string id = uniqueName(rootFirst ? "{root-first}" : "{other-first}");
+        const fs::path file = dirs.global() / ("pendock-sem-" + id);
         const mode_t old = ::umask(077);
-        auto mine = first(id, helper.string());
+        auto holder = rootFirst ? first(id, helper.string()) : firstAsOther(id);
         ::umask(old);
-        ASSERT_EQ(verdict(*mine), "held");
+        ASSERT_EQ(verdict(*holder), "held");
         struct stat st {};
         ASSERT_EQ(::lstat(file.c_str(), &st), 0);
-        EXPECT_EQ(st.st_uid, 0u);
+        EXPECT_EQ(st.st_uid, rootFirst ? 0u : user->uid);
         EXPECT_EQ(st.st_mode & 07777, 0666u);
-        auto theirs = firstAsOther(id);
-        EXPECT_EQ(verdict(*theirs), "refused");
-        EXPECT_EQ(theirs->wait(), 0);
-        mine->closeStdin();
-        EXPECT_EQ(mine->wait(), 0);
-    }
-    {
-        auto theirs = firstAsOther(id);
-        ASSERT_EQ(verdict(*theirs), "held");
-        struct stat st {};
-        ASSERT_EQ(::lstat(file.c_str(), &st), 0);
-        EXPECT_EQ(st.st_uid, user->uid);
-        // Another user's file in the sticky directory opens all the same.
-        auto mine = first(id, helper.string());
-        EXPECT_EQ(verdict(*mine), "refused");
-        theirs->closeStdin();
-        EXPECT_EQ(theirs->wait(), 0);
-        auto again = first(id, helper.string());
-        EXPECT_EQ(verdict(*again), "held");
+        // The other one opens the file of another user in the sticky directory.
+        auto refused = rootFirst ? firstAsOther(id) : first(id, helper.string());
+        EXPECT_EQ(refused->readLine(), "refused 0 Global\\" + id);
+        EXPECT_EQ(refused->wait(), 0);
+        holder->closeStdin();
+        EXPECT_EQ(holder->readLine(), "freed 0");
+        EXPECT_EQ(holder->wait(), 0);
+        auto next = rootFirst ? firstAsOther(id) : first(id, helper.string());
+        EXPECT_EQ(next->readLine(), "held Global\\" + id);
     }
 }
 
@@ -266,6 +251,32 @@ TEST_F(OtherUsers, LinkPlantedByAnotherUserIsNotFollowed) {
     ASSERT_EQ(::stat(secret.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_TRUE(fs::is_symlink(lockPath));
+}
+
+TEST_F(OtherUsers, MachineWideDirectoryClosedToTheUserFallsBackToTheBareName) {
+    const std::string id = uniqueName("{closed}");
+    const fs::path closed = dirs.root() / "closed";
+    fs::create_directory(closed);
+    ::chmod(closed.c_str(), 0755); // root's alone to write
+    const fs::path theirDir = dirs.root() / "their-runtime";
+    fs::create_directory(theirDir);
+    ::chmod(theirDir.c_str(), 0700);
+    ASSERT_EQ(::chown(theirDir.c_str(), user->uid, user->gid), 0);
+    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", closed.c_str(), 1);
+    ::setenv("PENDOCK_LOCK_DIR_USER", theirDir.c_str(), 1);
+
+    auto theirs = firstAsOther(id);
+    EXPECT_EQ(theirs->readLine(), "held " + id);
+    EXPECT_TRUE(TempLockDirs::list(closed).empty());
+    EXPECT_EQ(TempLockDirs::list(theirDir), std::vector<std::string>{"pendock-sem-" + id});
+    auto second = firstAsOther(id);
+    EXPECT_EQ(second->readLine(), "refused 123 " + id);
+
+    // Once the machine-wide file exists, a user who may not create files there opens it.
+    auto mine = first(id, helper.string());
+    ASSERT_EQ(verdict(*mine), "held");
+    auto third = firstAsOther(id);
+    EXPECT_EQ(third->readLine(), "refused 0 Global\\" + id);
 }
 
 } // namespace

@@ -4,9 +4,14 @@
 // of the file is the marker: each open handle keeps a shared lock on it, so an exclusive lock
 // on it means "no one else has the semaphore open". Whoever gets that exclusive lock while
 // opening (re)starts the semaphore: it writes the maximum count into the file and turns its
-// lock into a shared one. Whoever gets it while closing removes the file. Unit i of the count
-// is an exclusive lock on byte 1 + i. All locks are open-file-description locks, which the
-// kernel drops when the description is closed, so a process that dies gives its units back.
+// lock into a shared one. Unit i of the count is an exclusive lock on byte 1 + i. All locks
+// are open-file-description locks, which the kernel drops when the description is closed, so
+// a process that dies gives its units back.
+//
+// The file stays when the last handle is closed: the next start only opens it, which costs a
+// fraction of creating and removing a file each time, and removal would race with openers.
+// Should someone else remove or replace it, an opener notices that the name no longer leads
+// to the file it has locked and opens afresh.
 
 #include "platform/semaphore.h"
 
@@ -291,7 +296,7 @@ bool sameFile(int dirFd, const std::string& fileName, int fd) {
 bool writeHeader(int fd, LONG maximum) {
     char buf[64];
     const int n = std::snprintf(buf, sizeof buf, "%s%d\n", kHeaderMagic, int(maximum));
-    return ::pwrite(fd, buf, std::size_t(n), 0) == n;
+    return ::pwrite(fd, buf, std::size_t(n), 0) == n && ::ftruncate(fd, n) == 0;
 }
 
 // The maximum count written by the process that started the semaphore; 0 when the file
@@ -316,11 +321,8 @@ LONG readHeader(int fd) {
     return LONG(value);
 }
 
-// Gives up the semaphore's file: removes it when no one else has it open.
+// Gives up the semaphore's file; the kernel drops this handle's locks with it.
 void detach(Semaphore& s) {
-    if (s.fd >= 0 && setLock(s.fd, F_WRLCK, kMarkerByte) == 0 &&
-        sameFile(s.dirFd, s.fileName, s.fd))
-        ::unlinkat(s.dirFd, s.fileName.c_str(), 0); // may be refused in a sticky directory
     closeFd(s.fd);
     closeFd(s.dirFd);
 }
@@ -397,13 +399,15 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
             closeFd(s->dirFd);
             return 0;
         }
-        // A process that closed the semaphore meanwhile may have removed this file.
+        // Someone may have removed or replaced the file since it was opened.
         if (!sameFile(s->dirFd, s->fileName, s->fd)) {
             closeFd(s->fd);
             continue;
         }
         if (starter) {
-            if (!writeHeader(s->fd, maximumCount) || setLock(s->fd, F_RDLCK, kMarkerByte) != 0) {
+            const bool headerOk =
+                readHeader(s->fd) == maximumCount || writeHeader(s->fd, maximumCount);
+            if (!headerOk || setLock(s->fd, F_RDLCK, kMarkerByte) != 0) {
                 fail(errorFromErrno(errno));
                 detach(*s);
                 return 0;

@@ -1,0 +1,102 @@
+// The program's single-instance test: FirstInstance, ReleaseFirstInstance and
+// FreeFirstInstance, as one start and end of a copy.
+
+#include <benchmark/benchmark.h>
+
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "MaxInstance.h"
+#include "mod_FirstInstance.h"
+#include "platform/semaphore.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// Lock directories of the benchmark's own, removed at the end.
+class BenchDirs {
+public:
+    BenchDirs() {
+        std::string pattern = "/tmp/pendock-guard-bench-XXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        if (::mkdtemp(buf.data()) != nullptr)
+            root_ = buf.data();
+        fs::create_directory(root_ / "global");
+        fs::create_directory(root_ / "user");
+        ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (root_ / "global").c_str(), 1);
+        ::setenv("PENDOCK_LOCK_DIR_USER", (root_ / "user").c_str(), 1);
+    }
+    ~BenchDirs() {
+        std::error_code ec;
+        fs::remove_all(root_, ec);
+    }
+
+private:
+    fs::path root_;
+};
+
+const std::string kId = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
+
+// The first copy on the machine: the lock file is made and removed each time.
+void BM_FirstInstanceAlone(benchmark::State& state) {
+    BenchDirs dirs;
+    for (auto _ : state) {
+        TMaxInstance* guard = nullptr;
+        const bool held = FirstInstance(kId, guard);
+        if (!held)
+            state.SkipWithError("the slot was not taken");
+        ReleaseFirstInstance(guard);
+        FreeFirstInstance(guard);
+        benchmark::DoNotOptimize(held);
+    }
+}
+BENCHMARK(BM_FirstInstanceAlone)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMicrosecond);
+
+// The lock file stays, because another handle keeps the semaphore open without a unit.
+void BM_FirstInstanceFileKept(benchmark::State& state) {
+    BenchDirs dirs;
+    const platform::SemHandle other = platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + kId);
+    for (auto _ : state) {
+        TMaxInstance* guard = nullptr;
+        const bool held = FirstInstance(kId, guard);
+        if (!held)
+            state.SkipWithError("the slot was not taken");
+        ReleaseFirstInstance(guard);
+        FreeFirstInstance(guard);
+    }
+    platform::CloseHandle(other);
+}
+BENCHMARK(BM_FirstInstanceFileKept)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMicrosecond);
+
+// A second copy, refused at once.
+void BM_SecondCopyRefused(benchmark::State& state) {
+    BenchDirs dirs;
+    TMaxInstance* running = nullptr;
+    FirstInstance(kId, running);
+    for (auto _ : state) {
+        TMaxInstance* guard = nullptr;
+        const bool held = FirstInstance(kId, guard);
+        if (held)
+            state.SkipWithError("a second copy took the slot");
+        FreeFirstInstance(guard);
+    }
+    FreeFirstInstance(running);
+}
+BENCHMARK(BM_SecondCopyRefused)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMicrosecond);
+
+} // namespace
