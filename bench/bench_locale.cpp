@@ -18,8 +18,7 @@ namespace {
 // a country line per key for Italy), in a temporary folder removed at exit.
 class TBenchLocale {
 public:
-    TBenchLocale()
-    {
+    TBenchLocale() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "pendock-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
@@ -33,10 +32,13 @@ public:
                     " LangID TEXT NOT NULL, CountryID TEXT, Description TEXT)");
             db.Exec("CREATE INDEX localize_lookup ON localize (GroupID, ID, LangID, CountryID)");
             db.Exec("BEGIN");
-            const char* restore[] = {"CAPTION_UPGRADE", "MESSAGE_BRIEFING", "BRIEFING", "NEXT",
-                                     "PLEASE_WAIT", "MESSAGE_NOKEY", "MESSAGE_KEYFOUND",
-                                     "ERR_CANNOTREADUSBINFO", "CANCEL", "MESSAGE_WAITBROWSER",
-                                     "WAITBROWSER", "MESSAGE_WANTEXIT", "OPERATION_UPGRADE"};
+            const char* restore[] = {"CAPTION_UPGRADE",  "MESSAGE_BRIEFING",
+                                     "BRIEFING",         "NEXT",
+                                     "PLEASE_WAIT",      "MESSAGE_NOKEY",
+                                     "MESSAGE_KEYFOUND", "ERR_CANNOTREADUSBINFO",
+                                     "CANCEL",           "MESSAGE_WAITBROWSER",
+                                     "WAITBROWSER",      "MESSAGE_WANTEXIT",
+                                     "OPERATION_UPGRADE"};
             const char* skin[] = {"MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN_OK", "MSG_CAP_CONFIRM",
                                   "MSG_CAP_ERROR"};
             const std::string text(120, 't');
@@ -49,8 +51,7 @@ public:
                             {key, lang, "&Text"});
             }
             for (const char* key : restore)
-                db.Exec("INSERT INTO localize VALUES (?1, 'Restore', 'it', 'IT', ?2)",
-                        {key, text});
+                db.Exec("INSERT INTO localize VALUES (?1, 'Restore', 'it', 'IT', ?2)", {key, text});
             db.Exec("COMMIT");
         }
         std::ofstream(xmlName) << "<?xml version=\"1.0\"?><localization><locale>it-IT</locale>"
@@ -58,8 +59,7 @@ public:
         Locale.InitLocalize(dbName, xmlName);
         Locale.SetGroup("Restore");
     }
-    ~TBenchLocale()
-    {
+    ~TBenchLocale() {
         std::error_code ec;
         std::filesystem::remove_all(FDir, ec);
     }
@@ -70,21 +70,18 @@ private:
     std::filesystem::path FDir;
 };
 
-TBenchLocale& Bench()
-{
+TBenchLocale& Bench() {
     static TBenchLocale bench;
     return bench;
 }
 
-void CheckText(benchmark::State& state, const std::string& text, bool found)
-{
+void CheckText(benchmark::State& state, const std::string& text, bool found) {
     if ((text.find("#NOT_FOUND#") == std::string::npos) != found || text.empty())
         state.SkipWithError(("unexpected text: " + text.substr(0, 60)).c_str());
 }
 
 // it-IT has its own line: the first statement finds it.
-void BM_GetString_FirstAttempt(benchmark::State& state)
-{
+void BM_GetString_FirstAttempt(benchmark::State& state) {
     TSQLocale& loc = Bench().Locale;
     loc.SetLanguage("it", "IT");
     std::string text;
@@ -97,8 +94,7 @@ void BM_GetString_FirstAttempt(benchmark::State& state)
 BENCHMARK(BM_GetString_FirstAttempt);
 
 // Current xx-YY has no lines; nor has it-IT for this key: the locale language serves it.
-void BM_GetString_FourthAttempt(benchmark::State& state)
-{
+void BM_GetString_FourthAttempt(benchmark::State& state) {
     TSQLocale& loc = Bench().Locale;
     loc.SetGroup("Skin");
     loc.SetLanguage("xx", "YY");
@@ -112,8 +108,7 @@ void BM_GetString_FourthAttempt(benchmark::State& state)
 }
 BENCHMARK(BM_GetString_FourthAttempt);
 
-void BM_GetString_NotFound(benchmark::State& state)
-{
+void BM_GetString_NotFound(benchmark::State& state) {
     TSQLocale& loc = Bench().Locale;
     loc.SetLanguage("it", "IT");
     std::string text;
@@ -125,8 +120,7 @@ void BM_GetString_NotFound(benchmark::State& state)
 }
 BENCHMARK(BM_GetString_NotFound);
 
-void BM_LoadLocalizedStrings_Skin(benchmark::State& state)
-{
+void BM_LoadLocalizedStrings_Skin(benchmark::State& state) {
     TSQLocale& loc = Bench().Locale;
     TStrData store;
     for (auto _ : state) {

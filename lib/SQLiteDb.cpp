@@ -11,22 +11,19 @@ struct TStmtFinalizer {
 };
 using TStmt = std::unique_ptr<sqlite3_stmt, TStmtFinalizer>;
 
-std::string ErrorText(int rc)
-{
+std::string ErrorText(int rc) {
     const char* s = sqlite3_errstr(rc);
     return s ? s : "unknown error";
 }
 
 std::string ExecMessage(const std::string& sql, int rc, const std::string& description,
-                        const std::string& engineMessage)
-{
+                        const std::string& engineMessage) {
     return "Error executing SQL.\rError [" + std::to_string(rc) + "]: " + description + ".\r\"" +
            sql + "\": " + engineMessage;
 }
 
 // True when text holds nothing but blanks, semicolons and comments, as the engine reads it.
-bool OnlyTrivia(sqlite3* db, const char* text)
-{
+bool OnlyTrivia(sqlite3* db, const char* text) {
     while (*text) {
         sqlite3_stmt* raw = nullptr;
         const char* tail = nullptr;
@@ -44,8 +41,7 @@ bool OnlyTrivia(sqlite3* db, const char* text)
 
 // Memory statistics cost a global mutex round trip per allocation, and preparing a statement
 // allocates a lot; nothing here reads them. This must come before the library starts.
-void InitLibrary()
-{
+void InitLibrary() {
     static const bool initialized = [] {
         sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
         sqlite3_initialize();
@@ -56,13 +52,11 @@ void InitLibrary()
 
 } // namespace
 
-void TSQLiteDatabase::TCloser::operator()(sqlite3* db) const
-{
+void TSQLiteDatabase::TCloser::operator()(sqlite3* db) const {
     sqlite3_close_v2(db);
 }
 
-TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) : FFileName(fileName)
-{
+TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) : FFileName(fileName) {
     // The library reads names starting with "file:" as URIs and ":memory:" as a memory
     // database; a relative file of such a name is meant as a file.
     std::string openName = fileName;
@@ -73,9 +67,9 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) : FFileName(fileNa
     // A connection is used by one thread at a time (the object is not shared), so it needs
     // no mutex of its own.
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(openName.c_str(), &raw,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int rc =
+        sqlite3_open_v2(openName.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     FDb.reset(raw);
     if (rc != SQLITE_OK || !raw) {
         const std::string engineMessage = raw ? sqlite3_errmsg(raw) : "unknown error";
@@ -87,8 +81,7 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) : FFileName(fileNa
 
 TSQLiteDatabase::~TSQLiteDatabase() = default;
 
-void TSQLiteDatabase::RaiseSQL(const std::string& sql, int rc) const
-{
+void TSQLiteDatabase::RaiseSQL(const std::string& sql, int rc) const {
     const std::string description = ErrorText(rc);
     const std::string engineMessage = sqlite3_errmsg(FDb.get());
     throw TSQLiteError(ExecMessage(sql, rc, description, engineMessage), rc, description,
@@ -96,8 +89,7 @@ void TSQLiteDatabase::RaiseSQL(const std::string& sql, int rc) const
 }
 
 TSQLiteTable TSQLiteDatabase::GetTable(const std::string& sql,
-                                       const std::vector<std::string>& params)
-{
+                                       const std::vector<std::string>& params) {
     TSQLiteTable table;
     sqlite3* db = FDb.get();
 
@@ -124,8 +116,8 @@ TSQLiteTable TSQLiteDatabase::GetTable(const std::string& sql,
             const std::string engineMessage =
                 "too many parameters: " + std::to_string(params.size()) + " for " +
                 std::to_string(parameterCount);
-            throw TSQLiteError(ExecMessage(sql, rc, description, engineMessage), rc,
-                               description, engineMessage);
+            throw TSQLiteError(ExecMessage(sql, rc, description, engineMessage), rc, description,
+                               engineMessage);
         }
         rc = sqlite3_bind_text(stmt.get(), static_cast<int>(i) + 1, params[i].data(),
                                static_cast<int>(params[i].size()), SQLITE_TRANSIENT);
@@ -148,8 +140,7 @@ TSQLiteTable TSQLiteDatabase::GetTable(const std::string& sql,
                 row.emplace_back(std::nullopt);
                 continue;
             }
-            const auto* text =
-                reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), c));
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), c));
             const int bytes = sqlite3_column_bytes(stmt.get(), c);
             if (!text && sqlite3_errcode(db) == SQLITE_NOMEM)
                 RaiseSQL(sql, SQLITE_NOMEM);

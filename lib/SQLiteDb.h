@@ -17,9 +17,7 @@ public:
     TSQLiteError(const std::string& message, int resultCode, std::string description,
                  std::string engineMessage)
         : std::runtime_error(message), FResultCode(resultCode),
-          FDescription(std::move(description)), FEngineMessage(std::move(engineMessage))
-    {
-    }
+          FDescription(std::move(description)), FEngineMessage(std::move(engineMessage)) {}
 
     // The engine's (extended) result code.
     int ResultCode() const { return FResultCode; }
@@ -46,6 +44,7 @@ struct TSQLiteTable {
     bool Empty() const { return Rows.empty(); }
 };
 
+// One connection. It has no mutex of its own: use it from one thread at a time.
 class TSQLiteDatabase {
 public:
     // Opens (creating when missing) the database file fileName, given in UTF-8.
@@ -65,8 +64,7 @@ public:
     TSQLiteTable GetTable(const std::string& sql, const std::vector<std::string>& params = {});
 
     // Runs a statement that returns no rows of interest (schema, inserts).
-    void Exec(const std::string& sql, const std::vector<std::string>& params = {})
-    {
+    void Exec(const std::string& sql, const std::vector<std::string>& params = {}) {
         (void)GetTable(sql, params);
     }
 

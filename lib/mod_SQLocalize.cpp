@@ -8,8 +8,7 @@ namespace {
 const std::string NotFound = "#NOT_FOUND#";
 
 // Every backslash-n pair becomes a line break (carriage return, line feed).
-std::string ExpandLineBreaks(std::string text)
-{
+std::string ExpandLineBreaks(std::string text) {
     std::string::size_type pos = 0;
     while ((pos = text.find("\\n", pos)) != std::string::npos) {
         text.replace(pos, 2, "\r\n");
@@ -24,8 +23,7 @@ TSQLocale::TSQLocale() = default;
 
 TSQLocale::~TSQLocale() = default;
 
-void TSQLocale::InitLocalize(const std::string& dbName, const std::string& LocaleFileName)
-{
+void TSQLocale::InitLocalize(const std::string& dbName, const std::string& LocaleFileName) {
     sldb.reset();
     ReadLocaleFile(LocaleFileName, FCurrLang, FCurrCountry);
     FLocLang = FCurrLang;
@@ -42,8 +40,7 @@ void TSQLocale::InitLocalize(const std::string& dbName, const std::string& Local
 // The values are bound as parameters, never spliced into the text: a code such as "ID"
 // would otherwise name a column, and a double quote would break the statement.
 std::string TSQLocale::QueryDescription(const std::string& Lang, const std::string& Country,
-                                        const std::string& Group, const std::string& ID)
-{
+                                        const std::string& Group, const std::string& ID) {
     TSQLiteTable table;
     if (!Country.empty())
         table = sldb->GetTable("SELECT Description FROM localize WHERE LangID = ?1"
@@ -60,8 +57,7 @@ std::string TSQLocale::QueryDescription(const std::string& Lang, const std::stri
 }
 
 std::string TSQLocale::Lookup(const std::string& Lang, const std::string& Country,
-                              const std::string& Group, const std::string& ID)
-{
+                              const std::string& Group, const std::string& ID) {
     if (!sldb)
         return {};
     std::string result = QueryDescription(Lang, Country, Group, ID);
@@ -76,14 +72,12 @@ std::string TSQLocale::Lookup(const std::string& Lang, const std::string& Countr
     return result;
 }
 
-std::string TSQLocale::GetString(const std::string& ID)
-{
+std::string TSQLocale::GetString(const std::string& ID) {
     return Lookup(FCurrLang, FCurrCountry, FCurrGroup, ID);
 }
 
 void TSQLocale::LoadLocalizedStrings(TStrData* StrData, const std::string& Lang,
-                                     const std::string& Country, const std::string& Group)
-{
+                                     const std::string& Country, const std::string& Group) {
     if (!sldb || !StrData)
         return;
     StrData->Clear();

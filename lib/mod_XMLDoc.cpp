@@ -10,8 +10,7 @@
 
 namespace {
 
-void EnsureLibXml()
-{
+void EnsureLibXml() {
     static const bool initialized = [] {
         xmlInitParser();
         return true;
@@ -19,8 +18,7 @@ void EnsureLibXml()
     (void)initialized;
 }
 
-std::filesystem::path PathFromUtf8(const std::string& name)
-{
+std::filesystem::path PathFromUtf8(const std::string& name) {
     return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
@@ -32,8 +30,7 @@ struct TParseGuard {
     bool refused = false;
 };
 
-void RefuseEntityDecl(void* ctx, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*)
-{
+void RefuseEntityDecl(void* ctx, const xmlChar*, int, const xmlChar*, const xmlChar*, xmlChar*) {
     auto* ctxt = static_cast<xmlParserCtxtPtr>(ctx);
     static_cast<TParseGuard*>(ctxt->_private)->refused = true;
     xmlStopParser(ctxt);
@@ -41,8 +38,7 @@ void RefuseEntityDecl(void* ctx, const xmlChar*, int, const xmlChar*, const xmlC
 
 // Reads at most XML_MAX_FILE_SIZE bytes of a regular file; false when it is not one, is
 // larger or cannot be read.
-bool ReadBoundedFile(const std::filesystem::path& path, std::string& content)
-{
+bool ReadBoundedFile(const std::filesystem::path& path, std::string& content) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (ec || !std::filesystem::is_regular_file(status))
@@ -66,8 +62,7 @@ bool ReadBoundedFile(const std::filesystem::path& path, std::string& content)
 }
 
 // The number of bytes of the UTF-8 sequence that starts with lead; 1 for a stray byte.
-std::size_t Utf8Length(const std::string& s, std::size_t pos)
-{
+std::size_t Utf8Length(const std::string& s, std::size_t pos) {
     const auto lead = static_cast<unsigned char>(s[pos]);
     std::size_t n = 1;
     if (lead >= 0xF0 && lead <= 0xF4)
@@ -86,8 +81,7 @@ std::size_t Utf8Length(const std::string& s, std::size_t pos)
 
 } // namespace
 
-void LoadXMLDocument(const std::string& FileName, TXMLDocument& Document)
-{
+void LoadXMLDocument(const std::string& FileName, TXMLDocument& Document) {
     Document.reset();
     if (FileName.empty())
         return;
@@ -117,16 +111,14 @@ void LoadXMLDocument(const std::string& FileName, TXMLDocument& Document)
     Document = TXMLDocument(doc, xmlFreeDoc);
 }
 
-TXMLNode DocumentNode(const TXMLDocument& Document)
-{
+TXMLNode DocumentNode(const TXMLDocument& Document) {
     if (!Document)
         return {};
     // The document is a node of type document; libxml2 lays both out alike for that use.
     return TXMLNode(Document, reinterpret_cast<xmlNodePtr>(Document.get()));
 }
 
-void SelectNodes(const TXMLNode& Node, const std::string& XPath, TXMLNodeList& List)
-{
+void SelectNodes(const TXMLNode& Node, const std::string& XPath, TXMLNodeList& List) {
     List.reset();
     if (!Node || !Node->doc)
         return;
@@ -156,8 +148,7 @@ void SelectNodes(const TXMLNode& Node, const std::string& XPath, TXMLNodeList& L
     xmlXPathFreeContext(context);
 }
 
-void SelectFirstNode(const TXMLNode& Node, const std::string& XPath, TXMLNode& Result)
-{
+void SelectFirstNode(const TXMLNode& Node, const std::string& XPath, TXMLNode& Result) {
     Result.reset();
     TXMLNodeList list;
     SelectNodes(Node, XPath, list);
@@ -165,8 +156,7 @@ void SelectFirstNode(const TXMLNode& Node, const std::string& XPath, TXMLNode& R
         Result = list->front();
 }
 
-void GetNodeText(const TXMLNode& Node, std::string& Text)
-{
+void GetNodeText(const TXMLNode& Node, std::string& Text) {
     Text.clear();
     if (!Node)
         return;
@@ -177,8 +167,7 @@ void GetNodeText(const TXMLNode& Node, std::string& Text)
     }
 }
 
-void SplitLocaleCode(const std::string& Code, std::string& Lang, std::string& Country)
-{
+void SplitLocaleCode(const std::string& Code, std::string& Lang, std::string& Country) {
     // Byte offsets of the first six characters.
     std::size_t start[6] = {};
     std::size_t count = 0;
@@ -195,8 +184,7 @@ void SplitLocaleCode(const std::string& Code, std::string& Lang, std::string& Co
     Country = count >= 5 ? cut(3, 4) : std::string();
 }
 
-bool ReadLocaleFile(const std::string& FileName, std::string& Lang, std::string& Country)
-{
+bool ReadLocaleFile(const std::string& FileName, std::string& Lang, std::string& Country) {
     if (FileName.empty())
         return false;
     std::error_code ec;

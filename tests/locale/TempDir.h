@@ -11,16 +11,14 @@
 
 class TTempDir {
 public:
-    TTempDir()
-    {
+    TTempDir() {
         std::string pattern =
             (std::filesystem::temp_directory_path() / "pendock-locale-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
         FPath = pattern;
     }
-    ~TTempDir()
-    {
+    ~TTempDir() {
         std::error_code ec;
         std::filesystem::remove_all(FPath, ec);
     }
@@ -31,8 +29,7 @@ public:
     std::string File(const std::string& name) const { return (FPath / name).string(); }
 
     // Writes content (bytes as given) to name in the folder; returns its full name.
-    std::string Write(const std::string& name, const std::string& content) const
-    {
+    std::string Write(const std::string& name, const std::string& content) const {
         const std::string file = File(name);
         std::ofstream out(file, std::ios::binary | std::ios::trunc);
         out.write(content.data(), static_cast<std::streamsize>(content.size()));

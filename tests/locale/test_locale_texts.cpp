@@ -16,10 +16,10 @@ namespace {
 const std::vector<std::string> Languages = {"it", "en", "de", "fr", "es"};
 
 const std::vector<std::string> RestoreKeys = {
-    "CAPTION_UPGRADE",   "MESSAGE_BRIEFING",      "BRIEFING",  "NEXT",
-    "PLEASE_WAIT",       "MESSAGE_NOKEY",         "MESSAGE_KEYFOUND",
-    "ERR_CANNOTREADUSBINFO", "CANCEL",            "MESSAGE_WAITBROWSER",
-    "WAITBROWSER",       "MESSAGE_WANTEXIT",      "OPERATION_UPGRADE"};
+    "CAPTION_UPGRADE",  "MESSAGE_BRIEFING",    "BRIEFING",         "NEXT",
+    "PLEASE_WAIT",      "MESSAGE_NOKEY",       "MESSAGE_KEYFOUND", "ERR_CANNOTREADUSBINFO",
+    "CANCEL",           "MESSAGE_WAITBROWSER", "WAITBROWSER",      "MESSAGE_WANTEXIT",
+    "OPERATION_UPGRADE"};
 
 const std::vector<std::string> SkinKeys = {"MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN_OK",
                                            "MSG_CAP_CONFIRM", "MSG_CAP_ERROR"};
@@ -28,19 +28,21 @@ const std::vector<std::string> SkinKeys = {"MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN
 const std::set<std::string> SubstitutedKeys = {"BRIEFING", "ERR_CANNOTREADUSBINFO",
                                                "MESSAGE_WAITBROWSER"};
 
-std::size_t CodePoints(const std::string& s)
-{
+std::size_t CodePoints(const std::string& s) {
     std::size_t n = 0;
     for (unsigned char c : s)
         n += (c & 0xC0) != 0x80;
     return n;
 }
 
-bool ValidUtf8(const std::string& s)
-{
+bool ValidUtf8(const std::string& s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto c = static_cast<unsigned char>(s[i]);
-        std::size_t n = c < 0x80 ? 1 : c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+        std::size_t n = c < 0x80                 ? 1
+                        : c >= 0xF0 && c <= 0xF4 ? 4
+                        : c >= 0xE0              ? 3
+                        : c >= 0xC2              ? 2
+                                                 : 0;
         if (n == 0 || i + n > s.size())
             return false;
         for (std::size_t k = 1; k < n; ++k)
@@ -53,15 +55,13 @@ bool ValidUtf8(const std::string& s)
 
 class ShippedTexts : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         ASSERT_TRUE(std::filesystem::exists(PENDOCK_LOCALE_DB)) << PENDOCK_LOCALE_DB;
         db = std::make_unique<TSQLiteDatabase>(PENDOCK_LOCALE_DB);
     }
     // The language-wide text of key in group for lang; absent when there is none.
     std::optional<std::string> Text(const std::string& group, const std::string& key,
-                                    const std::string& lang)
-    {
+                                    const std::string& lang) {
         const TSQLiteTable t = db->GetTable(
             "SELECT Description FROM localize WHERE GroupID = ?1 AND ID = ?2 AND LangID = ?3"
             " AND CountryID IS NULL",
@@ -75,8 +75,7 @@ protected:
 
 } // namespace
 
-TEST_F(ShippedTexts, EveryLanguageHasEveryKeyOnce)
-{
+TEST_F(ShippedTexts, EveryLanguageHasEveryKeyOnce) {
     for (const std::string& lang : Languages) {
         for (const std::string& key : RestoreKeys) {
             const auto text = Text("Restore", key, lang);
@@ -91,8 +90,7 @@ TEST_F(ShippedTexts, EveryLanguageHasEveryKeyOnce)
     }
 }
 
-TEST_F(ShippedTexts, NoStrayRows)
-{
+TEST_F(ShippedTexts, NoStrayRows) {
     // No two rows answer the same lookup, and every row belongs to a known key and language.
     EXPECT_TRUE(db->GetTable("SELECT ID FROM localize GROUP BY ID, GroupID, LangID, CountryID"
                              " HAVING count(*) > 1")
@@ -112,8 +110,7 @@ TEST_F(ShippedTexts, NoStrayRows)
     }
 }
 
-TEST_F(ShippedTexts, PlaceholdersOnlyWhereTheyAreReplaced)
-{
+TEST_F(ShippedTexts, PlaceholdersOnlyWhereTheyAreReplaced) {
     for (const TSQLiteRow& row :
          db->GetTable("SELECT ID, LangID, Description FROM localize").Rows) {
         const std::string id = row[0].value_or("");
@@ -127,17 +124,16 @@ TEST_F(ShippedTexts, PlaceholdersOnlyWhereTheyAreReplaced)
     }
 }
 
-TEST_F(ShippedTexts, TextsFitTheirPlaces)
-{
+TEST_F(ShippedTexts, TextsFitTheirPlaces) {
     // Rough character budgets for the labels: headings two lines, BRIEFING three lines
     // and WAITBROWSER seven lines of about 55 characters; captions and buttons short.
     const std::map<std::string, std::size_t> budget = {
-        {"MESSAGE_BRIEFING", 80}, {"PLEASE_WAIT", 80}, {"MESSAGE_NOKEY", 80},
-        {"MESSAGE_KEYFOUND", 80}, {"MESSAGE_WAITBROWSER", 80},
-        {"BRIEFING", 165},        {"WAITBROWSER", 330}, {"CAPTION_UPGRADE", 60},
-        {"NEXT", 16},             {"CANCEL", 16},       {"OPERATION_UPGRADE", 20},
-        {"MSG_BTN_YES", 12},      {"MSG_BTN_NO", 12},   {"MSG_BTN_OK", 12},
-        {"MSG_CAP_CONFIRM", 30},  {"MSG_CAP_ERROR", 30}};
+        {"MESSAGE_BRIEFING", 80}, {"PLEASE_WAIT", 80},         {"MESSAGE_NOKEY", 80},
+        {"MESSAGE_KEYFOUND", 80}, {"MESSAGE_WAITBROWSER", 80}, {"BRIEFING", 165},
+        {"WAITBROWSER", 330},     {"CAPTION_UPGRADE", 60},     {"NEXT", 16},
+        {"CANCEL", 16},           {"OPERATION_UPGRADE", 20},   {"MSG_BTN_YES", 12},
+        {"MSG_BTN_NO", 12},       {"MSG_BTN_OK", 12},          {"MSG_CAP_CONFIRM", 30},
+        {"MSG_CAP_ERROR", 30}};
     for (const std::string& lang : Languages) {
         const std::string word = Text("Restore", "OPERATION_UPGRADE", lang).value_or("");
         for (const auto& [key, limit] : budget) {
@@ -155,8 +151,7 @@ TEST_F(ShippedTexts, TextsFitTheirPlaces)
     }
 }
 
-TEST(ShippedLocaleFile, NamesItalianAndTheWizardTextsComeOutInItalian)
-{
+TEST(ShippedLocaleFile, NamesItalianAndTheWizardTextsComeOutInItalian) {
     std::string lang, country;
     ASSERT_TRUE(ReadLocaleFile(PENDOCK_LOCALE_XML, lang, country));
     EXPECT_EQ(lang, "it");

@@ -11,8 +11,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string LocaleXml(const std::string& inner)
-{
+std::string LocaleXml(const std::string& inner) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<localization>" + inner +
            "</localization>\n";
 }
@@ -24,20 +23,17 @@ struct TReadResult {
     std::string country;
 };
 
-TReadResult ReadFile(const std::string& file)
-{
+TReadResult ReadFile(const std::string& file) {
     TReadResult r{false, "xx", "YY"};
     r.ok = ReadLocaleFile(file, r.lang, r.country);
     return r;
 }
 
-TReadResult ReadContent(const TTempDir& dir, const std::string& content)
-{
+TReadResult ReadContent(const TTempDir& dir, const std::string& content) {
     return ReadFile(dir.Write("locale.xml", content));
 }
 
-void ExpectUntouchedFailure(const TReadResult& r)
-{
+void ExpectUntouchedFailure(const TReadResult& r) {
     EXPECT_FALSE(r.ok);
     EXPECT_EQ(r.lang, "xx");
     EXPECT_EQ(r.country, "YY");
@@ -45,18 +41,24 @@ void ExpectUntouchedFailure(const TReadResult& r)
 
 } // namespace
 
-TEST(SplitLocaleCode, CutsByPosition)
-{
+TEST(SplitLocaleCode, CutsByPosition) {
     struct {
         const char* code;
         const char* lang;
         const char* country;
     } cases[] = {
-        {"ab-CD", "ab", "CD"}, {"ab_CD", "ab", "CD"}, {"ab", "ab", ""},
-        {"ab-C", "ab", ""},    {"a", "", ""},         {"", "", ""},
-        {"ab-CDEF", "ab", "CD"}, {"abcde", "ab", "de"},
+        {"ab-CD", "ab", "CD"},
+        {"ab_CD", "ab", "CD"},
+        {"ab", "ab", ""},
+        {"ab-C", "ab", ""},
+        {"a", "", ""},
+        {"", "", ""},
+        {"ab-CDEF", "ab", "CD"},
+        {"abcde", "ab", "de"},
         // Characters, not bytes: two-byte and three-byte letters stay whole.
-        {"ñé-ÇÜ", "ñé", "ÇÜ"}, {"日本-東京都", "日本", "東京"}, {"é", "", ""},
+        {"ñé-ÇÜ", "ñé", "ÇÜ"},
+        {"日本-東京都", "日本", "東京"},
+        {"é", "", ""},
     };
     for (const auto& c : cases) {
         std::string lang = "old", country = "old";
@@ -66,16 +68,17 @@ TEST(SplitLocaleCode, CutsByPosition)
     }
 }
 
-TEST(SplitLocaleCode, StrayBytesCountAsOneCharacterEach)
-{
+TEST(SplitLocaleCode, StrayBytesCountAsOneCharacterEach) {
     std::string lang, country;
-    SplitLocaleCode("\xC3" "b-\xE2\x82", lang, country);
-    EXPECT_EQ(lang, "\xC3" "b");
+    SplitLocaleCode("\xC3"
+                    "b-\xE2\x82",
+                    lang, country);
+    EXPECT_EQ(lang, "\xC3"
+                    "b");
     EXPECT_EQ(country, "\xE2\x82");
 }
 
-TEST(ReadLocaleFile, ReadsTheCode)
-{
+TEST(ReadLocaleFile, ReadsTheCode) {
     TTempDir dir;
     const TReadResult r = ReadContent(dir, LocaleXml("<locale>ab-CD</locale>"));
     EXPECT_TRUE(r.ok);
@@ -83,18 +86,16 @@ TEST(ReadLocaleFile, ReadsTheCode)
     EXPECT_EQ(r.country, "CD");
 }
 
-TEST(ReadLocaleFile, UsesTheFirstOfTwoLocaleElements)
-{
+TEST(ReadLocaleFile, UsesTheFirstOfTwoLocaleElements) {
     TTempDir dir;
-    const TReadResult r =
-        ReadContent(dir, LocaleXml("<other>zz-ZZ</other><locale>ab-CD</locale><locale>ef-GH</locale>"));
+    const TReadResult r = ReadContent(
+        dir, LocaleXml("<other>zz-ZZ</other><locale>ab-CD</locale><locale>ef-GH</locale>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang, "ab");
     EXPECT_EQ(r.country, "CD");
 }
 
-TEST(ReadLocaleFile, JoinsTextAndCdataButNotNestedElementsOrComments)
-{
+TEST(ReadLocaleFile, JoinsTextAndCdataButNotNestedElementsOrComments) {
     TTempDir dir;
     TReadResult r = ReadContent(dir, LocaleXml("<locale>ab-<![CDATA[CD]]></locale>"));
     EXPECT_TRUE(r.ok);
@@ -116,16 +117,14 @@ TEST(ReadLocaleFile, JoinsTextAndCdataButNotNestedElementsOrComments)
     EXPECT_EQ(r.lang + r.country, "");
 }
 
-TEST(ReadLocaleFile, CharacterReferencesAndPredefinedEntitiesAreText)
-{
+TEST(ReadLocaleFile, CharacterReferencesAndPredefinedEntitiesAreText) {
     TTempDir dir;
     const TReadResult r = ReadContent(dir, LocaleXml("<locale>&#x61;b&amp;CD</locale>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
 }
 
-TEST(ReadLocaleFile, EncodingComesFromTheDeclaration)
-{
+TEST(ReadLocaleFile, EncodingComesFromTheDeclaration) {
     TTempDir dir;
     // ISO-8859-1: the bytes F1 and C7 are the letters ñ and Ç.
     TReadResult r = ReadContent(dir, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
@@ -147,8 +146,7 @@ TEST(ReadLocaleFile, EncodingComesFromTheDeclaration)
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
 }
 
-TEST(ReadLocaleFile, EmptyElementIsSuccessWithEmptyValues)
-{
+TEST(ReadLocaleFile, EmptyElementIsSuccessWithEmptyValues) {
     TTempDir dir;
     const TReadResult r = ReadContent(dir, LocaleXml("<locale/>"));
     EXPECT_TRUE(r.ok);
@@ -156,8 +154,7 @@ TEST(ReadLocaleFile, EmptyElementIsSuccessWithEmptyValues)
     EXPECT_EQ(r.country, "");
 }
 
-TEST(ReadLocaleFile, FailuresLeaveTheValuesUntouched)
-{
+TEST(ReadLocaleFile, FailuresLeaveTheValuesUntouched) {
     TTempDir dir;
     ExpectUntouchedFailure(ReadFile(""));
     ExpectUntouchedFailure(ReadFile(dir.File("missing.xml")));
@@ -173,8 +170,7 @@ TEST(ReadLocaleFile, FailuresLeaveTheValuesUntouched)
     ExpectUntouchedFailure(ReadContent(dir, LocaleXml("<locale>&nope;</locale>")));
 }
 
-TEST(ReadLocaleFile, NotAFileIsAFailure)
-{
+TEST(ReadLocaleFile, NotAFileIsAFailure) {
     TTempDir dir;
     fs::create_directory(dir.Path() / "folder.xml");
     ExpectUntouchedFailure(ReadFile(dir.File("folder.xml")));
@@ -193,8 +189,7 @@ TEST(ReadLocaleFile, NotAFileIsAFailure)
     EXPECT_TRUE(ReadFile(dir.File("link.xml")).ok);
 }
 
-TEST(ReadLocaleFile, DoctypeWithoutDeclarationsIsReadWithoutLoadingIt)
-{
+TEST(ReadLocaleFile, DoctypeWithoutDeclarationsIsReadWithoutLoadingIt) {
     TTempDir dir;
     // The DTD is neither fetched nor required.
     const TReadResult r = ReadContent(
@@ -205,8 +200,7 @@ TEST(ReadLocaleFile, DoctypeWithoutDeclarationsIsReadWithoutLoadingIt)
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
 }
 
-TEST(ReadLocaleFile, EntityExpansionIsRefused)
-{
+TEST(ReadLocaleFile, EntityExpansionIsRefused) {
     TTempDir dir;
     std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE localization [\n"
                          "<!ENTITY lol0 \"ab-CD\">\n";
@@ -220,25 +214,24 @@ TEST(ReadLocaleFile, EntityExpansionIsRefused)
     ExpectUntouchedFailure(ReadContent(dir, laughs));
 
     // Even one harmless internal entity: declarations are not accepted at all.
-    ExpectUntouchedFailure(ReadContent(
-        dir, "<!DOCTYPE localization [<!ENTITY c \"ab-CD\">]>"
-             "<localization><locale>&c;</locale></localization>"));
+    ExpectUntouchedFailure(ReadContent(dir, "<!DOCTYPE localization [<!ENTITY c \"ab-CD\">]>"
+                                            "<localization><locale>&c;</locale></localization>"));
 }
 
-TEST(ReadLocaleFile, ExternalEntitiesAreNotRead)
-{
+TEST(ReadLocaleFile, ExternalEntitiesAreNotRead) {
     TTempDir dir;
     const std::string secret = dir.Write("secret.txt", "zz-ZZ");
-    ExpectUntouchedFailure(ReadContent(
-        dir, "<!DOCTYPE localization [<!ENTITY s SYSTEM \"file://" + secret + "\">]>"
-             "<localization><locale>&s;</locale></localization>"));
-    ExpectUntouchedFailure(ReadContent(
-        dir, "<!DOCTYPE localization [<!ENTITY % p SYSTEM \"" + secret + "\"> %p;]>"
-             "<localization><locale>ab-CD</locale></localization>"));
+    ExpectUntouchedFailure(
+        ReadContent(dir, "<!DOCTYPE localization [<!ENTITY s SYSTEM \"file://" + secret +
+                             "\">]>"
+                             "<localization><locale>&s;</locale></localization>"));
+    ExpectUntouchedFailure(
+        ReadContent(dir, "<!DOCTYPE localization [<!ENTITY % p SYSTEM \"" + secret +
+                             "\"> %p;]>"
+                             "<localization><locale>ab-CD</locale></localization>"));
 }
 
-TEST(ReadLocaleFile, SizeLimitIsOneMebibyte)
-{
+TEST(ReadLocaleFile, SizeLimitIsOneMebibyte) {
     TTempDir dir;
     const std::string head = LocaleXml("<locale>ab-CD</locale>") + "<!--";
     const std::string tail = "-->\n";
@@ -252,8 +245,7 @@ TEST(ReadLocaleFile, SizeLimitIsOneMebibyte)
     ExpectUntouchedFailure(ReadContent(dir, padded(5 * XML_MAX_FILE_SIZE)));
 }
 
-TEST(XMLDoc, SelectionAndText)
-{
+TEST(XMLDoc, SelectionAndText) {
     TTempDir dir;
     TXMLDocument doc;
     LoadXMLDocument(dir.Write("d.xml", "<r><i n=\"1\">one</i><i n=\"2\">two</i><j/></r>"), doc);
@@ -298,8 +290,7 @@ TEST(XMLDoc, SelectionAndText)
     EXPECT_FALSE(DocumentNode(TXMLDocument()));
 }
 
-TEST(XMLDoc, NodesKeepTheirDocumentAlive)
-{
+TEST(XMLDoc, NodesKeepTheirDocumentAlive) {
     TTempDir dir;
     TXMLNode node;
     {
@@ -314,8 +305,7 @@ TEST(XMLDoc, NodesKeepTheirDocumentAlive)
     EXPECT_EQ(text, "kept");
 }
 
-TEST(XMLDoc, NamespaceNodesAreLeftOut)
-{
+TEST(XMLDoc, NamespaceNodesAreLeftOut) {
     TTempDir dir;
     TXMLDocument doc;
     LoadXMLDocument(dir.Write("ns.xml", "<r xmlns:a=\"urn:a\"><i/></r>"), doc);
