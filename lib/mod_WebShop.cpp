@@ -17,16 +17,13 @@
 #endif
 
 TPackageIdReadError::TPackageIdReadError(const std::string& path, int error)
-    : std::runtime_error("Cannot read \"" + path + "\": " + std::strerror(error)), FError(error)
-{
-}
+    : std::runtime_error("Cannot read \"" + path + "\": " + std::strerror(error)), FError(error) {}
 
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
 
-void AppendUtf8(std::string& out, char32_t c)
-{
+void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
         out += static_cast<char>(c);
     } else if (c < 0x800) {
@@ -47,8 +44,7 @@ void AppendUtf8(std::string& out, char32_t c)
 // Length of the well-formed UTF-8 sequence at s[i], 0 when malformed. `incomplete` is set when
 // the bytes up to `n` are a valid beginning of a sequence that runs past `n`.
 std::size_t Utf8SequenceLength(const unsigned char* s, std::size_t i, std::size_t n,
-                               bool& incomplete)
-{
+                               bool& incomplete) {
     incomplete = false;
     const unsigned char b = s[i];
     if (b < 0x80)
@@ -87,8 +83,7 @@ std::size_t Utf8SequenceLength(const unsigned char* s, std::size_t i, std::size_
 
 // Checks `bytes` as UTF-8. With `lenient`, malformed bytes become U+FFFD; without, the first
 // one makes the result false. A sequence cut off at the end is dropped when `cut` is set.
-bool Utf8Text(const std::string& bytes, bool cut, bool lenient, std::string& out)
-{
+bool Utf8Text(const std::string& bytes, bool cut, bool lenient, std::string& out) {
     const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     std::string result;
@@ -118,8 +113,7 @@ constexpr char16_t Windows1252High[32] = {
     0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
     0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
 
-std::string Windows1252Text(const std::string& bytes)
-{
+std::string Windows1252Text(const std::string& bytes) {
     std::string out;
     out.reserve(bytes.size() * 2);
     for (const char ch : bytes) {
@@ -134,8 +128,7 @@ std::string Windows1252Text(const std::string& bytes)
 
 enum class TEncoding { Utf8Bom, Utf16Le, Utf16Be, Plain };
 
-TEncoding EncodingOf(const std::string& b, std::size_t& bomLength)
-{
+TEncoding EncodingOf(const std::string& b, std::size_t& bomLength) {
     if (b.size() >= 3 && b.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         bomLength = 3;
         return TEncoding::Utf8Bom;
@@ -152,8 +145,7 @@ TEncoding EncodingOf(const std::string& b, std::size_t& bomLength)
     return TEncoding::Plain;
 }
 
-char16_t Unit16(const std::string& b, std::size_t at, bool bigEndian)
-{
+char16_t Unit16(const std::string& b, std::size_t at, bool bigEndian) {
     const auto b0 = static_cast<unsigned char>(b[at]);
     const auto b1 = static_cast<unsigned char>(b[at + 1]);
     return static_cast<char16_t>(bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0));
@@ -161,8 +153,7 @@ char16_t Unit16(const std::string& b, std::size_t at, bool bigEndian)
 
 // Byte offset of the first line end at or after `from`, or npos. UTF-16 text is scanned by
 // code unit.
-std::size_t LineEnd(const std::string& b, TEncoding enc, std::size_t from)
-{
+std::size_t LineEnd(const std::string& b, TEncoding enc, std::size_t from) {
     if (enc == TEncoding::Utf16Le || enc == TEncoding::Utf16Be) {
         const bool be = enc == TEncoding::Utf16Be;
         for (std::size_t i = from; i + 1 < b.size(); i += 2) {
@@ -175,8 +166,7 @@ std::size_t LineEnd(const std::string& b, TEncoding enc, std::size_t from)
     return b.find_first_of("\r\n", from);
 }
 
-std::string Utf16Text(const std::string& b, bool bigEndian, bool cut)
-{
+std::string Utf16Text(const std::string& b, bool bigEndian, bool cut) {
     std::string out;
     const std::size_t n = b.size();
     std::size_t i = 0;
@@ -206,15 +196,14 @@ std::string Utf16Text(const std::string& b, bool bigEndian, bool cut)
 }
 
 // Reads the first line of the open file `fd` (a regular file).
-bool ReadFirstLineFd(int fd, const std::string& path, std::string& line)
-{
+bool ReadFirstLineFd(int fd, const std::string& path, std::string& line) {
     std::string buf;
     bool lineEnded = false;
     std::size_t scanned = 0;
     while (buf.size() < PackageIdReadLimit) {
         const std::size_t old = buf.size();
-        const std::size_t want = std::min<std::size_t>(old == 0 ? 4096 : 16384,
-                                                       PackageIdReadLimit - old);
+        const std::size_t want =
+            std::min<std::size_t>(old == 0 ? 4096 : 16384, PackageIdReadLimit - old);
         buf.resize(old + want);
         ssize_t got;
         do {
@@ -243,8 +232,7 @@ bool ReadFirstLineFd(int fd, const std::string& path, std::string& line)
 
 struct TFdCloser {
     int fd;
-    ~TFdCloser()
-    {
+    ~TFdCloser() {
         if (fd >= 0)
             ::close(fd);
     }
@@ -255,8 +243,7 @@ struct TDirCloser {
 };
 using TDirPtr = std::unique_ptr<DIR, TDirCloser>;
 
-bool IsPackageIdName(const char* name)
-{
+bool IsPackageIdName(const char* name) {
     static constexpr char Wanted[] = "package.id";
     for (std::size_t i = 0; i + 1 < sizeof Wanted; ++i) {
         char c = name[i];
@@ -271,8 +258,7 @@ bool IsPackageIdName(const char* name)
 // Reads a candidate package.id named `name` in the folder `dirFd`. False when it is no regular
 // file (after following a link) or holds no line.
 bool ReadCandidate(int dirFd, const char* name, unsigned char type, const std::string& path,
-                   std::string& line)
-{
+                   std::string& line) {
     if (type != DT_REG) {
         struct stat st;
         if (::fstatat(dirFd, name, &st, 0) != 0)
@@ -294,8 +280,7 @@ bool ReadCandidate(int dirFd, const char* name, unsigned char type, const std::s
     return ReadFirstLineFd(f.fd, path, line);
 }
 
-TDirPtr OpenFolder(int parentFd, const char* name)
-{
+TDirPtr OpenFolder(int parentFd, const char* name) {
     const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
@@ -307,8 +292,7 @@ TDirPtr OpenFolder(int parentFd, const char* name)
 
 } // namespace
 
-bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut)
-{
+bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut) {
     std::size_t bom = 0;
     const TEncoding enc = EncodingOf(bytes, bom);
     if (bytes.size() <= bom)
@@ -333,14 +317,12 @@ bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut)
     return false;
 }
 
-bool ReadFirstLine(const std::string& path, std::string& line)
-{
+bool ReadFirstLine(const std::string& path, std::string& line) {
     return ReadCandidate(AT_FDCWD, path.c_str(), DT_UNKNOWN, path, line);
 }
 
 bool FindPackageId(const std::string& folder, std::string& id,
-                   const TProcessMessages& processMessages)
-{
+                   const TProcessMessages& processMessages) {
     struct TFrame {
         TDirPtr dir;
         std::string path;
@@ -402,13 +384,11 @@ bool FindPackageId(const std::string& folder, std::string& id,
     return found;
 }
 
-std::string ShopHost()
-{
+std::string ShopHost() {
     return PENDOCK_SHOP_HOST;
 }
 
-std::string PercentEncode(const std::string& text)
-{
+std::string PercentEncode(const std::string& text) {
     static constexpr char Hex[] = "0123456789ABCDEF";
     std::string out;
     out.reserve(text.size());
@@ -428,8 +408,7 @@ std::string PercentEncode(const std::string& text)
 
 std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN,
                              const std::string& UsbPID, const std::string& installed,
-                             const std::string& host)
-{
+                             const std::string& host) {
     return "http://" + host + "/custom-backend?q=ecommerce---usbupgrade---vendor___" +
            PercentEncode(UsbVID) + "---serial___" + PercentEncode(UsbSN) + "---type___" +
            PercentEncode(UsbPID) + "---installed___" + PercentEncode(installed);

@@ -4,8 +4,7 @@
 
 #include "platform/logical_drives.h"
 
-std::string ProductFolderOfDrive(const std::string& drive)
-{
+std::string ProductFolderOfDrive(const std::string& drive) {
     if (drive.empty() || drive.size() > 2 || (drive.size() == 2 && drive[1] != ':'))
         return {};
     char letter = drive[0];

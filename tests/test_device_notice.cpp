@@ -23,8 +23,7 @@ using platform::TDeviceNotice;
 namespace {
 
 // Whether the notice's descriptor becomes ready within `ms` milliseconds.
-bool Ready(const TDeviceNotice& n, int ms)
-{
+bool Ready(const TDeviceNotice& n, int ms) {
     pollfd p{n.Fd(), n.PollEvents(), 0};
     int r;
     while ((r = ::poll(&p, 1, ms)) < 0 && errno == EINTR) {
@@ -38,31 +37,27 @@ const char* const Line2 =
 
 class DeviceNoticeFile : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const char* tmp = std::getenv("TMPDIR");
-        std::string templ = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
-                            "/pendock-notice-XXXXXX";
+        std::string templ =
+            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/pendock-notice-XXXXXX";
         ASSERT_NE(::mkdtemp(templ.data()), nullptr);
         Dir = templ;
         Table = Dir / "mountinfo";
         std::ofstream(Table) << Line1;
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         std::error_code ec;
         fs::remove_all(Dir, ec);
     }
-    void Append(const fs::path& file, const char* text) const
-    {
+    void Append(const fs::path& file, const char* text) const {
         std::ofstream(file, std::ios::app) << text;
     }
 
     fs::path Dir, Table;
 };
 
-TEST_F(DeviceNoticeFile, QuietUntilTheTableChanges)
-{
+TEST_F(DeviceNoticeFile, QuietUntilTheTableChanges) {
     TDeviceNotice n(Table.string());
     ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
     EXPECT_EQ(n.Kind(), TDeviceNotice::TKind::Readable);
@@ -80,8 +75,7 @@ TEST_F(DeviceNoticeFile, QuietUntilTheTableChanges)
     EXPECT_FALSE(Ready(n, 100));
 }
 
-TEST_F(DeviceNoticeFile, SurvivesTheFileBeingReplacedOrRemoved)
-{
+TEST_F(DeviceNoticeFile, SurvivesTheFileBeingReplacedOrRemoved) {
     TDeviceNotice n(Table.string());
     ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
     const fs::path fresh = Dir / "mountinfo.new";
@@ -103,8 +97,7 @@ TEST_F(DeviceNoticeFile, SurvivesTheFileBeingReplacedOrRemoved)
     EXPECT_FALSE(Ready(n, 100));
 }
 
-TEST_F(DeviceNoticeFile, OtherFilesInTheFolderAreNoNotice)
-{
+TEST_F(DeviceNoticeFile, OtherFilesInTheFolderAreNoNotice) {
     TDeviceNotice n(Table.string());
     ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
     std::ofstream(Dir / "mountinfo.log") << "unrelated\n";
@@ -113,8 +106,7 @@ TEST_F(DeviceNoticeFile, OtherFilesInTheFolderAreNoNotice)
     EXPECT_FALSE(Ready(n, 100));
 }
 
-TEST_F(DeviceNoticeFile, TableNotThereYetOrNoFolder)
-{
+TEST_F(DeviceNoticeFile, TableNotThereYetOrNoFolder) {
     fs::remove(Table);
     TDeviceNotice later(Table.string());
     ASSERT_TRUE(later.IsOpen()) << later.ErrorText();
@@ -132,8 +124,7 @@ TEST_F(DeviceNoticeFile, TableNotThereYetOrNoFolder)
     EXPECT_FALSE(none.Acknowledge());
 }
 
-TEST_F(DeviceNoticeFile, PathFromTheEnvironment)
-{
+TEST_F(DeviceNoticeFile, PathFromTheEnvironment) {
     ::setenv("PENDOCK_MOUNTINFO", Table.c_str(), 1);
     EXPECT_EQ(TDeviceNotice::DefaultPath(), Table.string());
     TDeviceNotice n;
@@ -145,8 +136,7 @@ TEST_F(DeviceNoticeFile, PathFromTheEnvironment)
     EXPECT_EQ(TDeviceNotice::DefaultPath(), "/proc/self/mountinfo");
 }
 
-TEST(DeviceNoticeKernel, MountInOwnNamespaceGivesOneNotice)
-{
+TEST(DeviceNoticeKernel, MountInOwnNamespaceGivesOneNotice) {
     {
         TDeviceNotice n("/proc/self/mountinfo");
         ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
@@ -159,8 +149,8 @@ TEST(DeviceNoticeKernel, MountInOwnNamespaceGivesOneNotice)
     // The child mounts in a namespace of its own, so nothing reaches the machine's table.
     const pid_t pid = ::fork();
     if (pid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE,
-                                                   nullptr) != 0)
+        if (::unshare(CLONE_NEWNS) != 0 ||
+            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
             ::_exit(77);
         TDeviceNotice n("/proc/self/mountinfo");
         if (n.Kind() != TDeviceNotice::TKind::Priority)

@@ -22,11 +22,10 @@ namespace {
 
 class OpenInBrowserTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const char* tmp = std::getenv("TMPDIR");
-        std::string templ = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
-                            "/pendock-shell-XXXXXX";
+        std::string templ =
+            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/pendock-shell-XXXXXX";
         ASSERT_NE(::mkdtemp(templ.data()), nullptr);
         Dir = templ;
         fs::create_directory(Dir / "bin");
@@ -34,19 +33,17 @@ protected:
         OldPath = path != nullptr ? path : "";
         ::setenv("PATH", ((Dir / "bin").string() + ":" + OldPath).c_str(), 1);
     }
-    void TearDown() override
-    {
+    void TearDown() override {
         ::setenv("PATH", OldPath.c_str(), 1);
         if (Opener > 0)
-            ::kill(Opener, SIGKILL);
+            ::kill(-Opener, SIGKILL); // the opener leads its own process group
         std::error_code ec;
         fs::remove_all(Dir, ec);
     }
 
     // A fake opener: records its arguments, descriptors, session and process id, then runs
     // `tail` (a shell command) before saying it is done.
-    void WriteOpener(const std::string& tail = "") const
-    {
+    void WriteOpener(const std::string& tail = "") const {
         const std::string d = Dir.string();
         std::ofstream f(Dir / "bin" / "xdg-open");
         f << "#!/bin/sh\n"
@@ -63,8 +60,7 @@ protected:
     }
 
     // Waits up to 10 s for the file `name` to appear and returns its text.
-    std::string Await(const std::string& name) const
-    {
+    std::string Await(const std::string& name) const {
         for (int i = 0; i < 1000 && !fs::exists(Dir / name); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         std::ifstream f(Dir / name);
@@ -78,8 +74,7 @@ protected:
     pid_t Opener = 0;
 };
 
-TEST_F(OpenInBrowserTest, OpenerGetsTheExactAddressAsItsOnlyArgument)
-{
+TEST_F(OpenInBrowserTest, OpenerGetsTheExactAddressAsItsOnlyArgument) {
     WriteOpener();
     const std::string address = "http://shop.test/custom-backend?q=a&b=\"c\" 'd' $(touch " +
                                 Dir.string() + "/pwned);e`id`|f>g#h%20\xC3\xA9";
@@ -92,8 +87,7 @@ TEST_F(OpenInBrowserTest, OpenerGetsTheExactAddressAsItsOnlyArgument)
     EXPECT_FALSE(fs::exists(Dir / "pwned")) << "the address went through a shell";
 }
 
-TEST_F(OpenInBrowserTest, DoesNotWaitAndLeavesNoChildBehind)
-{
+TEST_F(OpenInBrowserTest, DoesNotWaitAndLeavesNoChildBehind) {
     // The opener keeps running; the call must come back while it does, and nothing it
     // started may be left for this process to reap.
     WriteOpener("sleep 60");
@@ -108,8 +102,7 @@ TEST_F(OpenInBrowserTest, DoesNotWaitAndLeavesNoChildBehind)
     EXPECT_EQ(errno, ECHILD) << "a child of this process is left to reap";
 }
 
-TEST_F(OpenInBrowserTest, NoOpenerOnPath)
-{
+TEST_F(OpenInBrowserTest, NoOpenerOnPath) {
     ::setenv("PATH", (Dir / "bin").c_str(), 1);
     EXPECT_FALSE(platform::OpenInBrowser("http://shop.test/"));
     // Not executable: passed over as the shell would.
@@ -122,8 +115,7 @@ TEST_F(OpenInBrowserTest, NoOpenerOnPath)
     EXPECT_EQ(errno, ECHILD);
 }
 
-TEST_F(OpenInBrowserTest, OpenerThatCannotStart)
-{
+TEST_F(OpenInBrowserTest, OpenerThatCannotStart) {
     // Executable but no program: the start fails and says so.
     std::ofstream(Dir / "bin" / "xdg-open") << "#!/nonexistent/interpreter\n";
     fs::permissions(Dir / "bin" / "xdg-open", fs::perms::owner_all);

@@ -8,8 +8,7 @@ namespace {
 const std::string Prefix = "http://" + std::string(PENDOCK_SHOP_HOST) +
                            "/custom-backend?q=ecommerce---usbupgrade---vendor___";
 
-TEST(ShopAddress, OrdinaryIdentityIsTakenCharacterForCharacter)
-{
+TEST(ShopAddress, OrdinaryIdentityIsTakenCharacterForCharacter) {
     EXPECT_EQ(BuildShopAddress("KINGSTON", "0019E06B4A37F1A0C9D22E01", "DATATRAVELER_3.0",
                                "QV-2024.1-PRO"),
               "http://" PENDOCK_SHOP_HOST "/custom-backend?q=ecommerce---usbupgrade---vendor___"
@@ -20,35 +19,32 @@ TEST(ShopAddress, OrdinaryIdentityIsTakenCharacterForCharacter)
               "---serial___6_A1B2C3D4---type___STICK---installed___pkg~7.x");
 }
 
-TEST(ShopAddress, ConfiguredHostAndEmptyValues)
-{
+TEST(ShopAddress, ConfiguredHostAndEmptyValues) {
     EXPECT_EQ(ShopHost(), PENDOCK_SHOP_HOST);
     EXPECT_FALSE(ShopHost().empty());
-    EXPECT_EQ(BuildShopAddress("", "", "", ""),
-              Prefix + "---serial___---type___---installed___");
+    EXPECT_EQ(BuildShopAddress("", "", "", ""), Prefix + "---serial___---type___---installed___");
 }
 
-TEST(ShopAddress, EachValueIsPercentEncoded)
-{
+TEST(ShopAddress, EachValueIsPercentEncoded) {
     // "&" would split the query, "#" cut it off, "+" turn into a blank, blanks and controls
     // break the address; non-ASCII goes as UTF-8 bytes.
-    EXPECT_EQ(BuildShopAddress("A&B", "S#1", "T+ 2", "gr\xC3\xBC\xC3\x9F" "e\t%/?=\n"),
+    EXPECT_EQ(BuildShopAddress("A&B", "S#1", "T+ 2",
+                               "gr\xC3\xBC\xC3\x9F"
+                               "e\t%/?=\n"),
               Prefix + "A%26B---serial___S%231---type___T%2B%202---installed___"
                        "gr%C3%BC%C3%9Fe%09%25%2F%3F%3D%0A");
     EXPECT_EQ(PercentEncode("AZaz09-._~"), "AZaz09-._~");
     EXPECT_EQ(PercentEncode(std::string("\0\x7F\xFF\"'<>\\", 8)), "%00%7F%FF%22%27%3C%3E%5C");
 }
 
-std::string Decoded(const std::string& bytes, bool cut = false)
-{
+std::string Decoded(const std::string& bytes, bool cut = false) {
     std::string line = "<untouched>";
     if (!DecodeFirstLine(bytes, line, cut))
         return "<no line>";
     return line;
 }
 
-TEST(FirstLine, LineEndsAndBlanks)
-{
+TEST(FirstLine, LineEndsAndBlanks) {
     EXPECT_EQ(Decoded("QV-1\r\nQV-2\r\n"), "QV-1");
     EXPECT_EQ(Decoded("QV-1\nQV-2"), "QV-1");
     EXPECT_EQ(Decoded("QV-1\rQV-2"), "QV-1");
@@ -60,11 +56,14 @@ TEST(FirstLine, LineEndsAndBlanks)
     EXPECT_EQ(Decoded("\xFF\xFE"), "<no line>");
 }
 
-TEST(FirstLine, ByteOrderMarks)
-{
-    EXPECT_EQ(Decoded("\xEF\xBB\xBF" "caf\xC3\xA9\r\nx"), "caf\xC3\xA9");
+TEST(FirstLine, ByteOrderMarks) {
+    EXPECT_EQ(Decoded("\xEF\xBB\xBF"
+                      "caf\xC3\xA9\r\nx"),
+              "caf\xC3\xA9");
     // "Qé€😀" then CR LF, little- and big-endian.
-    const std::string le("\xFF\xFE" "Q\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0x\0", 18);
+    const std::string le("\xFF\xFE"
+                         "Q\0\xE9\0\xAC\x20\x3D\xD8\x00\xDE\r\0\n\0x\0",
+                         18);
     const std::string be("\xFE\xFF\0Q\0\xE9\x20\xAC\xD8\x3D\xDE\x00\0\r\0\n\0x", 18);
     const std::string expected = "Q\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80";
     EXPECT_EQ(Decoded(le), expected);
@@ -76,9 +75,11 @@ TEST(FirstLine, ByteOrderMarks)
     EXPECT_EQ(Decoded(std::string("\xFF\xFE\x41\x0A\x00\x4E", 6)), "\xE0\xA9\x81\xE4\xB8\x80");
 }
 
-TEST(FirstLine, WithoutMarkUtf8WhereValidElseWindows1252)
-{
-    EXPECT_EQ(Decoded("Gr\xC3\xB6\xC3\x9F" "e\n"), "Gr\xC3\xB6\xC3\x9F" "e");
+TEST(FirstLine, WithoutMarkUtf8WhereValidElseWindows1252) {
+    EXPECT_EQ(Decoded("Gr\xC3\xB6\xC3\x9F"
+                      "e\n"),
+              "Gr\xC3\xB6\xC3\x9F"
+              "e");
     EXPECT_EQ(Decoded("caf\xE9 \x80\x9F\n"), "caf\xC3\xA9 \xE2\x82\xAC\xC5\xB8");
     // A 1252 line ending in a byte that starts a UTF-8 sequence is still 1252.
     EXPECT_EQ(Decoded("caf\xE9"), "caf\xC3\xA9");
@@ -87,15 +88,32 @@ TEST(FirstLine, WithoutMarkUtf8WhereValidElseWindows1252)
     EXPECT_EQ(Decoded("\xED\xA0\x80"), "\xC3\xAD\xC2\xA0\xE2\x82\xAC");
 }
 
-TEST(FirstLine, MalformedAndCutText)
-{
-    EXPECT_EQ(Decoded("\xEF\xBB\xBF" "a\xFF" "b"), "a\xEF\xBF\xBD" "b");
+TEST(FirstLine, MalformedAndCutText) {
+    EXPECT_EQ(Decoded("\xEF\xBB\xBF"
+                      "a\xFF"
+                      "b"),
+              "a\xEF\xBF\xBD"
+              "b");
     // An unpaired surrogate and an odd byte at the end of a UTF-16 file.
-    EXPECT_EQ(Decoded(std::string("\xFF\xFE\x00\xDC" "a\0" "b", 7)), "\xEF\xBF\xBD" "a\xEF\xBF\xBD");
+    EXPECT_EQ(Decoded(std::string("\xFF\xFE\x00\xDC"
+                                  "a\0"
+                                  "b",
+                                  7)),
+              "\xEF\xBF\xBD"
+              "a\xEF\xBF\xBD");
     // Text cut at the read limit drops the character cut in two, and stays UTF-8.
     EXPECT_EQ(Decoded("\xC3\xA9\xE2\x82", true), "\xC3\xA9");
-    EXPECT_EQ(Decoded(std::string("\xFF\xFE" "a\0\x3D\xD8", 6), true), "a");
-    EXPECT_EQ(Decoded(std::string("\xFF\xFE" "a\0" "b", 5), true), "a");
+    EXPECT_EQ(Decoded(std::string("\xFF\xFE"
+                                  "a\0\x3D\xD8",
+                                  6),
+                      true),
+              "a");
+    EXPECT_EQ(Decoded(std::string("\xFF\xFE"
+                                  "a\0"
+                                  "b",
+                                  5),
+                      true),
+              "a");
 }
 
 } // namespace

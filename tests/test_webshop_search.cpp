@@ -18,8 +18,7 @@
 namespace {
 
 // Removes a tree through descriptors, so that depth and path length do not matter.
-void RemoveTreeAt(int parent, const char* name)
-{
+void RemoveTreeAt(int parent, const char* name) {
     const int fd = ::openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         ::unlinkat(parent, name, 0);
@@ -42,11 +41,10 @@ void RemoveTreeAt(int parent, const char* name)
 
 class WebShopSearch : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         const char* tmp = std::getenv("TMPDIR");
-        std::string templ = std::string(tmp != nullptr && *tmp ? tmp : "/tmp") +
-                            "/pendock-search-XXXXXX";
+        std::string templ =
+            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/pendock-search-XXXXXX";
         ASSERT_NE(::mkdtemp(templ.data()), nullptr);
         Root = templ;
         ::chmod(Root.c_str(), 0755); // readable by the unprivileged child of some tests
@@ -57,19 +55,16 @@ protected:
 
     std::string P(const std::string& rel) const { return Root + "/" + rel; }
     void MakeDir(const std::string& rel) const { ASSERT_EQ(::mkdir(P(rel).c_str(), 0755), 0); }
-    void Write(const std::string& rel, const std::string& bytes) const
-    {
+    void Write(const std::string& rel, const std::string& bytes) const {
         std::ofstream f(P(rel), std::ios::binary);
         f << bytes;
         ASSERT_TRUE(f.good()) << rel;
     }
-    void Link(const std::string& target, const std::string& rel) const
-    {
+    void Link(const std::string& target, const std::string& rel) const {
         ASSERT_EQ(::symlink(target.c_str(), P(rel).c_str()), 0);
     }
     // The entry names of a folder in the order the file system lists them.
-    std::vector<std::string> Listing(const std::string& rel) const
-    {
+    std::vector<std::string> Listing(const std::string& rel) const {
         std::vector<std::string> names;
         DIR* d = ::opendir(P(rel).c_str());
         while (const dirent* e = d ? ::readdir(d) : nullptr)
@@ -79,8 +74,7 @@ protected:
             ::closedir(d);
         return names;
     }
-    std::string Find(const std::string& folder, bool* found = nullptr) const
-    {
+    std::string Find(const std::string& folder, bool* found = nullptr) const {
         std::string id = "<untouched>";
         const bool r = FindPackageId(folder, id);
         if (found)
@@ -91,8 +85,7 @@ protected:
     std::string Root, Product;
 };
 
-TEST_F(WebShopSearch, NameInCapitalsAndFirstLineOnly)
-{
+TEST_F(WebShopSearch, NameInCapitalsAndFirstLineOnly) {
     Write("Quorvento/PACKAGE.ID", "QV-Pro 2 \r\nsecond line\r\n");
     Write("Quorvento/package.id.txt", "wrong\n");
     Write("Quorvento/xpackage.id", "wrong\n");
@@ -100,8 +93,7 @@ TEST_F(WebShopSearch, NameInCapitalsAndFirstLineOnly)
     EXPECT_EQ(Find(Product + "/"), "QV-Pro 2 ");
 }
 
-TEST_F(WebShopSearch, NothingToFindLeavesTheIdentifier)
-{
+TEST_F(WebShopSearch, NothingToFindLeavesTheIdentifier) {
     bool found = true;
     EXPECT_EQ(Find(P("missing"), &found), "<none>");
     EXPECT_FALSE(found);
@@ -113,23 +105,21 @@ TEST_F(WebShopSearch, NothingToFindLeavesTheIdentifier)
     EXPECT_EQ(id, "kept");
 }
 
-TEST_F(WebShopSearch, EmptyFileIsPassedOverAndSubfolderUsed)
-{
+TEST_F(WebShopSearch, EmptyFileIsPassedOverAndSubfolderUsed) {
     Write("Quorvento/package.id", "");
     MakeDir("Quorvento/.hidden");
     MakeDir("Quorvento/.hidden/deeper");
-    Write("Quorvento/.hidden/deeper/Package.Id", "\xEF\xBB\xBF" "FROM-SUB\n");
+    Write("Quorvento/.hidden/deeper/Package.Id", "\xEF\xBB\xBF"
+                                                 "FROM-SUB\n");
     EXPECT_EQ(Find(Product), "FROM-SUB");
 }
 
-TEST_F(WebShopSearch, EmptyFirstLineEndsTheSearch)
-{
+TEST_F(WebShopSearch, EmptyFirstLineEndsTheSearch) {
     Write("Quorvento/package.id", "\r\nnot this\r\n");
     EXPECT_EQ(Find(Product), "");
 }
 
-TEST_F(WebShopSearch, DepthFirstInListingOrder)
-{
+TEST_F(WebShopSearch, DepthFirstInListingOrder) {
     // Folders beside the top package.id, each with two subfolders holding their own: the
     // first entry the file system lists decides, and a folder's whole tree comes before its
     // next sibling. Folders are added until one is listed before the top file, so that a
@@ -148,8 +138,7 @@ TEST_F(WebShopSearch, DepthFirstInListingOrder)
     EXPECT_EQ(Find(Product), first + "/" + Listing("Quorvento/" + first).front());
 }
 
-TEST_F(WebShopSearch, LinkedFoldersAreNotEnteredLinkedFilesAreRead)
-{
+TEST_F(WebShopSearch, LinkedFoldersAreNotEnteredLinkedFilesAreRead) {
     MakeDir("outside");
     Write("outside/package.id", "OUTSIDE\n");
     Link("..", "Quorvento/up");
@@ -170,15 +159,13 @@ TEST_F(WebShopSearch, LinkedFoldersAreNotEnteredLinkedFilesAreRead)
     EXPECT_EQ(Find(P("linked")), "<none>");
 }
 
-TEST_F(WebShopSearch, FolderNamedLikeTheFileIsSearched)
-{
+TEST_F(WebShopSearch, FolderNamedLikeTheFileIsSearched) {
     MakeDir("Quorvento/package.id");
     Write("Quorvento/package.id/package.id", "INNER");
     EXPECT_EQ(Find(Product), "INNER");
 }
 
-TEST_F(WebShopSearch, TreeDeeperThanAnyPath)
-{
+TEST_F(WebShopSearch, TreeDeeperThanAnyPath) {
     // 400 levels: the full path is longer than the system's path limit.
     const std::string level(12, 'd');
     int fd = ::open(Product.c_str(), O_RDONLY | O_DIRECTORY);
@@ -198,8 +185,7 @@ TEST_F(WebShopSearch, TreeDeeperThanAnyPath)
     EXPECT_EQ(Find(Product), "DEEP");
 }
 
-TEST_F(WebShopSearch, MessagesProcessedAfterEachFolder)
-{
+TEST_F(WebShopSearch, MessagesProcessedAfterEachFolder) {
     MakeDir("Quorvento/a");
     MakeDir("Quorvento/a/b");
     MakeDir("Quorvento/c");
@@ -217,8 +203,7 @@ TEST_F(WebShopSearch, MessagesProcessedAfterEachFolder)
     EXPECT_LE(calls, 4);
 }
 
-TEST_F(WebShopSearch, LongFirstLineIsCutAtTheLimit)
-{
+TEST_F(WebShopSearch, LongFirstLineIsCutAtTheLimit) {
     Write("Quorvento/package.id", std::string(100000, 'x') + "\nsecond\n");
     std::string id;
     ASSERT_TRUE(FindPackageId(Product, id));
@@ -237,8 +222,7 @@ TEST_F(WebShopSearch, LongFirstLineIsCutAtTheLimit)
 }
 
 // Bytes read by this process so far.
-long long BytesRead()
-{
+long long BytesRead() {
     std::ifstream io("/proc/self/io");
     std::string key;
     long long value = 0;
@@ -248,8 +232,7 @@ long long BytesRead()
     return -1;
 }
 
-TEST_F(WebShopSearch, HugeFileIsNotReadThrough)
-{
+TEST_F(WebShopSearch, HugeFileIsNotReadThrough) {
     // 4 GiB, all but the first line a hole: reading it through would take a long while and
     // show in the count of bytes read.
     Write("Quorvento/package.id", "HUGE-1\n");
@@ -270,8 +253,7 @@ TEST_F(WebShopSearch, HugeFileIsNotReadThrough)
     EXPECT_LT(BytesRead() - before, 80 * 1024);
 }
 
-TEST_F(WebShopSearch, ReadFirstLineOfNoRegularFile)
-{
+TEST_F(WebShopSearch, ReadFirstLineOfNoRegularFile) {
     std::string line = "kept";
     EXPECT_FALSE(ReadFirstLine(P("missing"), line));
     EXPECT_FALSE(ReadFirstLine(Product, line));
@@ -284,8 +266,7 @@ TEST_F(WebShopSearch, ReadFirstLineOfNoRegularFile)
 
 // Runs `body` in a child process as the unprivileged user "nobody" (file permissions do not
 // hold for root) and returns its exit code; 77 when the child could not drop its rights.
-template <typename Body> int AsNobody(Body body)
-{
+template <typename Body> int AsNobody(Body body) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
@@ -297,8 +278,7 @@ template <typename Body> int AsNobody(Body body)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-TEST_F(WebShopSearch, UnreadableFolderIsPassedOver)
-{
+TEST_F(WebShopSearch, UnreadableFolderIsPassedOver) {
     MakeDir("Quorvento/locked");
     Write("Quorvento/locked/package.id", "LOCKED\n");
     MakeDir("Quorvento/open");
@@ -315,8 +295,7 @@ TEST_F(WebShopSearch, UnreadableFolderIsPassedOver)
     EXPECT_EQ(code, 0);
 }
 
-TEST_F(WebShopSearch, UnreadableFileIsAnError)
-{
+TEST_F(WebShopSearch, UnreadableFileIsAnError) {
     Write("Quorvento/package.id", "SECRET\n");
     ::chmod(P("Quorvento/package.id").c_str(), 0);
     const int code = AsNobody([&] {
@@ -324,8 +303,8 @@ TEST_F(WebShopSearch, UnreadableFileIsAnError)
         try {
             FindPackageId(Product, id);
         } catch (const TPackageIdReadError& e) {
-            const bool named = std::string(e.what()).find("Quorvento/package.id") !=
-                               std::string::npos;
+            const bool named =
+                std::string(e.what()).find("Quorvento/package.id") != std::string::npos;
             return e.Error() == EACCES && named && id == "kept" ? 0 : 2;
         }
         return 1;

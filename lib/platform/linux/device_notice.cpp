@@ -19,23 +19,20 @@ constexpr long ProcSuperMagic = 0x9fa0;
 constexpr uint32_t FileEvents =
     IN_MODIFY | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO;
 
-std::string SystemError(const std::string& what, int error)
-{
+std::string SystemError(const std::string& what, int error) {
     return what + ": " + std::strerror(error);
 }
 
 } // namespace
 
-std::string TDeviceNotice::DefaultPath()
-{
+std::string TDeviceNotice::DefaultPath() {
     const char* env = std::getenv("PENDOCK_MOUNTINFO");
     return env != nullptr && *env != '\0' ? env : "/proc/self/mountinfo";
 }
 
 TDeviceNotice::TDeviceNotice() : TDeviceNotice(DefaultPath()) {}
 
-TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path)
-{
+TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path) {
     if (path.empty() || path.back() == '/') {
         FError = "No mount table file named: \"" + path + "\"";
         return;
@@ -77,14 +74,12 @@ TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path)
     FKind = TKind::Readable;
 }
 
-TDeviceNotice::~TDeviceNotice()
-{
+TDeviceNotice::~TDeviceNotice() {
     if (FFd >= 0)
         ::close(FFd);
 }
 
-short TDeviceNotice::PollEvents() const
-{
+short TDeviceNotice::PollEvents() const {
     switch (FKind) {
     case TKind::Priority:
         return POLLPRI;
@@ -96,8 +91,7 @@ short TDeviceNotice::PollEvents() const
     return 0;
 }
 
-bool TDeviceNotice::Acknowledge()
-{
+bool TDeviceNotice::Acknowledge() {
     if (FKind == TKind::Priority) {
         // Polling the kernel's table hands over (and so clears) a pending change.
         pollfd p{FFd, POLLPRI, 0};

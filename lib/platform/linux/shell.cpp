@@ -13,8 +13,7 @@ namespace platform {
 namespace {
 
 // The first executable regular file named `program` in the folders of PATH, as execvp finds it.
-std::string FindInPath(const std::string& program)
-{
+std::string FindInPath(const std::string& program) {
     const char* env = std::getenv("PATH");
     const std::string path = env != nullptr ? env : "/usr/local/bin:/usr/bin:/bin";
     std::size_t start = 0;
@@ -35,8 +34,7 @@ std::string FindInPath(const std::string& program)
 }
 
 // `fd` moved to a descriptor above the standard three, close-on-exec; -1 on failure.
-int AboveStandard(int fd)
-{
+int AboveStandard(int fd) {
     if (fd < 0 || fd > STDERR_FILENO)
         return fd;
     const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
@@ -44,16 +42,14 @@ int AboveStandard(int fd)
     return moved;
 }
 
-void ReportAndExit(int fd, int error)
-{
+void ReportAndExit(int fd, int error) {
     [[maybe_unused]] const ssize_t n = ::write(fd, &error, sizeof error);
     ::_exit(127);
 }
 
 } // namespace
 
-bool OpenInBrowser(const std::string& address)
-{
+bool OpenInBrowser(const std::string& address) {
     const std::string program = FindInPath("xdg-open");
     if (program.empty())
         return false;
