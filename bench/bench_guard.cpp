@@ -43,7 +43,7 @@ private:
 
 const std::string kId = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
 
-// The first copy on the machine: the lock file is made and removed each time.
+// The only copy on the machine: no one else has the semaphore open.
 void BM_FirstInstanceAlone(benchmark::State& state) {
     BenchDirs dirs;
     for (auto _ : state) {

@@ -3,6 +3,8 @@
 //
 //   guard_helper first <identifier>              FirstInstance, as the program entry does
 //   guard_helper guard <name> <max> <timeout>    a TMaxInstance of its own settings
+//   guard_helper spawner <identifier>            FirstInstance, then starts "sleep 60" (as the
+//       program starts the browser) and prints "held <pid of sleep>"
 //   guard_helper stress <identifier> <rounds> <counter file>
 //       takes and gives back the unit again and again, counting in the shared counter file
 //       how many hold it at once; prints "violations <n> holds <m>".
@@ -10,6 +12,7 @@
 // Output: "held <SemName>" or "refused <ErrorCode> <SemName>", then "freed <ErrorCode>".
 
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -21,6 +24,8 @@
 
 #include "MaxInstance.h"
 #include "mod_FirstInstance.h"
+
+extern char** environ;
 
 namespace {
 
@@ -51,6 +56,31 @@ int runFirst(const std::string& id) {
         ReleaseFirstInstance(guard);
         std::printf("freed %u\n", unsigned(guard->GetErrorCode()));
     }
+    FreeFirstInstance(guard);
+    return 0;
+}
+
+int runSpawner(const std::string& id) {
+    TMaxInstance* guard = nullptr;
+    if (!FirstInstance(id, guard)) {
+        std::printf("refused\n");
+        FreeFirstInstance(guard);
+        return 0;
+    }
+    pid_t pid = 0;
+    char sleepPath[] = "/bin/sleep";
+    char seconds[] = "60";
+    char* args[] = {sleepPath, seconds, nullptr};
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    const int rc = ::posix_spawn(&pid, sleepPath, &fa, nullptr, args, environ);
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0)
+        return 3;
+    std::printf("held %d\n", int(pid));
+    std::fflush(stdout);
+    waitForEndOfInput();
     FreeFirstInstance(guard);
     return 0;
 }
@@ -106,6 +136,8 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "first" && argc == 3)
         return runFirst(argv[2]);
+    if (mode == "spawner" && argc == 3)
+        return runSpawner(argv[2]);
     if (mode == "guard" && argc == 5)
         return runGuard(argv[2], std::atoi(argv[3]), unsigned(std::strtoul(argv[4], nullptr, 10)));
     if (mode == "stress" && argc == 5)

@@ -122,6 +122,21 @@ TEST_F(Processes, TimeOutWaitsForAUnitAnotherProcessFrees) {
     EXPECT_EQ(c->readLine(), "refused 0 Global\\" + name);
 }
 
+TEST_F(Processes, ProgramsStartedByTheHolderDoNotKeepItsUnit) {
+    const std::string id = uniqueName("{spawn}");
+    Child a({GUARD_HELPER, "spawner", id});
+    const auto line = a.readLine();
+    ASSERT_TRUE(line && line->rfind("held ", 0) == 0) << line.value_or("(no answer)");
+    const pid_t sleeper = std::stoi(line->substr(5));
+    a.kill(SIGKILL);
+    a.wait();
+    // The started program still runs, but the unit went with the holder.
+    EXPECT_EQ(::kill(sleeper, 0), 0);
+    auto b = first(id);
+    EXPECT_EQ(verdict(*b), "held");
+    ::kill(sleeper, SIGKILL);
+}
+
 TEST_F(Processes, EmptyIdentifierMakesNoGuard) {
     auto a = first("");
     EXPECT_EQ(a->readLine(), "noguard");
