@@ -388,18 +388,6 @@ TEST_F(Lock, WaitWithTimeOutTakesAUnitFreedMeanwhile) {
     EXPECT_EQ(platform::WaitForSingleObject(a, 0), WAIT_TIMEOUT);
 }
 
-TEST_F(Lock, LastErrorBelongsToTheThread) {
-    platform::SetLastError(77);
-    DWORD seenInThread = 1;
-    std::thread t([&] {
-        seenInThread = platform::GetLastError();
-        platform::SetLastError(99);
-    });
-    t.join();
-    EXPECT_EQ(seenInThread, 0u);
-    EXPECT_EQ(platform::GetLastError(), 77u);
-}
-
 TEST_F(Lock, FirstInstanceReleasesAndFreesCleanly) {
     const std::string name = uniqueName("first");
     TMaxInstance* guard = nullptr;

@@ -375,7 +375,7 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
             return 0;
         }
         // Join: exclusive marker when no one else has it open, shared otherwise. Someone
-        // holds it exclusively only for the moment of starting or removing the file.
+        // holds it exclusively only for the moment of starting the semaphore.
         bool starter = false;
         bool joined = false;
         const auto giveUp = std::chrono::steady_clock::now() + kSetupPatience;
