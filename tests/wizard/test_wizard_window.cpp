@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFile>
@@ -16,6 +18,7 @@
 
 #include "LocaleFixture.h"
 #include "QtTestSupport.h"
+#include "mod_SQLocalize.h"
 #include "qt/QtWizardWindow.h"
 #include "qt/WizardPageControl.h"
 
@@ -376,5 +379,63 @@ TEST_F(WizardWindow, ALocaleDatabaseWithoutTheTableShowsTheErrorBoxAndTheWindowO
     AnswerNextModal([](QWidget* m) { static_cast<QDialog*>(m)->accept(); });
     EXPECT_TRUE(w->close());
 }
+
+} // namespace
+
+namespace {
+
+// The shipped texts in every language fit their controls: nothing is cut off.
+class ShippedTexts : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(ShippedTexts, FitTheirControls)
+{
+    const std::filesystem::path shipped = std::filesystem::path(PENDOCK_BINARY_DIR) / "app" / "locale.db";
+    ASSERT_TRUE(std::filesystem::is_regular_file(shipped));
+    TLocaleFolder folder;
+    std::filesystem::copy_file(shipped, folder.Dir / "locale.db");
+    folder.WriteLocaleXml(GetParam());
+
+    TPendockPlatform p;
+    p.ProgramFolder = [&] { return folder.Folder(); };
+    p.ConnectedDrives = [] { return TDriveConn{}; };
+    TQtWizardWindow w(p);
+    w.show();
+    // The key page's headings appear later; put each of them in for the check.
+    std::vector<std::pair<EControl, std::string>> later = {
+        {EControl::MessageDetectKey, "PLEASE_WAIT"},
+        {EControl::MessageDetectKey, "MESSAGE_NOKEY"},
+        {EControl::MessageDetectKey, "MESSAGE_KEYFOUND"},
+    };
+    const auto checkLabel = [&](EControl c, const char* what) {
+        auto* label = static_cast<QLabel*>(w.Control(c));
+        ASSERT_FALSE(label->text().isEmpty()) << what;
+        EXPECT_FALSE(label->text().contains("#NOT_FOUND#")) << what;
+        const QRect room = label->contentsRect();
+        const QRect need = label->fontMetrics().boundingRect(
+            QRect(0, 0, room.width(), 10000), Qt::TextWordWrap | label->alignment(), label->text());
+        EXPECT_LE(need.height(), room.height()) << what << ": " << label->text().toStdString();
+        EXPECT_LE(need.width(), room.width()) << what << ": " << label->text().toStdString();
+    };
+    for (EControl c : {EControl::MessageBriefing, EControl::BriefingText,
+                       EControl::MessageWaitBrowser, EControl::WaitBrowserText})
+        checkLabel(c, "creation");
+    for (const auto& [c, key] : later) {
+        w.SetText(c, w.Form().SQLocale->GetString(key));
+        checkLabel(c, key.c_str());
+    }
+    for (EControl c : {EControl::ButtonNext, EControl::ButtonCancel}) {
+        auto* b = static_cast<QPushButton*>(w.Control(c));
+        QString shown = b->text();
+        shown.remove('&');
+        EXPECT_LE(b->fontMetrics().horizontalAdvance(shown) + 28, b->width()) << shown.toStdString();
+    }
+    // The dialog texts: their captions exist in the language.
+    for (const char* name : {"MSG_CAP_ERROR", "MSG_CAP_CONFIRM", "MSG_BTN_YES", "MSG_BTN_NO",
+                             "MSG_BTN_OK"})
+        EXPECT_FALSE(w.Form().StrData.Value(name).empty()) << name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Languages, ShippedTexts,
+                         ::testing::Values("it-IT", "en-GB", "de-DE", "fr-FR", "es-ES"));
 
 } // namespace

@@ -1,0 +1,77 @@
+// Development tool: draws every page and both dialog forms of the wizard, in the language
+// given, into PNG files, for looking at the layout. Not a test.
+//   wizard_shots LOCALE.DB LANG-CODE OUT-DIR
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+#include "QtTestSupport.h"
+#include "mod_SQLocalize.h"
+#include "qt/QtWizardWindow.h"
+
+int main(int argc, char** argv)
+{
+    if (argc != 4) {
+        std::fprintf(stderr, "usage: %s LOCALE.DB LANG-CODE OUT-DIR\n", argv[0]);
+        return 2;
+    }
+    QApplication app(argc, argv);
+    QTemporaryDir folder;
+    const QString code = QString::fromLocal8Bit(argv[2]);
+    const QString out = QString::fromLocal8Bit(argv[3]);
+    QFile::copy(QString::fromLocal8Bit(argv[1]), folder.filePath("locale.db"));
+    QFile xml(folder.filePath("locale.xml"));
+    xml.open(QIODevice::WriteOnly);
+    xml.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<localization><locale>" +
+              code.toUtf8() + "</locale></localization>\n");
+    xml.close();
+    QDir().mkpath(out);
+
+    TPendockPlatform p;
+    const std::string dir = folder.path().toStdString() + "/";
+    p.ProgramFolder = [dir] { return dir; };
+    p.ConnectedDrives = [] { return TDriveConn{}; };
+    TQtWizardWindow w(p);
+    w.Timer(ETimer::TimerAnim)->stop();
+    w.show();
+    QApplication::processEvents();
+
+    const auto save = [&](QWidget* what, const QString& name) {
+        QApplication::processEvents();
+        what->grab().save(out + "/" + code + "-" + name + ".png");
+    };
+    save(&w, "1-briefing");
+    static_cast<QPushButton*>(w.Control(EControl::ButtonNext))->click();
+    save(&w, "2-detectkey");
+    w.SetImage(EControl::Image, EImage::Inserted);
+    w.SetText(EControl::MessageDetectKey, w.Form().SQLocale->GetString("MESSAGE_KEYFOUND"));
+    w.SetEnabled(EControl::ButtonCancel, false);
+    save(&w, "3-keyfound");
+    w.ShowPage(EPage::WaitBrowser);
+    save(&w, "4-waitbrowser");
+    w.ShowPage(EPage::Briefing);
+
+    AnswerNextModal([&](QWidget* m) {
+        save(m, "5-confirm");
+        m->findChild<QPushButton*>("ButtonNo")->click();
+    });
+    bool canClose = true;
+    w.Form().FormCloseQuery(canClose);
+
+    AnswerNextModal([&](QWidget* m) {
+        save(m, "6-error");
+        m->findChild<QPushButton*>("ButtonOK")->click();
+    });
+    TDialogCaptions c{w.Form().StrData.Value("MSG_CAP_ERROR"), "", "",
+                      w.Form().StrData.Value("MSG_BTN_OK")};
+    std::string text = w.Form().SQLocale->GetString("ERR_CANNOTREADUSBINFO");
+    w.ShowDialog(EDialogKind::Error, text, c);
+    return 0;
+}
