@@ -49,8 +49,14 @@ public:
     {
         std::filesystem::remove(Dir / "locale.db");
         sqlite3* db = nullptr;
-        if (sqlite3_open((Dir / "locale.db").string().c_str(), &db) != SQLITE_OK)
+        if (sqlite3_open((Dir / "locale.db").string().c_str(), &db) != SQLITE_OK) {
+            sqlite3_close(db);
             throw std::runtime_error("cannot create locale.db");
+        }
+        struct TCloser {
+            sqlite3* Db;
+            ~TCloser() { sqlite3_close(Db); }
+        } closer{db};
         Exec(db, withTable ? "CREATE TABLE localize (ID TEXT, GroupID TEXT, LangID TEXT, "
                              "CountryID TEXT, Description TEXT)"
                            : "CREATE TABLE other (x TEXT)");
@@ -67,24 +73,15 @@ public:
                 else
                     sqlite3_bind_null(st, 4);
                 sqlite3_bind_text(st, 5, r.Description.c_str(), -1, SQLITE_TRANSIENT);
-                if (sqlite3_step(st) != SQLITE_DONE)
+                if (sqlite3_step(st) != SQLITE_DONE) {
+                    sqlite3_finalize(st);
                     throw std::runtime_error("insert failed");
+                }
                 sqlite3_reset(st);
             }
             sqlite3_finalize(st);
         }
         Exec(db, "COMMIT");
-        sqlite3_close(db);
-    }
-
-    // Runs one statement on the existing locale.db.
-    void ExecOnDb(const char* sql) const
-    {
-        sqlite3* db = nullptr;
-        if (sqlite3_open((Dir / "locale.db").string().c_str(), &db) != SQLITE_OK)
-            throw std::runtime_error("cannot open locale.db");
-        Exec(db, sql);
-        sqlite3_close(db);
     }
 
     std::filesystem::path Dir;

@@ -127,14 +127,6 @@ TEST_F(WizardForm, SubstOperationReplacesOnlyTheFirstOccurrenceOfEachPlaceholder
     EXPECT_EQ(form->SubstOperation(""), "");
 }
 
-TEST_F(WizardForm, SubstOperationReadsTheWordAnewEachTime)
-{
-    auto form = Created();
-    EXPECT_EQ(form->SubstOperation("%Operation"), "Ägg Ünd ÇA");
-    Locale.ExecOnDb("UPDATE localize SET Description = 'ZWEI' WHERE ID = 'OPERATION_UPGRADE'");
-    EXPECT_EQ(form->SubstOperation("%Operation/%operation"), "ZWEI/zwei");
-}
-
 TEST_F(WizardForm, NextTakesTheSnapshotArmsDetectionAndShowsTheKeyPage)
 {
     auto form = Created();
