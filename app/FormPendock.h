@@ -29,6 +29,9 @@ struct TPendockPlatform {
     std::function<void(const std::string& Url)> ShellOpen;
     // The search for the installed package identifier below a folder; empty: FindPackageId.
     std::function<bool(const std::string& Folder, std::string& Id)> SearchPackageId;
+    // The file whose changes stand for the device-change message (the window watches it and
+    // calls WMDeviceChange); empty: no notices.
+    std::function<std::string()> DeviceNoticePath;
 };
 
 // The platform calls of the running system (app/PendockPlatform.cpp).

@@ -1,6 +1,8 @@
 #include "FormPendock.h"
 #include "platform/ProgramFolder.h"
+#include "platform/device_notice.h"
 #include "platform/logical_drives.h"
+#include "platform/shell.h"
 
 TPendockPlatform DefaultPendockPlatform()
 {
@@ -10,5 +12,7 @@ TPendockPlatform DefaultPendockPlatform()
     p.DriveUsbInfo = [](const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
                         std::string& UsbSN) { return GetDriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN); };
     p.DriveFolder = [](char Letter) { return platform::DriveRootPath(Letter); };
+    p.ShellOpen = [](const std::string& Url) { platform::OpenInBrowser(Url); };
+    p.DeviceNoticePath = [] { return platform::TDeviceNotice::DefaultPath(); };
     return p;
 }

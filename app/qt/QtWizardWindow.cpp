@@ -10,11 +10,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QTimer>
 
 #include <vector>
 
 #include "WizardResource.h"
+#include "platform/device_notice.h"
 #include "qt/WizardPageControl.h"
 
 // The resource compiled by rcc under the name "pendock" (a static library's resources need
@@ -150,6 +152,8 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     BuildControls();
     BuildTimers();
     setStyleSheet(FSkin);
+    if (FForm.Platform.DeviceNoticePath)
+        WatchDeviceChanges(FForm.Platform.DeviceNoticePath());
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
 }
@@ -158,6 +162,9 @@ TQtWizardWindow::~TQtWizardWindow()
 {
     for (QTimer* t : FTimers)
         t->stop();
+    delete FDeviceNotifier; // before the descriptor it watches is closed
+    FDeviceNotifier = nullptr;
+    FDeviceNotice.reset();
     FForm.Dispatch([this] { FForm.FormDestroy(); });
 }
 
@@ -259,6 +266,33 @@ void TQtWizardWindow::BuildControls()
         return allow;
     });
     FWizard->ShowPageIndex(0);
+}
+
+void TQtWizardWindow::WatchDeviceChanges(const std::string& path)
+{
+    if (path.empty())
+        return;
+    FDeviceNotice = std::make_unique<platform::TDeviceNotice>(path);
+    QSocketNotifier::Type type;
+    switch (FDeviceNotice->Kind()) {
+    case platform::TDeviceNotice::TKind::Priority:
+        type = QSocketNotifier::Exception;
+        break;
+    case platform::TDeviceNotice::TKind::Readable:
+        type = QSocketNotifier::Read;
+        break;
+    default:
+        // Nothing to watch: the wizard then never hears of a new drive.
+        FDeviceNotice.reset();
+        return;
+    }
+    FDeviceNotifier = new QSocketNotifier(FDeviceNotice->Fd(), type, this);
+    connect(FDeviceNotifier, &QSocketNotifier::activated, this, [this] {
+        if (!FDeviceNotice->Acknowledge())
+            return;
+        emit DeviceChangeNoticed();
+        FForm.Dispatch([this] { FForm.WMDeviceChange(); });
+    });
 }
 
 void TQtWizardWindow::BuildTimers()

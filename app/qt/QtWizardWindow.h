@@ -9,11 +9,17 @@
 
 #include <array>
 #include <map>
+#include <memory>
 
 #include "FormPendock.h"
 #include "WizardView.h"
 
+namespace platform {
+class TDeviceNotice;
+}
+
 class QLabel;
+class QSocketNotifier;
 class QMessageBox;
 class QPushButton;
 class QTimer;
@@ -66,6 +72,8 @@ public:
 signals:
     // A message dialog is about to run modally (tests answer it through this).
     void DialogOpening(QMessageBox* dialog);
+    // A device-change notice arrived and goes to the form's WMDeviceChange.
+    void DeviceChangeNoticed();
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -75,6 +83,7 @@ private:
     void BuildControls();
     void BuildTimers();
     void LoadPictures();
+    void WatchDeviceChanges(const std::string& path);
 
     TPendockForm FForm;
     TWizardPageControl* FWizard = nullptr;
@@ -85,4 +94,6 @@ private:
     std::array<QPixmap, PngIconsCount> FPngIcons;
     QString FSkin;
     bool FCentred = false;
+    std::unique_ptr<platform::TDeviceNotice> FDeviceNotice;
+    QSocketNotifier* FDeviceNotifier = nullptr;
 };

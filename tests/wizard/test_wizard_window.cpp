@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -347,6 +348,27 @@ TEST_F(WizardWindow, AskingTheApplicationToEndSkipsTheCloseQuery)
     EXPECT_EQ(QApplication::exec(), 0);
     EXPECT_EQ(dialogs, 0);
     EXPECT_TRUE(w->isVisible()) << "the window is not closed, the loop just ends";
+}
+
+TEST_F(WizardWindow, AMountTableChangeReachesTheDeviceChangeHandler)
+{
+    const std::filesystem::path table = Locale.Dir / "mountinfo";
+    std::ofstream(table) << "26 1 8:1 / / rw - ext4 /dev/sda1 rw\n";
+    TPendockPlatform p;
+    p.ProgramFolder = [this] { return Locale.Folder(); };
+    p.ConnectedDrives = [] { return TDriveConn{}; };
+    p.DeviceNoticePath = [table] { return table.string(); };
+    TQtWizardWindow w(p);
+    int notices = 0;
+    QObject::connect(&w, &TQtWizardWindow::DeviceChangeNoticed, [&] { ++notices; });
+    QApplication::processEvents();
+    EXPECT_EQ(notices, 0);
+
+    std::ofstream(table, std::ios::app) << "27 26 8:17 / /media/KEY rw - vfat /dev/sdb1 rw\n";
+    EXPECT_TRUE(QTest::qWaitFor([&] { return notices > 0; }, 5000));
+    const int afterPlug = notices;
+    QApplication::processEvents();
+    EXPECT_EQ(notices, afterPlug) << "one change, acknowledged, stays quiet";
 }
 
 TEST_F(WizardWindow, ALocaleDatabaseWithoutTheTableShowsTheErrorBoxAndTheWindowOpens)
