@@ -451,6 +451,29 @@ TEST_P(ShippedTexts, FitTheirControls)
         shown.remove('&');
         EXPECT_LE(b->fontMetrics().horizontalAdvance(shown) + 28, b->width()) << shown.toStdString();
     }
+    // The close question fits its dialog.
+    bool fits = false;
+    QString asked;
+    AnswerNextModal([&](QWidget* m) {
+        QApplication::processEvents();
+        auto* label = m->findChild<QLabel*>("qt_msgbox_label");
+        ASSERT_NE(label, nullptr);
+        asked = label->text();
+        const QRect room = label->contentsRect();
+        const QRect need = label->fontMetrics().boundingRect(
+            QRect(0, 0, room.width(), 10000), Qt::TextWordWrap | label->alignment(), asked);
+        fits = need.height() <= room.height() && need.width() <= room.width() &&
+               label->geometry().right() < m->width();
+        // The icon keeps to its own size and leaves the room to the text.
+        if (auto* icon = m->findChild<QLabel*>("qt_msgboxex_icon_label"))
+            fits = fits && icon->width() <= 64;
+        m->findChild<QPushButton*>("ButtonNo")->click();
+    });
+    bool canClose = true;
+    w.Form().FormCloseQuery(canClose);
+    EXPECT_FALSE(asked.isEmpty());
+    EXPECT_TRUE(fits) << asked.toStdString();
+
     // The dialog texts: their captions exist in the language.
     for (const char* name : {"MSG_CAP_ERROR", "MSG_CAP_CONFIRM", "MSG_BTN_YES", "MSG_BTN_NO",
                              "MSG_BTN_OK"})
