@@ -167,18 +167,6 @@ TEST_F(WizardForm, CancelDisarmsAndNextAgainTakesAFreshSnapshot)
     EXPECT_TRUE(form->CheckDeviceChange);
 }
 
-TEST_F(WizardForm, TabChangesAreAlwaysRefused)
-{
-    auto form = Created();
-    for (EPage page : {EPage::Briefing, EPage::DetectKey}) {
-        View.ShowPage(page);
-        bool allow = true;
-        form->WizardChanging(allow);
-        EXPECT_FALSE(allow);
-        EXPECT_EQ(View.Page, page);
-    }
-}
-
 TEST_F(WizardForm, CloseAsksOnEveryPageAndNoKeepsEverything)
 {
     auto form = Created();
