@@ -8,8 +8,7 @@
 
 namespace {
 
-void ReplaceFirst(std::string& text, const std::string& what, const std::string& with)
-{
+void ReplaceFirst(std::string& text, const std::string& what, const std::string& with) {
     const auto pos = text.find(what);
     if (pos != std::string::npos)
         text.replace(pos, what.size(), with);
@@ -18,16 +17,14 @@ void ReplaceFirst(std::string& text, const std::string& what, const std::string&
 } // namespace
 
 TPendockForm::TPendockForm(IWizardView& View, TPendockPlatform Platform)
-    : Platform(std::move(Platform)), View(View)
-{
+    : Platform(std::move(Platform)), View(View) {
     for (const char* line : wizard_resource::StrDataAtStart)
         StrData.Add(line);
 }
 
 TPendockForm::~TPendockForm() = default;
 
-bool TPendockForm::Dispatch(const std::function<void()>& Handler)
-{
+bool TPendockForm::Dispatch(const std::function<void()>& Handler) {
     try {
         Handler();
         return true;
@@ -39,13 +36,11 @@ bool TPendockForm::Dispatch(const std::function<void()>& Handler)
     return false;
 }
 
-std::string TPendockForm::LocaleText(const std::string& Key)
-{
+std::string TPendockForm::LocaleText(const std::string& Key) {
     return SQLocale ? SQLocale->GetString(Key) : std::string();
 }
 
-TDialogCaptions TPendockForm::Captions(EDialogKind Kind) const
-{
+TDialogCaptions TPendockForm::Captions(EDialogKind Kind) const {
     TDialogCaptions c;
     c.Title = StrData.Value(Kind == EDialogKind::Error ? "MSG_CAP_ERROR" : "MSG_CAP_CONFIRM");
     c.Yes = StrData.Value("MSG_BTN_YES");
@@ -56,8 +51,7 @@ TDialogCaptions TPendockForm::Captions(EDialogKind Kind) const
 
 // ---- Creation and destruction ---------------------------------------------------------------
 
-void TPendockForm::FormCreate()
-{
+void TPendockForm::FormCreate() {
     const std::string folder = Platform.ProgramFolder ? Platform.ProgramFolder() : std::string();
     View.SetBorderIcons(biSystemMenu | biMinimize);
 
@@ -79,20 +73,17 @@ void TPendockForm::FormCreate()
     View.ShowPage(EPage::Briefing);
 }
 
-void TPendockForm::FormDestroy()
-{
+void TPendockForm::FormDestroy() {
     SQLocale.reset();
 }
 
-void TPendockForm::LayoutWizard()
-{
+void TPendockForm::LayoutWizard() {
     // The page control overlaps the client area by one pixel at the left and top; with its
     // tabs on the right the tab strip then lies against and partly beyond the right edge.
     View.SetBounds(EControl::Wizard, -1, -1, View.ClientWidth() + 20, View.ClientHeight() + 4);
 }
 
-void TPendockForm::LocalizeForm()
-{
+void TPendockForm::LocalizeForm() {
     SQLocale->SetGroup("Restore");
 
     const std::string caption = LocaleText("CAPTION_UPGRADE");
@@ -107,8 +98,7 @@ void TPendockForm::LocalizeForm()
     View.SetText(EControl::WaitBrowserText, LocaleText("WAITBROWSER"));
 }
 
-std::string TPendockForm::SubstOperation(const std::string& Source)
-{
+std::string TPendockForm::SubstOperation(const std::string& Source) {
     const std::string operation = LocaleText("OPERATION_UPGRADE");
     std::string result = Source;
     ReplaceFirst(result, "%Operation", operation);
@@ -118,8 +108,7 @@ std::string TPendockForm::SubstOperation(const std::string& Source)
 
 // ---- Navigation and dialogs -----------------------------------------------------------------
 
-void TPendockForm::ButtonNextClick()
-{
+void TPendockForm::ButtonNextClick() {
     View.ShowPage(EPage::DetectKey);
     View.SetEnabled(EControl::ButtonCancel, true);
     View.SetText(EControl::MessageDetectKey, LocaleText("PLEASE_WAIT"));
@@ -129,20 +118,17 @@ void TPendockForm::ButtonNextClick()
     CheckDeviceChange = true;
 }
 
-void TPendockForm::ButtonCancelClick()
-{
+void TPendockForm::ButtonCancelClick() {
     CheckDeviceChange = false;
     View.StopTimer(ETimer::TimerCheck);
     View.ShowPage(EPage::Briefing);
 }
 
-void TPendockForm::WizardChanging(bool& AllowChange)
-{
+void TPendockForm::WizardChanging(bool& AllowChange) {
     AllowChange = false;
 }
 
-void TPendockForm::FormCloseQuery(bool& CanClose)
-{
+void TPendockForm::FormCloseQuery(bool& CanClose) {
     // CanClose is decided by the answer only: should the text itself fail to load, the
     // error goes to the standard error box and the caller's value stands.
     const std::string text = LocaleText("MESSAGE_WANTEXIT");
@@ -151,16 +137,14 @@ void TPendockForm::FormCloseQuery(bool& CanClose)
     CanClose = answer == EDialogButton::Yes;
 }
 
-void TPendockForm::ShowError(const std::string& Key)
-{
+void TPendockForm::ShowError(const std::string& Key) {
     const std::string text = SubstOperation(LocaleText(Key));
     View.ShowDialog(EDialogKind::Error, text, Captions(EDialogKind::Error));
 }
 
 // ---- Pictures -------------------------------------------------------------------------------
 
-void TPendockForm::TimerAnimTimer()
-{
+void TPendockForm::TimerAnimTimer() {
     switch (View.ImageOf(EControl::BriefingImage)) {
     case EImage::Extract1:
         View.SetImage(EControl::BriefingImage, EImage::Extract2);
@@ -193,43 +177,35 @@ void TPendockForm::TimerAnimTimer()
 
 // ---- Key detection and the web shop ---------------------------------------------------------
 
-void TPendockForm::WMDeviceChange()
-{
+void TPendockForm::WMDeviceChange() {
     // filled in with key detection
 }
 
-void TPendockForm::TimerCheckTimer()
-{
+void TPendockForm::TimerCheckTimer() {
     // filled in with key detection
 }
 
-void TPendockForm::ScanForKey()
-{
+void TPendockForm::ScanForKey() {
     // filled in with key detection
 }
 
-void TPendockForm::KeyFound()
-{
+void TPendockForm::KeyFound() {
     // filled in with key detection
 }
 
-void TPendockForm::TimerContTimer()
-{
+void TPendockForm::TimerContTimer() {
     // filled in with key detection
 }
 
-void TPendockForm::ButtonUpgradeClick()
-{
+void TPendockForm::ButtonUpgradeClick() {
     // filled in with key detection
 }
 
-bool TPendockForm::FindPackageId(const std::string& /*Folder*/, std::string& /*Id*/)
-{
+bool TPendockForm::FindPackageId(const std::string& /*Folder*/, std::string& /*Id*/) {
     // filled in with key detection
     return false;
 }
 
-void TPendockForm::TimerWaitTimer()
-{
+void TPendockForm::TimerWaitTimer() {
     // filled in with key detection
 }

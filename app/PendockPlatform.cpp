@@ -4,13 +4,14 @@
 #include "platform/logical_drives.h"
 #include "platform/shell.h"
 
-TPendockPlatform DefaultPendockPlatform()
-{
+TPendockPlatform DefaultPendockPlatform() {
     TPendockPlatform p;
     p.ProgramFolder = app_platform::GetProgramFolder;
     p.ConnectedDrives = [] { return GetConnectedDrives(); };
     p.DriveUsbInfo = [](const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
-                        std::string& UsbSN) { return GetDriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN); };
+                        std::string& UsbSN) {
+        return GetDriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN);
+    };
     p.DriveFolder = [](char Letter) { return platform::DriveRootPath(Letter); };
     p.ShellOpen = [](const std::string& Url) { platform::OpenInBrowser(Url); };
     p.DeviceNoticePath = [] { return platform::TDeviceNotice::DefaultPath(); };

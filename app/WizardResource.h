@@ -39,7 +39,7 @@ enum class EAnchor { TopLeft, RightBottom };
 struct TControlSpec {
     EControl Control;
     EKind Kind;
-    EPage Page;       // the page it sits on (PanelImage's child: the panel's page)
+    EPage Page;                   // the page it sits on (PanelImage's child: the panel's page)
     int Left, Top, Width, Height; // inside the page (Image: inside PanelImage)
     EAnchor Anchor;
     const char* ResourceText; // the initial text, replaced on creation
@@ -55,12 +55,11 @@ constexpr TControlSpec Controls[] = {
      "BriefingText"},
     {EControl::BriefingImage, EKind::ImageView, EPage::Briefing, 88, 184, 322, 100,
      EAnchor::TopLeft, ""},
-    {EControl::ButtonNext, EKind::Button, EPage::Briefing, 251, 282, 180, 25,
-     EAnchor::RightBottom, "Next"},
-    {EControl::MessageDetectKey, EKind::Heading, EPage::DetectKey, 0, 0, PageWidth,
-     HeadingHeight, EAnchor::TopLeft, "MessageDetectKey"},
-    {EControl::PanelImage, EKind::Panel, EPage::DetectKey, 89, 65, 320, 220, EAnchor::TopLeft,
-     ""},
+    {EControl::ButtonNext, EKind::Button, EPage::Briefing, 251, 282, 180, 25, EAnchor::RightBottom,
+     "Next"},
+    {EControl::MessageDetectKey, EKind::Heading, EPage::DetectKey, 0, 0, PageWidth, HeadingHeight,
+     EAnchor::TopLeft, "MessageDetectKey"},
+    {EControl::PanelImage, EKind::Panel, EPage::DetectKey, 89, 65, 320, 220, EAnchor::TopLeft, ""},
     {EControl::Image, EKind::ImageView, EPage::DetectKey, 0, 0, 320, 220, EAnchor::TopLeft, ""},
     {EControl::ButtonCancel, EKind::Button, EPage::DetectKey, 251, 282, 180, 25,
      EAnchor::RightBottom, "Cancel"},

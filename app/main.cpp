@@ -17,8 +17,7 @@ const char* const InstanceIdentifier = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
 
 TMaxInstance* InstanceGuard = nullptr;
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     std::unique_ptr<QApplication> application;
     std::unique_ptr<TQtWizardWindow> PendockForm;
 

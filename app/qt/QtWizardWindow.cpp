@@ -21,8 +21,7 @@
 
 // The resource compiled by rcc under the name "pendock" (a static library's resources need
 // an explicit start).
-static void InitPendockResource()
-{
+static void InitPendockResource() {
     Q_INIT_RESOURCE(pendock);
 }
 
@@ -30,16 +29,14 @@ namespace {
 
 namespace res = wizard_resource;
 
-QString ToQt(const std::string& text)
-{
+QString ToQt(const std::string& text) {
     QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     s.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     s.replace(QLatin1Char('\r'), QLatin1Char('\n'));
     return s;
 }
 
-QFont FontOf(const res::TFontSpec& spec)
-{
+QFont FontOf(const res::TFontSpec& spec) {
     if (spec.CellHeight)
         return FontForCellHeight(QString::fromLatin1(spec.Family), spec.Pixels, spec.Bold);
     QFont f(QString::fromLatin1(spec.Family));
@@ -48,41 +45,58 @@ QFont FontOf(const res::TFontSpec& spec)
     return f;
 }
 
-const char* ImageResource(EImage image)
-{
+const char* ImageResource(EImage image) {
     switch (image) {
-    case EImage::Extract1: return ":/pendock/images/Extract1.png";
-    case EImage::Extract2: return ":/pendock/images/Extract2.png";
-    case EImage::Extract3: return ":/pendock/images/Extract3.png";
-    case EImage::Insert1: return ":/pendock/images/Insert1.png";
-    case EImage::Insert2: return ":/pendock/images/Insert2.png";
-    case EImage::Insert3: return ":/pendock/images/Insert3.png";
-    case EImage::Inserted: return ":/pendock/images/Inserted.png";
-    case EImage::Extract4: return ":/pendock/images/Extract4.png";
-    default: return nullptr; // 7 to 9: free places of the store
+    case EImage::Extract1:
+        return ":/pendock/images/Extract1.png";
+    case EImage::Extract2:
+        return ":/pendock/images/Extract2.png";
+    case EImage::Extract3:
+        return ":/pendock/images/Extract3.png";
+    case EImage::Insert1:
+        return ":/pendock/images/Insert1.png";
+    case EImage::Insert2:
+        return ":/pendock/images/Insert2.png";
+    case EImage::Insert3:
+        return ":/pendock/images/Insert3.png";
+    case EImage::Inserted:
+        return ":/pendock/images/Inserted.png";
+    case EImage::Extract4:
+        return ":/pendock/images/Extract4.png";
+    default:
+        return nullptr; // 7 to 9: free places of the store
     }
 }
 
-const char* ControlName(EControl c)
-{
+const char* ControlName(EControl c) {
     switch (c) {
-    case EControl::Wizard: return "Wizard";
-    case EControl::MessageBriefing: return "MessageBriefing";
-    case EControl::BriefingText: return "BriefingText";
-    case EControl::BriefingImage: return "BriefingImage";
-    case EControl::ButtonNext: return "ButtonNext";
-    case EControl::MessageDetectKey: return "MessageDetectKey";
-    case EControl::PanelImage: return "PanelImage";
-    case EControl::Image: return "Image";
-    case EControl::ButtonCancel: return "ButtonCancel";
-    case EControl::MessageWaitBrowser: return "MessageWaitBrowser";
-    case EControl::WaitBrowserText: return "WaitBrowserText";
+    case EControl::Wizard:
+        return "Wizard";
+    case EControl::MessageBriefing:
+        return "MessageBriefing";
+    case EControl::BriefingText:
+        return "BriefingText";
+    case EControl::BriefingImage:
+        return "BriefingImage";
+    case EControl::ButtonNext:
+        return "ButtonNext";
+    case EControl::MessageDetectKey:
+        return "MessageDetectKey";
+    case EControl::PanelImage:
+        return "PanelImage";
+    case EControl::Image:
+        return "Image";
+    case EControl::ButtonCancel:
+        return "ButtonCancel";
+    case EControl::MessageWaitBrowser:
+        return "MessageWaitBrowser";
+    case EControl::WaitBrowserText:
+        return "WaitBrowserText";
     }
     return "";
 }
 
-const char* PageName(int index)
-{
+const char* PageName(int index) {
     static const char* names[] = {"Briefing", "DetectKey", "WaitBrowser"};
     return names[index];
 }
@@ -100,8 +114,7 @@ public:
     std::vector<TAnchored> Anchored;
 
 protected:
-    void resizeEvent(QResizeEvent* e) override
-    {
+    void resizeEvent(QResizeEvent* e) override {
         QWidget::resizeEvent(e);
         for (const TAnchored& a : Anchored) {
             a.Widget->move(width() - a.Right - a.Widget->width(),
@@ -112,8 +125,7 @@ protected:
 
 } // namespace
 
-QFont FontForCellHeight(const QString& family, int cellPixels, bool bold)
-{
+QFont FontForCellHeight(const QString& family, int cellPixels, bool bold) {
     QFont f(family);
     f.setBold(bold);
     for (int px = cellPixels; px > 1; --px) {
@@ -125,8 +137,7 @@ QFont FontForCellHeight(const QString& family, int cellPixels, bool bold)
     return f;
 }
 
-QString LoadSkin()
-{
+QString LoadSkin() {
     InitPendockResource();
     QFile file(QStringLiteral(":/pendock/ZiviZeduze.skn"));
     if (!file.open(QIODevice::ReadOnly))
@@ -138,8 +149,7 @@ QString LoadSkin()
 }
 
 TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
-    : QWidget(parent, Qt::Window), FForm(*this, std::move(Platform))
-{
+    : QWidget(parent, Qt::Window), FForm(*this, std::move(Platform)) {
     InitPendockResource();
     setObjectName(QStringLiteral("PendockForm"));
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -158,8 +168,7 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     FForm.Dispatch([this] { FForm.FormCreate(); });
 }
 
-TQtWizardWindow::~TQtWizardWindow()
-{
+TQtWizardWindow::~TQtWizardWindow() {
     for (QTimer* t : FTimers)
         t->stop();
     delete FDeviceNotifier; // before the descriptor it watches is closed
@@ -168,16 +177,14 @@ TQtWizardWindow::~TQtWizardWindow()
     FForm.Dispatch([this] { FForm.FormDestroy(); });
 }
 
-void TQtWizardWindow::LoadPictures()
-{
+void TQtWizardWindow::LoadPictures() {
     for (int i = 0; i < PngIconsCount; ++i) {
         if (const char* path = ImageResource(static_cast<EImage>(i)))
             FPngIcons[static_cast<size_t>(i)] = QPixmap(QString::fromLatin1(path));
     }
 }
 
-void TQtWizardWindow::BuildControls()
-{
+void TQtWizardWindow::BuildControls() {
     FWizard = new TWizardPageControl(this);
     FWizard->setObjectName(QStringLiteral("Wizard"));
     FWizard->tabBar()->setFont(FontOf(res::TabFont));
@@ -196,8 +203,8 @@ void TQtWizardWindow::BuildControls()
     const QFont body = FontOf(res::BodyFont);
     for (const res::TControlSpec& spec : res::Controls) {
         auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(spec.Page)]);
-        QWidget* parent = spec.Control == EControl::Image ? FControls.at(EControl::PanelImage)
-                                                          : page;
+        QWidget* parent =
+            spec.Control == EControl::Image ? FControls.at(EControl::PanelImage) : page;
         QWidget* w = nullptr;
         switch (spec.Kind) {
         case res::EKind::Heading:
@@ -268,8 +275,7 @@ void TQtWizardWindow::BuildControls()
     FWizard->ShowPageIndex(0);
 }
 
-void TQtWizardWindow::WatchDeviceChanges(const std::string& path)
-{
+void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
     if (path.empty())
         return;
     FDeviceNotice = std::make_unique<platform::TDeviceNotice>(path);
@@ -295,8 +301,7 @@ void TQtWizardWindow::WatchDeviceChanges(const std::string& path)
     });
 }
 
-void TQtWizardWindow::BuildTimers()
-{
+void TQtWizardWindow::BuildTimers() {
     for (const res::TTimerSpec& spec : res::Timers) {
         auto* timer = new QTimer(this);
         timer->setInterval(spec.IntervalMs);
@@ -327,31 +332,26 @@ void TQtWizardWindow::BuildTimers()
     }
 }
 
-QWidget* TQtWizardWindow::Control(EControl control) const
-{
+QWidget* TQtWizardWindow::Control(EControl control) const {
     const auto it = FControls.find(control);
     return it == FControls.end() ? nullptr : it->second;
 }
 
-QWidget* TQtWizardWindow::Page(EPage page) const
-{
+QWidget* TQtWizardWindow::Page(EPage page) const {
     return FPages[static_cast<size_t>(page)];
 }
 
-QTimer* TQtWizardWindow::Timer(ETimer timer) const
-{
+QTimer* TQtWizardWindow::Timer(ETimer timer) const {
     return FTimers[static_cast<size_t>(timer)];
 }
 
 // ---- IWizardView -----------------------------------------------------------------------------
 
-void TQtWizardWindow::ShowPage(EPage page)
-{
+void TQtWizardWindow::ShowPage(EPage page) {
     FWizard->ShowPageIndex(static_cast<int>(page));
 }
 
-void TQtWizardWindow::SetText(EControl control, const std::string& text)
-{
+void TQtWizardWindow::SetText(EControl control, const std::string& text) {
     QWidget* w = Control(control);
     if (auto* label = qobject_cast<QLabel*>(w))
         label->setText(ToQt(text));
@@ -359,8 +359,7 @@ void TQtWizardWindow::SetText(EControl control, const std::string& text)
         button->setText(ToQt(text));
 }
 
-void TQtWizardWindow::SetImage(EControl control, EImage image)
-{
+void TQtWizardWindow::SetImage(EControl control, EImage image) {
     auto* view = qobject_cast<QLabel*>(Control(control));
     if (!view)
         return;
@@ -368,31 +367,26 @@ void TQtWizardWindow::SetImage(EControl control, EImage image)
     view->setPixmap(FPngIcons[static_cast<size_t>(image)]);
 }
 
-EImage TQtWizardWindow::ImageOf(EControl control) const
-{
+EImage TQtWizardWindow::ImageOf(EControl control) const {
     const auto it = FShownImage.find(control);
     return it == FShownImage.end() ? EImage::Unused7 : it->second;
 }
 
-void TQtWizardWindow::SetEnabled(EControl control, bool enabled)
-{
+void TQtWizardWindow::SetEnabled(EControl control, bool enabled) {
     if (QWidget* w = Control(control))
         w->setEnabled(enabled);
 }
 
-void TQtWizardWindow::StartTimer(ETimer timer)
-{
+void TQtWizardWindow::StartTimer(ETimer timer) {
     Timer(timer)->start();
 }
 
-void TQtWizardWindow::StopTimer(ETimer timer)
-{
+void TQtWizardWindow::StopTimer(ETimer timer) {
     Timer(timer)->stop();
 }
 
 EDialogButton TQtWizardWindow::ShowDialog(EDialogKind kind, const std::string& text,
-                                          const TDialogCaptions& captions)
-{
+                                          const TDialogCaptions& captions) {
     QMessageBox box(this);
     box.setObjectName(QStringLiteral("Dialog"));
     box.setStyleSheet(FSkin);
@@ -425,39 +419,33 @@ EDialogButton TQtWizardWindow::ShowDialog(EDialogKind kind, const std::string& t
     return box.clickedButton() == yes ? EDialogButton::Yes : EDialogButton::No;
 }
 
-void TQtWizardWindow::ShowException(const std::string& message)
-{
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(),
-                    ToQt(message), QMessageBox::Ok, this);
+void TQtWizardWindow::ShowException(const std::string& message) {
+    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), ToQt(message),
+                    QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.setTextFormat(Qt::PlainText);
     emit DialogOpening(&box);
     box.exec();
 }
 
-void TQtWizardWindow::ProcessMessages()
-{
+void TQtWizardWindow::ProcessMessages() {
     QCoreApplication::processEvents();
 }
 
-void TQtWizardWindow::Terminate()
-{
+void TQtWizardWindow::Terminate() {
     // Leaves the message loop once the running handler has returned; no close events.
     QCoreApplication::exit(0);
 }
 
-void TQtWizardWindow::SetCaption(const std::string& text)
-{
+void TQtWizardWindow::SetCaption(const std::string& text) {
     setWindowTitle(ToQt(text));
 }
 
-void TQtWizardWindow::SetApplicationTitle(const std::string& text)
-{
+void TQtWizardWindow::SetApplicationTitle(const std::string& text) {
     QGuiApplication::setApplicationDisplayName(ToQt(text));
 }
 
-void TQtWizardWindow::SetBorderIcons(unsigned icons)
-{
+void TQtWizardWindow::SetBorderIcons(unsigned icons) {
     Qt::WindowFlags flags = Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                             Qt::MSWindowsFixedSizeDialogHint;
     if (icons & biSystemMenu)
@@ -472,31 +460,26 @@ void TQtWizardWindow::SetBorderIcons(unsigned icons)
         show();
 }
 
-void TQtWizardWindow::SetClientSize(int width, int height)
-{
+void TQtWizardWindow::SetClientSize(int width, int height) {
     setFixedSize(width, height);
 }
 
-int TQtWizardWindow::ClientWidth() const
-{
+int TQtWizardWindow::ClientWidth() const {
     return width();
 }
 
-int TQtWizardWindow::ClientHeight() const
-{
+int TQtWizardWindow::ClientHeight() const {
     return height();
 }
 
-void TQtWizardWindow::SetBounds(EControl control, int left, int top, int width, int height)
-{
+void TQtWizardWindow::SetBounds(EControl control, int left, int top, int width, int height) {
     if (QWidget* w = Control(control))
         w->setGeometry(left, top, width, height);
 }
 
 // ---- Window events ---------------------------------------------------------------------------
 
-void TQtWizardWindow::closeEvent(QCloseEvent* e)
-{
+void TQtWizardWindow::closeEvent(QCloseEvent* e) {
     bool canClose = true;
     FForm.Dispatch([&] { FForm.FormCloseQuery(canClose); });
     if (canClose)
@@ -505,8 +488,7 @@ void TQtWizardWindow::closeEvent(QCloseEvent* e)
         e->ignore();
 }
 
-void TQtWizardWindow::showEvent(QShowEvent* e)
-{
+void TQtWizardWindow::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     if (FCentred)
         return;

@@ -6,8 +6,7 @@
 
 TWizardTabBar::TWizardTabBar(QWidget* parent) : QTabBar(parent) {}
 
-bool TWizardTabBar::event(QEvent* e)
-{
+bool TWizardTabBar::event(QEvent* e) {
     bool asks = false;
     switch (e->type()) {
     case QEvent::MouseButtonPress:
@@ -40,8 +39,7 @@ bool TWizardTabBar::event(QEvent* e)
 }
 
 TWizardPageControl::TWizardPageControl(QWidget* parent)
-    : QTabWidget(parent), FTabBar(new TWizardTabBar(this))
-{
+    : QTabWidget(parent), FTabBar(new TWizardTabBar(this)) {
     setTabBar(FTabBar);
     setTabPosition(QTabWidget::East);
     // Should a change get past the guards after all, the wizard's own page comes back.
@@ -56,26 +54,22 @@ TWizardPageControl::TWizardPageControl(QWidget* parent)
     });
 }
 
-void TWizardPageControl::SetAskChange(std::function<bool()> ask)
-{
+void TWizardPageControl::SetAskChange(std::function<bool()> ask) {
     FTabBar->AskChange = std::move(ask);
 }
 
-bool TWizardPageControl::Allowed() const
-{
+bool TWizardPageControl::Allowed() const {
     return !FTabBar->AskChange || FTabBar->AskChange();
 }
 
-void TWizardPageControl::ShowPageIndex(int index)
-{
+void TWizardPageControl::ShowPageIndex(int index) {
     FOwnChange = true;
     setCurrentIndex(index);
     FOwnChange = false;
     FPage = currentIndex();
 }
 
-void TWizardPageControl::keyPressEvent(QKeyEvent* e)
-{
+void TWizardPageControl::keyPressEvent(QKeyEvent* e) {
     const bool ctrl = e->modifiers() & Qt::ControlModifier;
     const int key = e->key();
     const bool pages = ctrl && (key == Qt::Key_Tab || key == Qt::Key_Backtab ||

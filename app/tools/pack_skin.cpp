@@ -10,8 +10,7 @@
 #include <string>
 #include <vector>
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 3) {
         std::fprintf(stderr, "usage: %s STYLE.qss OUT.skn\n", argv[0]);
         return 2;
@@ -30,13 +29,13 @@ int main(int argc, char** argv)
         return 1;
     }
     const auto n = static_cast<unsigned long>(text.size());
-    const unsigned char header[4] = {static_cast<unsigned char>(n >> 24),
-                                     static_cast<unsigned char>(n >> 16),
-                                     static_cast<unsigned char>(n >> 8),
-                                     static_cast<unsigned char>(n)};
+    const unsigned char header[4] = {
+        static_cast<unsigned char>(n >> 24), static_cast<unsigned char>(n >> 16),
+        static_cast<unsigned char>(n >> 8), static_cast<unsigned char>(n)};
     std::ofstream out(argv[2], std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(header), 4);
-    out.write(reinterpret_cast<const char*>(packed.data()), static_cast<std::streamsize>(packedSize));
+    out.write(reinterpret_cast<const char*>(packed.data()),
+              static_cast<std::streamsize>(packedSize));
     if (!out) {
         std::fprintf(stderr, "pack_skin: cannot write %s\n", argv[2]);
         return 1;

@@ -28,8 +28,7 @@ namespace fs = std::filesystem;
 
 const fs::path AppDir = fs::path(PENDOCK_BINARY_DIR) / "app";
 
-void BM_WindowCreateAndShow(benchmark::State& state)
-{
+void BM_WindowCreateAndShow(benchmark::State& state) {
     if (!fs::is_regular_file(AppDir / "locale.db")) {
         state.SkipWithError("locale.db is not built");
         return;
@@ -48,8 +47,7 @@ BENCHMARK(BM_WindowCreateAndShow)->Unit(benchmark::kMillisecond);
 
 // Starts the program offscreen with its own lock folders, lets it run with its window for a
 // second, ends it and reports the peak resident set size the kernel recorded.
-void BM_ProgramPeakResidentMemory(benchmark::State& state)
-{
+void BM_ProgramPeakResidentMemory(benchmark::State& state) {
     const fs::path program = AppDir / "Pendock";
     char tmpl[] = "/tmp/pendock-bench-XXXXXX";
     if (!fs::is_regular_file(program) || !mkdtemp(tmpl)) {
@@ -101,8 +99,7 @@ BENCHMARK(BM_ProgramPeakResidentMemory)->Iterations(1)->Unit(benchmark::kMillise
 
 } // namespace
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);

@@ -30,8 +30,7 @@ const char* const Program = PENDOCK_PROGRAM;
 
 class TProgram : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         std::string tmpl = (fs::temp_directory_path() / "pendock-program-XXXXXX").string();
         ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
         Dir = tmpl;
@@ -41,8 +40,7 @@ protected:
         ASSERT_TRUE(fs::is_regular_file(fs::path(Program).parent_path() / "locale.db"));
     }
 
-    void TearDown() override
-    {
+    void TearDown() override {
         for (pid_t pid : Running)
             if (pid > 0) {
                 kill(pid, SIGKILL);
@@ -54,8 +52,7 @@ protected:
 
     // Starts the program with its own lock folders, on the Qt platform `platform`; its output
     // goes to `out` in the test folder.
-    pid_t Start(const std::string& platform, const std::string& out)
-    {
+    pid_t Start(const std::string& platform, const std::string& out) {
         std::map<std::string, std::string> env;
         for (char** e = environ; *e; ++e) {
             const std::string kv = *e;
@@ -80,7 +77,8 @@ protected:
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
         const std::string outPath = (Dir / out).string();
-        posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                         0600);
         posix_spawn_file_actions_adddup2(&fa, 1, 2);
         char* argv[] = {const_cast<char*>(Program), nullptr};
         pid_t pid = -1;
@@ -92,8 +90,7 @@ protected:
     }
 
     // The wait status once the process has ended, or nothing after `limit`.
-    std::optional<int> WaitEnd(pid_t pid, std::chrono::milliseconds limit)
-    {
+    std::optional<int> WaitEnd(pid_t pid, std::chrono::milliseconds limit) {
         const auto until = std::chrono::steady_clock::now() + limit;
         do {
             int status = 0;
@@ -108,13 +105,13 @@ protected:
 
     // True once the process has the locale database open, which it does only while creating
     // its window, after it got the instance slot.
-    static bool WaitWindowCreated(pid_t pid, std::chrono::milliseconds limit)
-    {
+    static bool WaitWindowCreated(pid_t pid, std::chrono::milliseconds limit) {
         const fs::path db = fs::canonical(fs::path(Program).parent_path() / "locale.db");
         const auto until = std::chrono::steady_clock::now() + limit;
         do {
             std::error_code ec;
-            for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
+            for (const auto& fd :
+                 fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ec)) {
                 std::error_code ec2;
                 if (fs::read_symlink(fd.path(), ec2) == db)
                     return true;
@@ -124,8 +121,7 @@ protected:
         return false;
     }
 
-    std::string Output(const std::string& out) const
-    {
+    std::string Output(const std::string& out) const {
         std::ifstream in(Dir / out);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
@@ -138,8 +134,7 @@ protected:
 // object stops there with an error, so exit code 0 proves it never tried to show anything.
 const char* const NoDisplay = "pendock-no-such-platform";
 
-TEST_F(TProgram, ASecondCopyEndsAtOnceWithExitCodeZeroAndNoWindow)
-{
+TEST_F(TProgram, ASecondCopyEndsAtOnceWithExitCodeZeroAndNoWindow) {
     const pid_t first = Start("offscreen", "first.log");
     ASSERT_TRUE(WaitWindowCreated(first, 60s)) << Output("first.log");
 
@@ -155,8 +150,7 @@ TEST_F(TProgram, ASecondCopyEndsAtOnceWithExitCodeZeroAndNoWindow)
     EXPECT_FALSE(WaitEnd(first, 200ms).has_value());
 }
 
-TEST_F(TProgram, AfterTheFirstCopyEndsANewOneStarts)
-{
+TEST_F(TProgram, AfterTheFirstCopyEndsANewOneStarts) {
     const pid_t first = Start("offscreen", "first.log");
     ASSERT_TRUE(WaitWindowCreated(first, 60s)) << Output("first.log");
     kill(first, SIGTERM);

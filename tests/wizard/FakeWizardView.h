@@ -26,8 +26,7 @@ struct TBounds {
 
 class TFakeWizardView : public IWizardView {
 public:
-    TFakeWizardView()
-    {
+    TFakeWizardView() {
         for (const auto& t : wizard_resource::Timers)
             if (t.EnabledAtStart)
                 Running.insert(t.Timer);
@@ -35,15 +34,16 @@ public:
         Images[EControl::Image] = wizard_resource::ImageAtStart;
     }
 
-    void ShowPage(EPage page) override { Page = page; ++PageShows; }
-    void SetText(EControl c, const std::string& text) override
-    {
+    void ShowPage(EPage page) override {
+        Page = page;
+        ++PageShows;
+    }
+    void SetText(EControl c, const std::string& text) override {
         Texts[c] = text;
         TextHistory[c].push_back(text);
     }
     void SetImage(EControl c, EImage image) override { Images[c] = image; }
-    EImage ImageOf(EControl c) const override
-    {
+    EImage ImageOf(EControl c) const override {
         const auto it = Images.find(c);
         return it == Images.end() ? EImage::Unused7 : it->second;
     }
@@ -51,8 +51,7 @@ public:
     void StartTimer(ETimer t) override { Running.insert(t); }
     void StopTimer(ETimer t) override { Running.erase(t); }
     EDialogButton ShowDialog(EDialogKind kind, const std::string& text,
-                             const TDialogCaptions& captions) override
-    {
+                             const TDialogCaptions& captions) override {
         EDialogButton answer = kind == EDialogKind::Error ? EDialogButton::OK : EDialogButton::No;
         if (!Answers.empty()) {
             answer = Answers.front();
@@ -67,8 +66,7 @@ public:
     void SetCaption(const std::string& text) override { Caption = text; }
     void SetApplicationTitle(const std::string& text) override { AppTitle = text; }
     void SetBorderIcons(unsigned icons) override { BorderIcons = icons; }
-    void SetClientSize(int w, int h) override
-    {
+    void SetClientSize(int w, int h) override {
         Width = w;
         Height = h;
     }
@@ -77,8 +75,7 @@ public:
     void SetBounds(EControl c, int l, int t, int w, int h) override { Bounds[c] = {l, t, w, h}; }
 
     bool IsRunning(ETimer t) const { return Running.count(t) != 0; }
-    std::string TextOf(EControl c) const
-    {
+    std::string TextOf(EControl c) const {
         const auto it = Texts.find(c);
         return it == Texts.end() ? std::string("<unset>") : it->second;
     }

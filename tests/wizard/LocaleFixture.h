@@ -19,15 +19,14 @@ struct TLocaleRow {
 
 class TLocaleFolder {
 public:
-    TLocaleFolder()
-    {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "pendock-wizard-XXXXXX").string();
+    TLocaleFolder() {
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "pendock-wizard-XXXXXX").string();
         if (!mkdtemp(tmpl.data()))
             throw std::runtime_error("mkdtemp failed");
         Dir = tmpl;
     }
-    ~TLocaleFolder()
-    {
+    ~TLocaleFolder() {
         std::error_code ec;
         std::filesystem::remove_all(Dir, ec);
     }
@@ -37,16 +36,14 @@ public:
     // The folder with its trailing separator, as the program folder is given.
     std::string Folder() const { return Dir.string() + "/"; }
 
-    void WriteLocaleXml(const std::string& code) const
-    {
+    void WriteLocaleXml(const std::string& code) const {
         std::ofstream(Dir / "locale.xml")
             << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<localization><locale>" << code
             << "</locale></localization>\n";
     }
 
     // A new locale.db holding `rows`; withTable false leaves the database without the table.
-    void WriteLocaleDb(const std::vector<TLocaleRow>& rows, bool withTable = true) const
-    {
+    void WriteLocaleDb(const std::vector<TLocaleRow>& rows, bool withTable = true) const {
         std::filesystem::remove(Dir / "locale.db");
         sqlite3* db = nullptr;
         if (sqlite3_open((Dir / "locale.db").string().c_str(), &db) != SQLITE_OK) {
@@ -87,8 +84,7 @@ public:
     std::filesystem::path Dir;
 
 private:
-    static void Exec(sqlite3* db, const char* sql)
-    {
+    static void Exec(sqlite3* db, const char* sql) {
         char* err = nullptr;
         if (sqlite3_exec(db, sql, nullptr, nullptr, &err) != SQLITE_OK) {
             std::string msg = err ? err : "?";
@@ -99,8 +95,7 @@ private:
 };
 
 // The wizard's texts in Italian (group Restore) and the dialog texts (group Skin).
-inline std::vector<TLocaleRow> WizardRows(bool withSkin = true)
-{
+inline std::vector<TLocaleRow> WizardRows(bool withSkin = true) {
     std::vector<TLocaleRow> rows = {
         {"CAPTION_UPGRADE", "Restore", "it", nullptr, "Aggiornamento chiave"},
         {"MESSAGE_BRIEFING", "Restore", "it", nullptr, "Benvenuto"},

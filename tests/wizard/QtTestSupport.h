@@ -9,8 +9,7 @@
 #include <functional>
 
 // Calls `answer` with the next modal widget that opens (polled every few milliseconds), once.
-inline void AnswerNextModal(std::function<void(QWidget*)> answer)
-{
+inline void AnswerNextModal(std::function<void(QWidget*)> answer) {
     auto* timer = new QTimer(qApp);
     timer->setInterval(5);
     QObject::connect(timer, &QTimer::timeout, [timer, answer] {

@@ -23,8 +23,7 @@ public:
     using TPendockForm::TPendockForm;
 };
 
-TDriveConn DrivesOf(std::initializer_list<char> letters)
-{
+TDriveConn DrivesOf(std::initializer_list<char> letters) {
     TDriveConn d{};
     for (char l : letters)
         d[static_cast<size_t>(l - 'C')] = true;
@@ -33,15 +32,13 @@ TDriveConn DrivesOf(std::initializer_list<char> letters)
 
 class WizardForm : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         Locale.WriteLocaleXml("it-IT");
         Locale.WriteLocaleDb(WizardRows());
     }
 
     // A form over View whose drive snapshot returns `NextDrives` and counts its calls.
-    std::unique_ptr<TTestForm> MakeForm()
-    {
+    std::unique_ptr<TTestForm> MakeForm() {
         TPendockPlatform p;
         p.ProgramFolder = [this] { return Locale.Folder(); };
         p.ConnectedDrives = [this] {
@@ -52,8 +49,7 @@ protected:
         return std::make_unique<TTestForm>(View, p);
     }
 
-    std::unique_ptr<TTestForm> Created()
-    {
+    std::unique_ptr<TTestForm> Created() {
         auto form = MakeForm();
         EXPECT_TRUE(form->Dispatch([&] { form->FormCreate(); }));
         EXPECT_TRUE(View.Exceptions.empty());
@@ -67,8 +63,7 @@ protected:
     std::string TextAtSnapshot;
 };
 
-TEST_F(WizardForm, CreationShowsTheFirstPageWithEveryTextFromTheDatabase)
-{
+TEST_F(WizardForm, CreationShowsTheFirstPageWithEveryTextFromTheDatabase) {
     auto form = Created();
     EXPECT_EQ(View.Page, EPage::Briefing);
     EXPECT_EQ(View.Caption, "Aggiornamento chiave");
@@ -99,8 +94,7 @@ TEST_F(WizardForm, CreationShowsTheFirstPageWithEveryTextFromTheDatabase)
     EXPECT_FALSE(View.IsRunning(ETimer::TimerWait));
 }
 
-TEST_F(WizardForm, CreationSizesTheWindowAndPushesTheTabsPastTheRightEdge)
-{
+TEST_F(WizardForm, CreationSizesTheWindowAndPushesTheTabsPastTheRightEdge) {
     auto form = Created();
     EXPECT_EQ(View.Width, 500);
     EXPECT_EQ(View.Height, 350);
@@ -108,16 +102,14 @@ TEST_F(WizardForm, CreationSizesTheWindowAndPushesTheTabsPastTheRightEdge)
     EXPECT_EQ(View.Bounds[EControl::Wizard], (TBounds{-1, -1, 520, 354}));
 }
 
-TEST_F(WizardForm, DialogStoreHoldsExactlyTheSkinGroup)
-{
+TEST_F(WizardForm, DialogStoreHoldsExactlyTheSkinGroup) {
     auto form = Created();
     EXPECT_EQ(form->StrData.Lines.size(), 5u);
     EXPECT_EQ(form->StrData.Value("MSG_BTN_YES"), "&Sì");
     EXPECT_EQ(form->StrData.Value("MSG_CAP_ERROR"), "Errore");
 }
 
-TEST_F(WizardForm, SubstOperationReplacesOnlyTheFirstOccurrenceOfEachPlaceholder)
-{
+TEST_F(WizardForm, SubstOperationReplacesOnlyTheFirstOccurrenceOfEachPlaceholder) {
     auto form = Created();
     EXPECT_EQ(form->SubstOperation("%Operation, %Operation"), "Ägg Ünd ÇA, %Operation");
     EXPECT_EQ(form->SubstOperation("%operation %operation"), "ägg ünd ça %operation");
@@ -127,8 +119,7 @@ TEST_F(WizardForm, SubstOperationReplacesOnlyTheFirstOccurrenceOfEachPlaceholder
     EXPECT_EQ(form->SubstOperation(""), "");
 }
 
-TEST_F(WizardForm, NextTakesTheSnapshotArmsDetectionAndShowsTheKeyPage)
-{
+TEST_F(WizardForm, NextTakesTheSnapshotArmsDetectionAndShowsTheKeyPage) {
     auto form = Created();
     form->ButtonNextClick();
     EXPECT_EQ(View.Page, EPage::DetectKey);
@@ -143,8 +134,7 @@ TEST_F(WizardForm, NextTakesTheSnapshotArmsDetectionAndShowsTheKeyPage)
     EXPECT_EQ(View.Processed, 0) << "no messages between PLEASE_WAIT and MESSAGE_NOKEY";
 }
 
-TEST_F(WizardForm, CancelDisarmsAndNextAgainTakesAFreshSnapshot)
-{
+TEST_F(WizardForm, CancelDisarmsAndNextAgainTakesAFreshSnapshot) {
     auto form = Created();
     form->ButtonNextClick();
     View.StartTimer(ETimer::TimerCheck); // a scan pending
@@ -167,8 +157,7 @@ TEST_F(WizardForm, CancelDisarmsAndNextAgainTakesAFreshSnapshot)
     EXPECT_TRUE(form->CheckDeviceChange);
 }
 
-TEST_F(WizardForm, CloseAsksOnEveryPageAndNoKeepsEverything)
-{
+TEST_F(WizardForm, CloseAsksOnEveryPageAndNoKeepsEverything) {
     auto form = Created();
     for (EPage page : {EPage::Briefing, EPage::DetectKey, EPage::WaitBrowser}) {
         View.ShowPage(page);
@@ -203,8 +192,7 @@ TEST_F(WizardForm, CloseAsksOnEveryPageAndNoKeepsEverything)
     EXPECT_EQ(View.Terminated, 0);
 }
 
-TEST_F(WizardForm, ShowErrorSubstitutesAndUsesTheErrorCaptions)
-{
+TEST_F(WizardForm, ShowErrorSubstitutesAndUsesTheErrorCaptions) {
     auto form = Created();
     form->ShowError("ERR_CANNOTREADUSBINFO");
     ASSERT_EQ(View.Dialogs.size(), 1u);
@@ -218,8 +206,7 @@ TEST_F(WizardForm, ShowErrorSubstitutesAndUsesTheErrorCaptions)
     EXPECT_EQ(View.Dialogs[1].Text, "it/IT:Restore/NO_SUCH_KEY=#NOT_FOUND#");
 }
 
-TEST_F(WizardForm, WithoutTheSkinGroupDialogsHaveEmptyTitlesAndButtons)
-{
+TEST_F(WizardForm, WithoutTheSkinGroupDialogsHaveEmptyTitlesAndButtons) {
     Locale.WriteLocaleDb(WizardRows(false));
     auto form = Created();
     EXPECT_TRUE(form->StrData.Lines.empty()) << "the store's first content is replaced";
@@ -236,8 +223,7 @@ TEST_F(WizardForm, WithoutTheSkinGroupDialogsHaveEmptyTitlesAndButtons)
     }
 }
 
-TEST_F(WizardForm, ADatabaseWithoutTheTableShowsTheErrorAndLeavesTheRestUndone)
-{
+TEST_F(WizardForm, ADatabaseWithoutTheTableShowsTheErrorAndLeavesTheRestUndone) {
     Locale.WriteLocaleDb({}, false);
     auto form = MakeForm();
     EXPECT_FALSE(form->Dispatch([&] { form->FormCreate(); }));
@@ -268,8 +254,7 @@ TEST_F(WizardForm, ADatabaseWithoutTheTableShowsTheErrorAndLeavesTheRestUndone)
     EXPECT_TRUE(View.IsRunning(ETimer::TimerAnim));
 }
 
-TEST_F(WizardForm, ABrokenDatabaseStillLetsTheWindowClose)
-{
+TEST_F(WizardForm, ABrokenDatabaseStillLetsTheWindowClose) {
     Locale.WriteLocaleDb({}, false);
     auto form = MakeForm();
     form->Dispatch([&] { form->FormCreate(); });
@@ -283,8 +268,7 @@ TEST_F(WizardForm, ABrokenDatabaseStillLetsTheWindowClose)
     EXPECT_TRUE(View.Dialogs.empty());
 }
 
-TEST_F(WizardForm, AMissingDatabaseIsCreatedEmptyAndReported)
-{
+TEST_F(WizardForm, AMissingDatabaseIsCreatedEmptyAndReported) {
     std::filesystem::remove(Locale.Dir / "locale.db");
     auto form = MakeForm();
     form->Dispatch([&] { form->FormCreate(); });
@@ -294,23 +278,20 @@ TEST_F(WizardForm, AMissingDatabaseIsCreatedEmptyAndReported)
     EXPECT_EQ(std::filesystem::file_size(Locale.Dir / "locale.db"), 0u);
 }
 
-TEST_F(WizardForm, ADatabaseThatCannotBeOpenedIsReported)
-{
+TEST_F(WizardForm, ADatabaseThatCannotBeOpenedIsReported) {
     std::filesystem::remove(Locale.Dir / "locale.db");
     std::filesystem::create_directory(Locale.Dir / "locale.db");
     auto form = MakeForm();
     form->Dispatch([&] { form->FormCreate(); });
     ASSERT_EQ(View.Exceptions.size(), 1u);
-    EXPECT_EQ(View.Exceptions[0].rfind("Failed to open database \"" + Locale.Folder() +
-                                           "locale.db\" : ",
-                                       0),
+    EXPECT_EQ(View.Exceptions[0].rfind(
+                  "Failed to open database \"" + Locale.Folder() + "locale.db\" : ", 0),
               0u)
         << View.Exceptions[0];
     EXPECT_EQ(View.Caption, "Pendock Utility");
 }
 
-TEST_F(WizardForm, AnimationCyclesBothPicturesAndLeavesInsertedAlone)
-{
+TEST_F(WizardForm, AnimationCyclesBothPicturesAndLeavesInsertedAlone) {
     auto form = Created();
     const std::vector<EImage> briefing = {EImage::Extract2, EImage::Extract3, EImage::Extract4,
                                           EImage::Extract1, EImage::Extract2};
@@ -331,8 +312,7 @@ TEST_F(WizardForm, AnimationCyclesBothPicturesAndLeavesInsertedAlone)
     EXPECT_EQ(View.ImageOf(EControl::Image), EImage::Insert2);
 }
 
-TEST_F(WizardForm, DispatchShowsAnEscapedErrorAndGoesOn)
-{
+TEST_F(WizardForm, DispatchShowsAnEscapedErrorAndGoesOn) {
     auto form = Created();
     EXPECT_FALSE(form->Dispatch([] { throw std::runtime_error("disk on fire"); }));
     EXPECT_FALSE(form->Dispatch([] { throw 42; }));
@@ -340,20 +320,23 @@ TEST_F(WizardForm, DispatchShowsAnEscapedErrorAndGoesOn)
     EXPECT_EQ(View.Exceptions, (std::vector<std::string>{"disk on fire", "unknown error"}));
 }
 
-TEST(WizardText, LowerCaseCoversNonAsciiLettersAndKeepsBadBytes)
-{
+TEST(WizardText, LowerCaseCoversNonAsciiLettersAndKeepsBadBytes) {
     using app_platform::LowerCaseUtf8;
     EXPECT_EQ(LowerCaseUtf8("AGGIORNAMENTO"), "aggiornamento");
     EXPECT_EQ(LowerCaseUtf8("ÀÉÎÕÜ ÇĞŁ ΣΑΒ ПРИВЕТ"), "àéîõü çğł σαβ привет");
     EXPECT_EQ(LowerCaseUtf8("Straße 12 – ok"), "straße 12 – ok");
-    EXPECT_EQ(LowerCaseUtf8(std::string("A\xff" "B\xc3", 4)), std::string("a\xff" "b\xc3", 4));
+    EXPECT_EQ(LowerCaseUtf8(std::string("A\xff"
+                                        "B\xc3",
+                                        4)),
+              std::string("a\xff"
+                          "b\xc3",
+                          4));
     EXPECT_EQ(LowerCaseUtf8(std::string("\xc0\x81Z", 3)), std::string("\xc0\x81z", 3))
         << "an overlong sequence is not decoded";
     EXPECT_EQ(LowerCaseUtf8(""), "");
 }
 
-TEST(WizardPlatform, ProgramFolderIsTheFolderOfTheRunningProgram)
-{
+TEST(WizardPlatform, ProgramFolderIsTheFolderOfTheRunningProgram) {
     const std::string folder = app_platform::GetProgramFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(folder.back(), '/');

@@ -27,14 +27,12 @@ namespace {
 
 class WizardWindow : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
+    void SetUp() override {
         Locale.WriteLocaleXml("it-IT");
         Locale.WriteLocaleDb(WizardRows());
     }
 
-    std::unique_ptr<TQtWizardWindow> Make()
-    {
+    std::unique_ptr<TQtWizardWindow> Make() {
         TPendockPlatform p;
         p.ProgramFolder = [this] { return Locale.Folder(); };
         p.ConnectedDrives = [] { return TDriveConn{}; };
@@ -44,8 +42,7 @@ protected:
         return w;
     }
 
-    static QRect InPage(const TQtWizardWindow& w, EControl c, EPage page)
-    {
+    static QRect InPage(const TQtWizardWindow& w, EControl c, EPage page) {
         QWidget* control = w.Control(c);
         const QPoint at = control->mapTo(w.Page(page), QPoint(0, 0));
         return QRect(at, control->size());
@@ -54,8 +51,7 @@ protected:
     TLocaleFolder Locale;
 };
 
-TEST_F(WizardWindow, EveryControlSitsAtItsPlace)
-{
+TEST_F(WizardWindow, EveryControlSitsAtItsPlace) {
     auto w = Make();
     EXPECT_EQ(w->size(), QSize(500, 350));
     EXPECT_EQ(w->minimumSize(), QSize(500, 350));
@@ -95,8 +91,7 @@ TEST_F(WizardWindow, EveryControlSitsAtItsPlace)
     EXPECT_FALSE(f & Qt::WindowMaximizeButtonHint);
 }
 
-TEST_F(WizardWindow, FontsAndWrapping)
-{
+TEST_F(WizardWindow, FontsAndWrapping) {
     auto w = Make();
     EXPECT_EQ(w->font().family(), "Tahoma");
     EXPECT_EQ(w->font().pixelSize(), 11);
@@ -108,8 +103,8 @@ TEST_F(WizardWindow, FontsAndWrapping)
         EXPECT_LE(h, cell);
         EXPECT_GE(h, cell - 2) << "the largest size that fits the cell";
     };
-    for (EControl c : {EControl::MessageBriefing, EControl::MessageDetectKey,
-                       EControl::MessageWaitBrowser}) {
+    for (EControl c :
+         {EControl::MessageBriefing, EControl::MessageDetectKey, EControl::MessageWaitBrowser}) {
         check(c, "Tahoma", 18, true);
         auto* label = static_cast<QLabel*>(w->Control(c));
         EXPECT_TRUE(label->wordWrap());
@@ -125,8 +120,7 @@ TEST_F(WizardWindow, FontsAndWrapping)
     EXPECT_EQ(w->Control(EControl::ButtonNext)->font().family(), "Tahoma");
 }
 
-TEST_F(WizardWindow, TextsCaptionAndFirstPictures)
-{
+TEST_F(WizardWindow, TextsCaptionAndFirstPictures) {
     auto w = Make();
     EXPECT_EQ(w->windowTitle(), "Aggiornamento chiave");
     EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Aggiornamento chiave");
@@ -142,8 +136,7 @@ TEST_F(WizardWindow, TextsCaptionAndFirstPictures)
               Qt::PlainText);
 
     const auto shows = [&](EControl c, EImage img) {
-        return static_cast<QLabel*>(w->Control(c))->pixmap().toImage() ==
-               w->Picture(img).toImage();
+        return static_cast<QLabel*>(w->Control(c))->pixmap().toImage() == w->Picture(img).toImage();
     };
     w->Timer(ETimer::TimerAnim)->stop();
     EXPECT_EQ(w->ImageOf(EControl::BriefingImage), EImage::Extract1);
@@ -152,8 +145,7 @@ TEST_F(WizardWindow, TextsCaptionAndFirstPictures)
     EXPECT_FALSE(shows(EControl::BriefingImage, EImage::Extract2));
 }
 
-TEST_F(WizardWindow, PicturesHaveTheirSizesAndAlpha)
-{
+TEST_F(WizardWindow, PicturesHaveTheirSizesAndAlpha) {
     auto w = Make();
     for (EImage img : {EImage::Extract1, EImage::Extract2, EImage::Extract3, EImage::Extract4}) {
         EXPECT_EQ(w->Picture(img).size(), QSize(322, 100)) << static_cast<int>(img);
@@ -172,8 +164,7 @@ TEST_F(WizardWindow, PicturesHaveTheirSizesAndAlpha)
     EXPECT_EQ(qAlpha(w->Picture(EImage::Insert1).toImage().pixel(0, 0)), 0);
 }
 
-TEST_F(WizardWindow, TimersAsDesignedAndTheAnimationTicks)
-{
+TEST_F(WizardWindow, TimersAsDesignedAndTheAnimationTicks) {
     auto w = Make();
     const struct {
         ETimer t;
@@ -198,8 +189,7 @@ TEST_F(WizardWindow, TimersAsDesignedAndTheAnimationTicks)
     EXPECT_EQ(w->ImageOf(EControl::BriefingImage), EImage::Extract2);
 }
 
-TEST_F(WizardWindow, SkinIsStoredCompressedAndDrawnOnWindowAndDialog)
-{
+TEST_F(WizardWindow, SkinIsStoredCompressedAndDrawnOnWindowAndDialog) {
     QFile raw(":/pendock/ZiviZeduze.skn");
     ASSERT_TRUE(raw.open(QIODevice::ReadOnly));
     const QByteArray packed = raw.readAll();
@@ -236,8 +226,7 @@ TEST_F(WizardWindow, SkinIsStoredCompressedAndDrawnOnWindowAndDialog)
     EXPECT_EQ(no, "&No");
 }
 
-TEST_F(WizardWindow, DialogAnswers)
-{
+TEST_F(WizardWindow, DialogAnswers) {
     auto w = Make();
     TDialogCaptions c{"T", "Y", "N", "O"};
     AnswerNextModal([](QWidget* m) { m->findChild<QPushButton*>("ButtonYes")->click(); });
@@ -255,8 +244,7 @@ TEST_F(WizardWindow, DialogAnswers)
     EXPECT_EQ(text, "<b>line1\nline2</b>");
 }
 
-TEST_F(WizardWindow, TabsNeverChangeThePage)
-{
+TEST_F(WizardWindow, TabsNeverChangeThePage) {
     auto w = Make();
     auto* bar = w->PageControl()->WizardTabBar();
     const QPoint second = bar->tabRect(1).center();
@@ -291,8 +279,7 @@ TEST_F(WizardWindow, TabsNeverChangeThePage)
     EXPECT_EQ(w->PageControl()->currentIndex(), 1);
 }
 
-TEST_F(WizardWindow, TheTabEventsUsedAboveWouldChangeThePageIfAllowed)
-{
+TEST_F(WizardWindow, TheTabEventsUsedAboveWouldChangeThePageIfAllowed) {
     // Shows that the refusal above is what keeps the page: with a grant, the same input moves.
     auto w = Make();
     auto* bar = w->PageControl()->WizardTabBar();
@@ -306,8 +293,7 @@ TEST_F(WizardWindow, TheTabEventsUsedAboveWouldChangeThePageIfAllowed)
     EXPECT_EQ(w->PageControl()->currentIndex(), 1);
 }
 
-TEST_F(WizardWindow, NextAndCancelButtons)
-{
+TEST_F(WizardWindow, NextAndCancelButtons) {
     auto w = Make();
     QTest::mouseClick(static_cast<QPushButton*>(w->Control(EControl::ButtonNext)), Qt::LeftButton);
     EXPECT_EQ(w->PageControl()->currentIndex(), 1);
@@ -322,8 +308,7 @@ TEST_F(WizardWindow, NextAndCancelButtons)
     EXPECT_FALSE(w->Form().CheckDeviceChange);
 }
 
-TEST_F(WizardWindow, ClosingAsksAndNoKeepsTheWindow)
-{
+TEST_F(WizardWindow, ClosingAsksAndNoKeepsTheWindow) {
     auto w = Make();
     w->ShowPage(EPage::DetectKey);
     w->StartTimer(ETimer::TimerCheck);
@@ -339,8 +324,7 @@ TEST_F(WizardWindow, ClosingAsksAndNoKeepsTheWindow)
     EXPECT_FALSE(w->isVisible());
 }
 
-TEST_F(WizardWindow, AskingTheApplicationToEndSkipsTheCloseQuery)
-{
+TEST_F(WizardWindow, AskingTheApplicationToEndSkipsTheCloseQuery) {
     auto w = Make();
     int dialogs = 0;
     QObject::connect(w.get(), &TQtWizardWindow::DialogOpening, [&] { ++dialogs; });
@@ -350,8 +334,7 @@ TEST_F(WizardWindow, AskingTheApplicationToEndSkipsTheCloseQuery)
     EXPECT_TRUE(w->isVisible()) << "the window is not closed, the loop just ends";
 }
 
-TEST_F(WizardWindow, AMountTableChangeReachesTheDeviceChangeHandler)
-{
+TEST_F(WizardWindow, AMountTableChangeReachesTheDeviceChangeHandler) {
     const std::filesystem::path table = Locale.Dir / "mountinfo";
     std::ofstream(table) << "26 1 8:1 / / rw - ext4 /dev/sda1 rw\n";
     TPendockPlatform p;
@@ -371,8 +354,7 @@ TEST_F(WizardWindow, AMountTableChangeReachesTheDeviceChangeHandler)
     EXPECT_EQ(notices, afterPlug) << "one change, acknowledged, stays quiet";
 }
 
-TEST_F(WizardWindow, ALocaleDatabaseWithoutTheTableShowsTheErrorBoxAndTheWindowOpens)
-{
+TEST_F(WizardWindow, ALocaleDatabaseWithoutTheTableShowsTheErrorBoxAndTheWindowOpens) {
     Locale.WriteLocaleDb({}, false);
     QString shown, title;
     AnswerNextModal([&](QWidget* m) {
@@ -409,9 +391,9 @@ namespace {
 // The shipped texts in every language fit their controls: nothing is cut off.
 class ShippedTexts : public ::testing::TestWithParam<const char*> {};
 
-TEST_P(ShippedTexts, FitTheirControls)
-{
-    const std::filesystem::path shipped = std::filesystem::path(PENDOCK_BINARY_DIR) / "app" / "locale.db";
+TEST_P(ShippedTexts, FitTheirControls) {
+    const std::filesystem::path shipped =
+        std::filesystem::path(PENDOCK_BINARY_DIR) / "app" / "locale.db";
     ASSERT_TRUE(std::filesystem::is_regular_file(shipped));
     TLocaleFolder folder;
     std::filesystem::copy_file(shipped, folder.Dir / "locale.db");
@@ -449,7 +431,8 @@ TEST_P(ShippedTexts, FitTheirControls)
         auto* b = static_cast<QPushButton*>(w.Control(c));
         QString shown = b->text();
         shown.remove('&');
-        EXPECT_LE(b->fontMetrics().horizontalAdvance(shown) + 28, b->width()) << shown.toStdString();
+        EXPECT_LE(b->fontMetrics().horizontalAdvance(shown) + 28, b->width())
+            << shown.toStdString();
     }
     // The close question fits its dialog.
     bool fits = false;
@@ -475,8 +458,8 @@ TEST_P(ShippedTexts, FitTheirControls)
     EXPECT_TRUE(fits) << asked.toStdString();
 
     // The dialog texts: their captions exist in the language.
-    for (const char* name : {"MSG_CAP_ERROR", "MSG_CAP_CONFIRM", "MSG_BTN_YES", "MSG_BTN_NO",
-                             "MSG_BTN_OK"})
+    for (const char* name :
+         {"MSG_CAP_ERROR", "MSG_CAP_CONFIRM", "MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN_OK"})
         EXPECT_FALSE(w.Form().StrData.Value(name).empty()) << name;
 }
 

@@ -16,8 +16,7 @@
 #include "mod_SQLocalize.h"
 #include "qt/QtWizardWindow.h"
 
-int main(int argc, char** argv)
-{
+int main(int argc, char** argv) {
     if (argc != 4) {
         std::fprintf(stderr, "usage: %s LOCALE.DB LANG-CODE OUT-DIR\n", argv[0]);
         return 2;
@@ -29,8 +28,8 @@ int main(int argc, char** argv)
     QFile::copy(QString::fromLocal8Bit(argv[1]), folder.filePath("locale.db"));
     QFile xml(folder.filePath("locale.xml"));
     xml.open(QIODevice::WriteOnly);
-    xml.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<localization><locale>" +
-              code.toUtf8() + "</locale></localization>\n");
+    xml.write("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<localization><locale>" + code.toUtf8() +
+              "</locale></localization>\n");
     xml.close();
     QDir().mkpath(out);
 

@@ -6,8 +6,7 @@
 
 namespace app_platform {
 
-std::string GetProgramFolder()
-{
+std::string GetProgramFolder() {
     // readlink does not say how long the target is; grow the buffer until it fits.
     std::vector<char> buf(256);
     for (;;) {

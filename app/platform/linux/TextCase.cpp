@@ -7,8 +7,7 @@ namespace app_platform {
 namespace {
 
 // Decodes one UTF-8 sequence at text[i]; returns its length, 0 when it is not valid.
-size_t DecodeUtf8(const std::string& text, size_t i, char32_t& cp)
-{
+size_t DecodeUtf8(const std::string& text, size_t i, char32_t& cp) {
     const auto byte = [&](size_t k) { return static_cast<unsigned char>(text[k]); };
     const unsigned char b0 = byte(i);
     size_t len;
@@ -40,8 +39,7 @@ size_t DecodeUtf8(const std::string& text, size_t i, char32_t& cp)
     return len;
 }
 
-void EncodeUtf8(char32_t cp, std::string& out)
-{
+void EncodeUtf8(char32_t cp, std::string& out) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -59,8 +57,7 @@ void EncodeUtf8(char32_t cp, std::string& out)
     }
 }
 
-locale_t Utf8Locale()
-{
+locale_t Utf8Locale() {
     // Kept for the whole run: one locale object, made on first use.
     static const locale_t loc = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
     return loc;
@@ -68,8 +65,7 @@ locale_t Utf8Locale()
 
 } // namespace
 
-std::string LowerCaseUtf8(const std::string& text)
-{
+std::string LowerCaseUtf8(const std::string& text) {
     const locale_t loc = Utf8Locale();
     std::string out;
     out.reserve(text.size());
