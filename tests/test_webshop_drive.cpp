@@ -1,0 +1,65 @@
+// The product folder of a drive letter, over a simulated machine: a mount-info file and a
+// sysfs tree with two block devices, the root filesystem and a key mounted at a folder whose
+// name holds a blank.
+#include "mod_WebShop.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class ProductFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string templ =
+            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/pendock-drive-XXXXXX";
+        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
+        Dir = templ;
+        const fs::path sys = Dir / "sys";
+        for (const char* dev : {"sda/sda1", "sdb/sdb1"})
+            fs::create_directories(sys / "devices/pci0000:00/block" / dev);
+        fs::create_directories(sys / "dev/block");
+        fs::create_symlink("../../devices/pci0000:00/block/sda/sda1", sys / "dev/block/8:1");
+        fs::create_symlink("../../devices/pci0000:00/block/sdb/sdb1", sys / "dev/block/8:17");
+        Key = Dir / "media" / "USB KEY";
+        fs::create_directories(Key / "Quorvento" / "sub");
+        std::ofstream(Key / "Quorvento" / "sub" / "Package.ID") << "QV-KEY-1\r\n";
+        const std::string encoded = (Dir / "media").string() + "/USB\\040KEY";
+        std::ofstream(Dir / "mountinfo")
+            << "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+            << "97 22 8:17 / " << encoded << " rw,nosuid shared:50 - vfat /dev/sdb1 rw\n";
+        ::setenv("PENDOCK_MOUNTINFO", (Dir / "mountinfo").c_str(), 1);
+        ::setenv("PENDOCK_SYSFS", sys.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("PENDOCK_MOUNTINFO");
+        ::unsetenv("PENDOCK_SYSFS");
+        std::error_code ec;
+        fs::remove_all(Dir, ec);
+    }
+
+    fs::path Dir, Key;
+};
+
+TEST_F(ProductFolder, DriveFormsAndTheKeysPackageId) {
+    const std::string expected = (Key / "Quorvento").string();
+    EXPECT_EQ(ProductFolderOfDrive("D:"), expected);
+    EXPECT_EQ(ProductFolderOfDrive("D"), expected);
+    EXPECT_EQ(ProductFolderOfDrive("d:"), expected);
+    EXPECT_EQ(ProductFolderOfDrive("C:"), "/Quorvento"); // the root gets no doubled slash
+    EXPECT_EQ(ProductFolderOfDrive("E:"), "");           // no such drive
+    for (const char* bad : {"", ":", "D:\\", "DD", "1:", "\xC3\x84:"})
+        EXPECT_EQ(ProductFolderOfDrive(bad), "") << bad;
+
+    std::string id;
+    ASSERT_TRUE(FindPackageId(ProductFolderOfDrive("D:"), id));
+    EXPECT_EQ(id, "QV-KEY-1");
+}
+
+} // namespace
