@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
+#include <unistd.h>
 
 #include "platform/linux/sysfs.h"
 #include "platform/logical_drives.h"
@@ -20,38 +22,66 @@ struct SeenDrive {
     std::string Name, MountPoint;
 };
 
-// The drive behind a mount entry: its block device numbers and kernel name.
-std::optional<SeenDrive> DriveOf(const std::string& sysfs, const MountEntry& m) {
-    unsigned major = m.Major, minor = m.Minor;
-    if (major == 0) {
-        // Filesystems such as btrfs give an anonymous device; the source names the disk.
-        if (!m.Source.starts_with("/dev/"))
-            return std::nullopt;
-        const auto slash = m.Source.rfind('/');
-        const auto numbers = BlockDeviceNumbers(sysfs, m.Source.substr(slash + 1));
-        if (!numbers)
-            return std::nullopt;
-        major = numbers->first;
-        minor = numbers->second;
-    }
-    auto name = BlockDeviceName(sysfs, major, minor);
-    if (!name || IsVirtualBlockName(*name))
-        return std::nullopt;
-    return SeenDrive{major, minor, std::move(*name), m.MountPoint};
+std::string NormalRoot(std::string root) {
+    root = std::filesystem::path(root).lexically_normal().string();
+    while (root.size() > 1 && root.back() == '/')
+        root.pop_back();
+    return root;
 }
 
 } // namespace
 
 DriveLetterMap::DriveLetterMap(std::string mountInfoPath, std::string sysfsRoot)
-    : FMountInfoPath(std::move(mountInfoPath)), FSysfsRoot(std::move(sysfsRoot)) {}
+    : FMountInfoPath(std::move(mountInfoPath)), FSysfsRoot(NormalRoot(std::move(sysfsRoot))) {}
+
+// The kernel name of block device MAJ:MIN from its dev/block link. A link already seen to
+// resolve is trusted while it reads the same: sysfs removes a device's links with it.
+std::optional<std::string> DriveLetterMap::DeviceName(unsigned major, unsigned minor) {
+    const auto key = std::make_pair(major, minor);
+    const std::string node = DevBlockNode(FSysfsRoot, major, minor);
+    char buf[4096];
+    const ssize_t n = ::readlink(node.c_str(), buf, sizeof buf);
+    if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) {
+        FNodes.erase(key);
+        const auto dir = ResolveLink(node); // a folder standing for the device itself
+        return dir ? std::optional(BaseName(*dir)) : std::nullopt;
+    }
+    std::string target(buf, static_cast<std::size_t>(n));
+    const auto it = FNodes.find(key);
+    if (it != FNodes.end() && it->second.first == target)
+        return it->second.second;
+    if (!PathExists(node)) { // dangling, or a loop of links
+        FNodes.erase(key);
+        return std::nullopt;
+    }
+    std::string name = BaseName(target);
+    FNodes[key] = {std::move(target), name};
+    return name;
+}
 
 std::vector<LetteredDrive> DriveLetterMap::Refresh() {
+    std::lock_guard lock(FLock);
     std::vector<SeenDrive> seen;
     std::optional<std::pair<unsigned, unsigned>> rootDevice;
+    std::set<std::pair<unsigned, unsigned>> known;
     if (const auto text = ReadSmallFile(FMountInfoPath, MountInfoLimit)) {
-        std::set<std::pair<unsigned, unsigned>> known;
         for (const MountEntry& m : ParseMountInfo(*text)) {
-            auto drive = DriveOf(FSysfsRoot, m);
+            std::optional<SeenDrive> drive;
+            unsigned major = m.Major, minor = m.Minor;
+            bool block = true;
+            if (major == 0) {
+                // Filesystems such as btrfs give an anonymous device; the source names it.
+                block = false;
+                if (m.Source.starts_with("/dev/"))
+                    if (const auto numbers = BlockDeviceNumbers(FSysfsRoot, BaseName(m.Source))) {
+                        major = numbers->first;
+                        minor = numbers->second;
+                        block = major != 0;
+                    }
+            }
+            if (block)
+                if (auto name = DeviceName(major, minor); name && !IsVirtualBlockName(*name))
+                    drive = SeenDrive{major, minor, std::move(*name), m.MountPoint};
             if (m.MountPoint == "/") // the last mount on / is the one in view
                 rootDevice = drive ? std::optional(std::make_pair(drive->Major, drive->Minor))
                                    : std::nullopt;
@@ -59,19 +89,17 @@ std::vector<LetteredDrive> DriveLetterMap::Refresh() {
                 seen.push_back(std::move(*drive));
         }
     }
+    for (auto it = FNodes.begin(); it != FNodes.end();)
+        it = known.count(it->first) ? std::next(it) : FNodes.erase(it);
 
-    std::lock_guard lock(FLock);
     // Letters of drives that are gone are free again.
     for (auto it = FLetters.begin(); it != FLetters.end();) {
-        const bool present = std::any_of(seen.begin(), seen.end(), [&](const SeenDrive& d) {
-            return d.Major == it->first.first && d.Minor == it->first.second;
-        });
+        const bool present = known.count(it->first) != 0;
         const bool displaced = it->second == 'C' && it->first != rootDevice;
         it = present && !displaced ? std::next(it) : FLetters.erase(it);
     }
-    if (rootDevice) {
+    if (rootDevice)
         FLetters[*rootDevice] = 'C';
-    }
     std::array<bool, 26> used{};
     for (const auto& [dev, letter] : FLetters)
         used[letter - 'A'] = true;

@@ -39,10 +39,14 @@ class DriveLetterMap {
     const std::string& SysfsRoot() const { return FSysfsRoot; }
 
   private:
+    std::optional<std::string> DeviceName(unsigned major, unsigned minor);
+
     std::string FMountInfoPath;
     std::string FSysfsRoot;
     std::mutex FLock;
     std::map<std::pair<unsigned, unsigned>, char> FLetters; // device numbers -> letter
+    // device numbers -> (text of its dev/block link, kernel name), for links seen to resolve
+    std::map<std::pair<unsigned, unsigned>, std::pair<std::string, std::string>> FNodes;
 };
 
 // The map of this process, over PENDOCK_MOUNTINFO (default /proc/self/mountinfo) and

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace platform::lnx {
@@ -88,7 +89,7 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     return entries;
 }
 
-std::optional<std::string> ReadSmallFile(const fs::path& path, std::size_t limit) {
+std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return std::nullopt;
@@ -117,53 +118,62 @@ std::optional<std::string> ReadSmallFile(const fs::path& path, std::size_t limit
     return text;
 }
 
-std::optional<std::string> TryReadAttribute(const fs::path& path) {
+std::optional<std::string> TryReadAttribute(const std::string& path) {
     auto text = ReadSmallFile(path, 4096);
     if (text && !text->empty() && text->back() == '\n')
         text->pop_back();
     return text;
 }
 
-std::string ReadAttribute(const fs::path& path) {
+std::string ReadAttribute(const std::string& path) {
     auto text = TryReadAttribute(path);
     if (!text)
-        throw SysfsError("sysfs attribute missing or unreadable: " + path.string());
+        throw SysfsError("sysfs attribute missing or unreadable: " + path);
     return *text;
+}
+
+bool PathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+
+std::string BaseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::optional<std::string> ResolveLink(const std::string& path) {
+    char buf[4096];
+    const ssize_t n = ::readlink(path.c_str(), buf, sizeof buf);
+    if (n < 0) {
+        struct stat st {};
+        if (errno == EINVAL && ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+            return path;
+        return std::nullopt;
+    }
+    if (static_cast<std::size_t>(n) >= sizeof buf)
+        return std::nullopt;
+    const std::string target(buf, static_cast<std::size_t>(n));
+    if (!target.empty() && target[0] == '/')
+        return fs::path(target).lexically_normal().string();
+    const auto slash = path.rfind('/');
+    const std::string parent = slash == std::string::npos ? "." : path.substr(0, slash);
+    std::string resolved = fs::path(parent + "/" + target).lexically_normal().string();
+    while (resolved.size() > 1 && resolved.back() == '/')
+        resolved.pop_back();
+    return resolved;
 }
 
 bool IsVirtualBlockName(std::string_view name) {
     return name.starts_with("loop") || name.starts_with("ram") || name.starts_with("zram");
 }
 
-fs::path DevBlockNode(const fs::path& sysfsRoot, unsigned major, unsigned minor) {
-    return sysfsRoot / "dev" / "block" / (std::to_string(major) + ":" + std::to_string(minor));
+std::string DevBlockNode(const std::string& sysfsRoot, unsigned major, unsigned minor) {
+    return sysfsRoot + "/dev/block/" + std::to_string(major) + ":" + std::to_string(minor);
 }
 
-std::optional<std::string> BlockDeviceName(const fs::path& sysfsRoot, unsigned major,
-                                           unsigned minor) {
-    const fs::path node = DevBlockNode(sysfsRoot, major, minor);
-    std::error_code ec;
-    const fs::path target = fs::read_symlink(node, ec);
-    if (!ec) {
-        const std::string name = target.filename().string();
-        if (name.empty() || !fs::exists(node, ec))
-            return std::nullopt;
-        return name;
-    }
-    // Not a link: a directory standing for the device itself.
-    if (!fs::is_directory(node, ec))
-        return std::nullopt;
-    const fs::path real = fs::canonical(node, ec);
-    if (ec)
-        return std::nullopt;
-    return real.filename().string();
-}
-
-std::optional<std::pair<unsigned, unsigned>> BlockDeviceNumbers(const fs::path& sysfsRoot,
+std::optional<std::pair<unsigned, unsigned>> BlockDeviceNumbers(const std::string& sysfsRoot,
                                                                 const std::string& name) {
     if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos)
         return std::nullopt;
-    const auto dev = TryReadAttribute(sysfsRoot / "class" / "block" / name / "dev");
+    const auto dev = TryReadAttribute(sysfsRoot + "/class/block/" + name + "/dev");
     if (!dev)
         return std::nullopt;
     const auto colon = dev->find(':');

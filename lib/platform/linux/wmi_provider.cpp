@@ -377,15 +377,15 @@ class Machine {
         };
         std::vector<Entry> entries;
         std::error_code ec;
-        fs::directory_iterator it(FSysfs / "block", ec), end;
+        fs::directory_iterator it(FSysfs + "/block", ec), end;
         if (ec)
             throw SysfsError("no block devices in sysfs");
         for (; it != end; it.increment(ec)) {
-            const std::string name = it->path().filename().string();
+            std::string name = it->path().filename().string();
             if (IsVirtualBlockName(name) || name.starts_with("dm-") || name.starts_with("md"))
                 continue;
             Entry e{false, 0, name};
-            if (const auto seq = TryReadAttribute(it->path() / "diskseq")) {
+            if (const auto seq = TryReadAttribute(FSysfs + "/block/" + name + "/diskseq")) {
                 unsigned long long v = 0;
                 const auto r = std::from_chars(seq->data(), seq->data() + seq->size(), v);
                 if (r.ec == std::errc() && r.ptr == seq->data() + seq->size()) {
@@ -425,22 +425,27 @@ class Machine {
             std::string Name;
         };
         std::vector<Entry> entries;
+        const std::string diskDir = FSysfs + "/block/" + disk;
         std::error_code ec;
-        fs::directory_iterator it(FSysfs / "block" / disk, ec), end;
+        fs::directory_iterator it(diskDir, ec), end;
         if (ec)
             throw SysfsError("disk " + disk + " cannot be listed");
         for (; it != end; it.increment(ec)) {
-            const fs::path dir = it->path();
-            const auto number = TryReadAttribute(dir / "partition");
+            // the kernel names a disk's partitions after the disk
+            std::string name = it->path().filename().string();
+            if (name.size() <= disk.size() || !name.starts_with(disk))
+                continue;
+            const std::string dir = diskDir + "/" + name;
+            const auto number = TryReadAttribute(dir + "/partition");
             if (!number)
                 continue;
             unsigned n = 0, size = 0;
             if (!ParseDecimal(*number, n))
-                throw SysfsError("bad partition number in " + dir.string());
-            const std::string sizeText = ReadAttribute(dir / "size");
+                throw SysfsError("bad partition number in " + dir);
+            const std::string sizeText = ReadAttribute(dir + "/size");
             if (sizeText.size() <= 2 && ParseDecimal(sizeText, size) && size <= 2)
                 continue; // the container of logical partitions
-            entries.push_back({n, dir.filename().string()});
+            entries.push_back({n, std::move(name)});
         }
         if (ec)
             throw SysfsError("disk " + disk + " cannot be listed");
@@ -455,16 +460,15 @@ class Machine {
     // The partition (disk rank, partition rank) that carries a drive, or nothing for a drive
     // that is not on a disk's partition or whole disk.
     std::optional<std::pair<unsigned, unsigned>> PartitionOfDrive(const LetteredDrive& drive) {
-        std::error_code ec;
-        const fs::path dir = fs::canonical(DevBlockNode(FSysfs, drive.Major, drive.Minor), ec);
-        if (ec)
+        const auto dir = ResolveLink(DevBlockNode(FSysfs, drive.Major, drive.Minor));
+        if (!dir)
             throw SysfsError("device of drive " + std::string(1, drive.Letter) + " not found");
-        const bool isPartition = fs::exists(dir / "partition", ec);
-        const std::string disk =
-            isPartition ? dir.parent_path().filename().string() : dir.filename().string();
+        const bool isPartition = PathExists(*dir + "/partition");
+        const std::string name = BaseName(*dir);
+        const std::string disk = isPartition ? BaseName(dir->substr(0, dir->rfind('/'))) : name;
         if (disk.starts_with("sr") || disk.starts_with("dm-") || disk.starts_with("md"))
             return std::nullopt;
-        if (const auto type = TryReadAttribute(FSysfs / "block" / disk / "device" / "type");
+        if (const auto type = TryReadAttribute(FSysfs + "/block/" + disk + "/device/type");
             type && *type == "5")
             return std::nullopt; // optical drive
         const auto rank = DiskRank(disk);
@@ -473,7 +477,7 @@ class Machine {
         if (!isPartition)
             return std::make_pair(*rank, 0u);
         const auto parts = Partitions(disk);
-        const auto it = std::find(parts.begin(), parts.end(), dir.filename().string());
+        const auto it = std::find(parts.begin(), parts.end(), name);
         if (it == parts.end())
             return std::nullopt;
         return std::make_pair(*rank, static_cast<unsigned>(it - parts.begin()));
@@ -488,50 +492,50 @@ class Machine {
     }
 
     DiskIdentity Identity(const std::string& disk) {
-        std::error_code ec;
-        const fs::path root = CanonicalRoot();
-        const fs::path dir = fs::canonical(FSysfs / "block" / disk, ec);
-        if (ec)
+        const auto dir = ResolveLink(FSysfs + "/block/" + disk);
+        if (!dir || !Below(*dir))
             throw SysfsError("disk " + disk + " not found");
 
-        std::optional<fs::path> usbInterface, usbDevice;
-        for (fs::path p = dir.parent_path(); Below(p, root); p = p.parent_path()) {
-            if (!usbInterface && fs::exists(p / "bInterfaceClass", ec))
+        std::optional<std::string> usbInterface, usbDevice;
+        for (std::string p = dir->substr(0, dir->rfind('/')); Below(p);
+             p = p.substr(0, p.rfind('/'))) {
+            if (!usbInterface && PathExists(p + "/bInterfaceClass"))
                 usbInterface = p;
-            if (fs::exists(p / "idVendor", ec)) {
+            if (PathExists(p + "/idVendor")) {
                 usbDevice = p;
                 break;
             }
         }
         bool massStorage = false;
         if (usbInterface) {
-            const std::string cls = ReadAttribute(*usbInterface / "bInterfaceClass");
-            const std::string protocol = ReadAttribute(*usbInterface / "bInterfaceProtocol");
+            const std::string cls = ReadAttribute(*usbInterface + "/bInterfaceClass");
+            const std::string protocol = ReadAttribute(*usbInterface + "/bInterfaceProtocol");
             massStorage = cls == "08" && protocol != "62";
         }
 
         const bool nvme = disk.starts_with("nvme");
-        const fs::path device = dir / "device";
-        const std::string vendor = nvme ? "NVME" : InquiryText(ReadAttribute(device / "vendor"));
-        const std::string product = InquiryText(ReadAttribute(device / "model"));
-        const fs::path deviceDir = fs::canonical(device, ec);
-        if (ec)
+        const auto deviceDir = ResolveLink(*dir + "/device");
+        if (!deviceDir || !Below(*deviceDir))
             throw SysfsError("device of disk " + disk + " not found");
-        const unsigned lun = nvme ? 0 : Lun(deviceDir.filename().string());
+        const std::string vendor =
+            nvme ? "NVME" : InquiryText(ReadAttribute(*deviceDir + "/vendor"));
+        const std::string product = InquiryText(ReadAttribute(*deviceDir + "/model"));
+        const unsigned lun = nvme ? 0 : Lun(BaseName(*deviceDir));
 
         auto madeUp = [&] {
-            const fs::path& port = usbDevice ? *usbDevice : deviceDir;
-            const std::string rel = port.string().substr(root.string().size());
+            const std::string& port = usbDevice ? *usbDevice : *deviceDir;
             char hex[9];
-            std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(Crc32(rel)));
+            std::snprintf(hex, sizeof hex, "%08X",
+                          static_cast<unsigned>(
+                              Crc32(FSysfs == "/" ? port : port.substr(FSysfs.size()))));
             return "6&" + std::string(hex) + "&" + std::to_string(lun);
         };
 
         DiskIdentity id;
         if (massStorage) {
-            const std::string rev = InquiryText(ReadAttribute(device / "rev"));
+            const std::string rev = InquiryText(ReadAttribute(*deviceDir + "/rev"));
             const auto serial =
-                usbDevice ? UsableSerial(TryReadAttribute(*usbDevice / "serial")) : std::nullopt;
+                usbDevice ? UsableSerial(TryReadAttribute(*usbDevice + "/serial")) : std::nullopt;
             std::string instance = serial ? *serial + "&" + std::to_string(lun) : madeUp();
             if (instance.size() > 63)
                 instance.resize(63);
@@ -546,20 +550,10 @@ class Machine {
     }
 
   private:
-    const fs::path& CanonicalRoot() {
-        if (FRoot.empty()) {
-            std::error_code ec;
-            FRoot = fs::canonical(FSysfs, ec);
-            if (ec)
-                throw SysfsError("sysfs root not found");
-        }
-        return FRoot;
-    }
-    static bool Below(const fs::path& p, const fs::path& root) {
-        const std::string& s = p.native();
-        const std::string& r = root.native();
-        return s.size() > r.size() && s.compare(0, r.size(), r) == 0 &&
-               (r == "/" || s[r.size()] == '/');
+    // Whether `p` lies inside the sysfs tree (and is not its root).
+    bool Below(const std::string& p) const {
+        return p.size() > FSysfs.size() && p.compare(0, FSysfs.size(), FSysfs) == 0 &&
+               (FSysfs == "/" || p[FSysfs.size()] == '/');
     }
     // The last number of a SCSI address H:C:T:L.
     static unsigned Lun(const std::string& address) {
@@ -576,8 +570,7 @@ class Machine {
     }
 
     std::shared_ptr<DriveLetterMap> FDrives;
-    fs::path FSysfs;
-    fs::path FRoot;
+    std::string FSysfs;
     std::optional<std::vector<std::string>> FDisks;
 };
 
