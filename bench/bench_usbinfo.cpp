@@ -66,7 +66,7 @@ struct Machine {
         }
         Simkey(Dir, {"plug"}); // 30th line
         Map = std::make_shared<platform::lnx::DriveLetterMap>((Dir / "mountinfo").string(),
-                                                             (Dir / "sys").string());
+                                                              (Dir / "sys").string());
         for (const auto& d : Map->Refresh())
             if (d.Name == "sdb1")
                 KeyLetter = d.Letter;
@@ -97,7 +97,10 @@ void BM_GetDriveUsbInfo(benchmark::State& state) {
     }
     platform::SetWbemLocatorFactory(std::move(previous));
 }
-BENCHMARK(BM_GetDriveUsbInfo)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_GetDriveUsbInfo)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 void BM_GetConnectedDrives(benchmark::State& state) {
     Machine& m = Sim();
@@ -113,6 +116,9 @@ void BM_GetConnectedDrives(benchmark::State& state) {
         benchmark::DoNotOptimize(drives);
     }
 }
-BENCHMARK(BM_GetConnectedDrives)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(true);
+BENCHMARK(BM_GetConnectedDrives)
+    ->Unit(benchmark::kMicrosecond)
+    ->Repetitions(5)
+    ->ReportAggregatesOnly(true);
 
 } // namespace

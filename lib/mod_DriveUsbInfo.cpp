@@ -30,12 +30,10 @@ std::string ScalarText(const TWbemScalar& value, int cimType) {
             using V = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<V, bool>)
                 return v ? "True" : "False";
-            else if constexpr (std::is_same_v<V, std::int64_t> ||
-                               std::is_same_v<V, std::uint64_t>)
+            else if constexpr (std::is_same_v<V, std::int64_t> || std::is_same_v<V, std::uint64_t>)
                 return std::to_string(v);
             else if constexpr (std::is_same_v<V, double>)
-                return cimType == wbemCimtypeReal32 ? RealText(static_cast<float>(v))
-                                                    : RealText(v);
+                return cimType == wbemCimtypeReal32 ? RealText(static_cast<float>(v)) : RealText(v);
             else if constexpr (std::is_same_v<V, std::string>)
                 return v;
             else

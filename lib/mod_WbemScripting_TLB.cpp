@@ -13,7 +13,9 @@ ISWbemLocator& TSWbemLocator::DefaultInterface() {
     return *FIntf;
 }
 
-void TSWbemLocator::Disconnect() { FIntf.reset(); }
+void TSWbemLocator::Disconnect() {
+    FIntf.reset();
+}
 
 std::shared_ptr<ISWbemServices>
 TSWbemLocator::ConnectServer(const std::string& strServer, const std::string& strNamespace,

@@ -37,12 +37,12 @@ constexpr int wbemFlagReturnImmediately = 16;
 
 // An error raised by a WMI operation (what the scripting objects raise as a COM error).
 class EWbemError : public std::runtime_error {
-  public:
+public:
     EWbemError(std::uint32_t code, const std::string& message)
         : std::runtime_error(message), FCode(code) {}
     std::uint32_t Code() const { return FCode; }
 
-  private:
+private:
     std::uint32_t FCode;
 };
 
@@ -67,7 +67,7 @@ using TWbemScalar =
 
 // The value of a property: null, a single value or a one-dimensional array.
 class TWbemVariant {
-  public:
+public:
     TWbemVariant() = default; // null
     TWbemVariant(TWbemScalar value) : FKind(Kind::Single), FItems{std::move(value)} {}
     static TWbemVariant Null() { return {}; }
@@ -85,14 +85,14 @@ class TWbemVariant {
     // The elements of an array, from index 0.
     const std::vector<TWbemScalar>& Elements() const { return FItems; }
 
-  private:
+private:
     enum class Kind { Null, Single, Array };
     Kind FKind = Kind::Null;
     std::vector<TWbemScalar> FItems;
 };
 
 class ISWbemProperty {
-  public:
+public:
     virtual ~ISWbemProperty() = default;
     virtual std::string Name() const = 0;
     virtual int CIMType() const = 0;
@@ -100,7 +100,7 @@ class ISWbemProperty {
 };
 
 class ISWbemPropertySet {
-  public:
+public:
     virtual ~ISWbemPropertySet() = default;
     // The property of that name; throws EWbemError (not found) when there is none.
     virtual std::shared_ptr<ISWbemProperty> Item(const std::string& name, int flags) = 0;
@@ -108,20 +108,20 @@ class ISWbemPropertySet {
 };
 
 class ISWbemObject {
-  public:
+public:
     virtual ~ISWbemObject() = default;
     virtual std::shared_ptr<ISWbemPropertySet> Properties_() = 0;
 };
 
 // Enumeration of an object set: Next gives the objects in turn, then null.
 class IEnumWbemObject {
-  public:
+public:
     virtual ~IEnumWbemObject() = default;
     virtual std::shared_ptr<ISWbemObject> Next() = 0;
 };
 
 class ISWbemObjectSet {
-  public:
+public:
     virtual ~ISWbemObjectSet() = default;
     virtual int Count() = 0;
     virtual std::unique_ptr<IEnumWbemObject> NewEnum() = 0;
@@ -131,28 +131,27 @@ class ISWbemObjectSet {
 class ISWbemNamedValueSet;
 
 class ISWbemServices {
-  public:
+public:
     virtual ~ISWbemServices() = default;
-    virtual std::shared_ptr<ISWbemObjectSet> ExecQuery(const std::string& strQuery,
-                                                       const std::string& strQueryLanguage,
-                                                       int iFlags,
-                                                       ISWbemNamedValueSet* objWbemNamedValueSet) = 0;
+    virtual std::shared_ptr<ISWbemObjectSet>
+    ExecQuery(const std::string& strQuery, const std::string& strQueryLanguage, int iFlags,
+              ISWbemNamedValueSet* objWbemNamedValueSet) = 0;
 };
 
 class ISWbemLocator {
-  public:
+public:
     virtual ~ISWbemLocator() = default;
     virtual std::shared_ptr<ISWbemServices>
     ConnectServer(const std::string& strServer, const std::string& strNamespace,
                   const std::string& strUser, const std::string& strPassword,
-                  const std::string& strLocale, const std::string& strAuthority,
-                  int iSecurityFlags, ISWbemNamedValueSet* objWbemNamedValueSet) = 0;
+                  const std::string& strLocale, const std::string& strAuthority, int iSecurityFlags,
+                  ISWbemNamedValueSet* objWbemNamedValueSet) = 0;
 };
 
 // Thin wrapper of the locator object: creates it on first use through the platform's
 // factory and releases it when freed (or on Disconnect).
 class TSWbemLocator {
-  public:
+public:
     TSWbemLocator() = default;
     ~TSWbemLocator() = default;
     TSWbemLocator(const TSWbemLocator&) = delete;
@@ -164,15 +163,12 @@ class TSWbemLocator {
     void Disconnect();
     bool Connected() const { return FIntf != nullptr; }
 
-    std::shared_ptr<ISWbemServices> ConnectServer(const std::string& strServer,
-                                                  const std::string& strNamespace,
-                                                  const std::string& strUser,
-                                                  const std::string& strPassword,
-                                                  const std::string& strLocale,
-                                                  const std::string& strAuthority,
-                                                  int iSecurityFlags,
-                                                  ISWbemNamedValueSet* objWbemNamedValueSet);
+    std::shared_ptr<ISWbemServices>
+    ConnectServer(const std::string& strServer, const std::string& strNamespace,
+                  const std::string& strUser, const std::string& strPassword,
+                  const std::string& strLocale, const std::string& strAuthority, int iSecurityFlags,
+                  ISWbemNamedValueSet* objWbemNamedValueSet);
 
-  private:
+private:
     std::shared_ptr<ISWbemLocator> FIntf;
 };

@@ -10,7 +10,8 @@ namespace platform {
 std::uint32_t GetLogicalDrives();
 
 // The folder at the root of the drive `letter` (upper or lower case) while that letter is in
-// use, without a trailing slash; empty when the letter is not in use.
+// use, without a trailing slash ("/" itself for the root filesystem); empty when the letter
+// is not in use.
 std::string DriveRootPath(char letter);
 
 } // namespace platform

@@ -58,8 +58,10 @@ struct ScopedProvider::Impl {
 
 ScopedProvider::ScopedProvider(std::shared_ptr<platform::lnx::DriveLetterMap> map)
     : FImpl(std::make_unique<Impl>()) {
-    FImpl->Previous = platform::SetWbemLocatorFactory(
-        [map] { return platform::lnx::MakeWbemLocator(map); });
+    FImpl->Previous =
+        platform::SetWbemLocatorFactory([map] { return platform::lnx::MakeWbemLocator(map); });
 }
 
-ScopedProvider::~ScopedProvider() { platform::SetWbemLocatorFactory(std::move(FImpl->Previous)); }
+ScopedProvider::~ScopedProvider() {
+    platform::SetWbemLocatorFactory(std::move(FImpl->Previous));
+}

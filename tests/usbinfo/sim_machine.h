@@ -10,7 +10,7 @@
 #include "platform/linux/drive_letters.h"
 
 class SimMachine {
-  public:
+public:
     SimMachine(); // runs "simkey init"
     ~SimMachine();
     SimMachine(const SimMachine&) = delete;
@@ -27,7 +27,7 @@ class SimMachine {
     // A fresh drive-letter map over this machine.
     std::shared_ptr<platform::lnx::DriveLetterMap> NewMap() const;
 
-  private:
+private:
     std::filesystem::path FDir;
 };
 
@@ -36,11 +36,11 @@ int RunProgram(const std::vector<std::string>& argv);
 
 // While alive, WMI locators come from the Linux provider over `map`.
 class ScopedProvider {
-  public:
+public:
     explicit ScopedProvider(std::shared_ptr<platform::lnx::DriveLetterMap> map);
     ~ScopedProvider();
 
-  private:
+private:
     struct Impl;
     std::unique_ptr<Impl> FImpl;
 };

@@ -76,7 +76,7 @@ TEST(DriveLetters, ALetterSurvivesOtherMountsComingAndGoing) {
 TEST(DriveLetters, BindMountsRepeatsLoopsAndBlanks) {
     SimMachine m;
     m.Simkey("plug", {"--at", m.Media("my key\tx")});
-    m.Simkey("mount", {"sdb1", m.Media("again")});                          // repeated mount
+    m.Simkey("mount", {"sdb1", m.Media("again")});                         // repeated mount
     m.Simkey("mount", {"sdb1", m.Media("bound"), "--root", "/Quorvento"}); // bind mount
     m.Simkey("mount", {"sda1", m.Media("root-bind"), "--root", "/srv"});
     m.Simkey("add-loop", {"loop1"});
@@ -154,7 +154,8 @@ TEST(DriveLetters, ASymlinkLoopInSysfsIsNoDrive) {
 TEST(DriveLetters, PullingKeepsTheMountTableFileInPlace) {
     // A watch on the mount-info file must see plugging and pulling as changes of the file.
     SimMachine m;
-    struct stat before {}, plugged{}, pulled{};
+    struct stat before {
+    }, plugged{}, pulled{};
     ASSERT_EQ(::stat(m.MountInfo().c_str(), &before), 0);
     m.Simkey("plug");
     ASSERT_EQ(::stat(m.MountInfo().c_str(), &plugged), 0);

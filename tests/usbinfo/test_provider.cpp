@@ -42,7 +42,7 @@ std::string MadeUp(const std::string& devicePath, int lun = 0) {
 }
 
 class Provider : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         Map = M.NewMap();
         Scope = std::make_unique<ScopedProvider>(Map);
@@ -89,12 +89,14 @@ TEST_F(Provider, UsbKeyWithOnePartition) {
 
     // The values on the way, as Windows renders them.
     EXPECT_EQ(Get(Q1('E'), "Antecedent"),
-              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0")");
+              R"(\\)" + Host() +
+                  R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0")");
     EXPECT_EQ(Get(Q1('E'), "Dependent"),
               R"(\\)" + Host() + R"(\root\cimv2:Win32_LogicalDisk.DeviceID="E:")");
-    EXPECT_EQ(Get(R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0"')",
-                  "Antecedent"),
-              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")");
+    EXPECT_EQ(
+        Get(R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0"')",
+            "Antecedent"),
+        R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")");
     EXPECT_EQ(Get(Q3(1), "PNPDeviceID"),
               R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\0123456789AB&0)");
     EXPECT_EQ(Get(Q3(1), "InterfaceType"), "USB");
@@ -106,9 +108,11 @@ TEST_F(Provider, UsbKeyWithOnePartition) {
     // Without a revision part, the product runs on to the "&" inside the instance.
     EXPECT_EQ(Identify('C'), Id("ATA", "SAMSUNG_SSD_860\\6", MadeUp(RootScsi).substr(0, 10)));
     EXPECT_EQ(Get(Q1('C'), "Antecedent"),
-              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #0, Partition #0")");
+              R"(\\)" + Host() +
+                  R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #0, Partition #0")");
     EXPECT_EQ(Get(Q1('D'), "Antecedent"),
-              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #0, Partition #1")");
+              R"(\\)" + Host() +
+                  R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #0, Partition #1")");
 
     // Pulled out: the letter is gone and the identification fails, outputs untouched.
     M.Simkey("pull");
@@ -119,7 +123,8 @@ TEST_F(Provider, KeyWithoutPartitionTable) {
     M.Simkey("plug", {"--parts", "0", "--serial", "AA55"});
     ASSERT_EQ(LetterAt(M.Media("KEY")), 'D');
     EXPECT_EQ(Get(Q1('D'), "Antecedent"),
-              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0")");
+              R"(\\)" + Host() +
+                  R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0")");
     EXPECT_EQ(Identify('D'), Id("ACME", "FLASH_DRIVE", "AA55"));
 }
 
@@ -132,7 +137,8 @@ TEST_F(Provider, CardReaderWithTwoLuns) {
     M.Simkey("mount", {"sdd1", M.Media("ms")});
     EXPECT_EQ(Identify(LetterAt(M.Media("sd"))), Id("GENERIC", "SD/MMC", "CR123"));
     EXPECT_EQ(Identify(LetterAt(M.Media("ms"))), Id("GENERIC", "MS/MS-PRO", "CR123&1"));
-    EXPECT_EQ(Get(Q3(2), "PNPDeviceID"), R"(USBSTOR\DISK&VEN_GENERIC&PROD_MS/MS-PRO&REV_1.00\CR123&1)");
+    EXPECT_EQ(Get(Q3(2), "PNPDeviceID"),
+              R"(USBSTOR\DISK&VEN_GENERIC&PROD_MS/MS-PRO&REV_1.00\CR123&1)");
 }
 
 TEST_F(Provider, InquiryTextsAsWindowsWritesThem) {
@@ -174,8 +180,10 @@ TEST_F(Provider, DisksThatAreNotUsbMassStorage) {
     EXPECT_EQ(Identify(LetterAt(M.Media("nvme"))),
               Id("NVME", "SAMSUNG_SSD_970_EVO_1TB\\6", MadeUp(nvme).substr(0, 10)));
     // nvme0n1 sorts before sda and sdb
-    EXPECT_EQ(Get(Q3(0), "PNPDeviceID"), R"(SCSI\DISK&VEN_NVME&PROD_SAMSUNG_SSD_970_EVO_1TB\)" + MadeUp(nvme));
-    EXPECT_EQ(Get(Q3(2), "PNPDeviceID"), R"(SCSI\DISK&VEN_ACME&PROD_FLASH_DRIVE\)" + MadeUp(Usb + "1-2"));
+    EXPECT_EQ(Get(Q3(0), "PNPDeviceID"),
+              R"(SCSI\DISK&VEN_NVME&PROD_SAMSUNG_SSD_970_EVO_1TB\)" + MadeUp(nvme));
+    EXPECT_EQ(Get(Q3(2), "PNPDeviceID"),
+              R"(SCSI\DISK&VEN_ACME&PROD_FLASH_DRIVE\)" + MadeUp(Usb + "1-2"));
     EXPECT_EQ(Get(Q3(2), "InterfaceType"), "SCSI");
     EXPECT_EQ(Identify(LetterAt(M.Media("KEY"))),
               Id("ACME", "FLASH_DRIVE\\6", MadeUp(Usb + "1-2").substr(0, 10)));
@@ -204,7 +212,8 @@ TEST_F(Provider, ExtendedPartitionsDiskOrderAndBtrfs) {
     M.Simkey("mount", {"sdc5", M.Media("logical")});
     const char l = LetterAt(M.Media("logical"));
     EXPECT_EQ(Get(Q1(l), "Antecedent"),
-              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #1")")
+              R"(\\)" + Host() +
+                  R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #1")")
         << "the extended container is not counted";
     EXPECT_EQ(Identify(l), Id("ACME", "FLASH_DRIVE", "EXT1"));
 
@@ -237,10 +246,12 @@ TEST_F(Provider, BlankInMountPointAndMoreThan24Drives) {
     EXPECT_EQ(LetterAt(M.Media("p22")), 'Z');
     EXPECT_EQ(LetterAt(M.Media("late")), 0);
     EXPECT_EQ(Get(Q1('Z'), "Antecedent"),
-              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #2, Partition #21")");
-    EXPECT_EQ(Identify('Z'), Id("ACME", "FLASH_DRIVE\\6",
-                                MadeUp("/devices/pci0000:00/0000:00:17.0/ata4/host3/target3:0:0/3:0:0:0")
-                                    .substr(0, 10)));
+              R"(\\)" + Host() +
+                  R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #2, Partition #21")");
+    EXPECT_EQ(Identify('Z'),
+              Id("ACME", "FLASH_DRIVE\\6",
+                 MadeUp("/devices/pci0000:00/0000:00:17.0/ata4/host3/target3:0:0/3:0:0:0")
+                     .substr(0, 10)));
     EXPECT_EQ(Identify('D'), Id("ACME", "FLASH_DRIVE", "BLANK"));
 }
 
@@ -296,7 +307,8 @@ TEST_F(Provider, QueriesAreReadStrictly) {
     };
     // WQL's keywords without case, blanks of any number, the host by name or as ".".
     EXPECT_EQ(run("select *\tfrom Win32_LogicalDiskToPartition where Dependent = "
-                  "\"\\\\\\\\" + h + "\\\\ROOT\\\\CIMV2:win32_logicaldisk.deviceid=\\\"d:\\\"\""),
+                  "\"\\\\\\\\" +
+                  h + "\\\\ROOT\\\\CIMV2:win32_logicaldisk.deviceid=\\\"d:\\\"\""),
               1);
     EXPECT_EQ(run("SELECT Antecedent FROM Win32_LogicalDiskToPartition"), 2) << "all drives";
     EXPECT_EQ(run("SELECT PNPDeviceID, Index FROM Win32_DiskDrive", "PNPDeviceID"), 2);
@@ -306,9 +318,13 @@ TEST_F(Provider, QueriesAreReadStrictly) {
               -1)
         << "a property not selected";
     // Another class in the reference, a disk that does not exist: no objects.
-    EXPECT_EQ(run(R"(SELECT * FROM Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_Volume.DeviceID="D:"')"), 0);
+    EXPECT_EQ(
+        run(R"(SELECT * FROM Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_Volume.DeviceID="D:"')"),
+        0);
     EXPECT_EQ(run(Q3(7), "PNPDeviceID"), 0);
-    EXPECT_EQ(run(R"(SELECT * FROM Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #1"')"), 0);
+    EXPECT_EQ(
+        run(R"(SELECT * FROM Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #1"')"),
+        0);
 
     const std::vector<std::string> bad = {
         "",
@@ -334,7 +350,8 @@ TEST_F(Provider, QueriesAreReadStrictly) {
 
     // The connection itself.
     auto locator = platform::lnx::MakeWbemLocator(Map);
-    EXPECT_THROW(locator->ConnectServer("", "root\\default", "", "", "", "", 0, nullptr), EWbemError);
+    EXPECT_THROW(locator->ConnectServer("", "root\\default", "", "", "", "", 0, nullptr),
+                 EWbemError);
     EXPECT_THROW(locator->ConnectServer("", "root\\cimv2", "admin", "pw", "", "", 0, nullptr),
                  EWbemError);
     EXPECT_THROW(locator->ConnectServer("faraway", "root\\cimv2", "", "", "", "", 0, nullptr),

@@ -39,7 +39,7 @@ struct FakeWmi {
 };
 
 class Prop : public ISWbemProperty {
-  public:
+public:
     explicit Prop(FakeProp p) : P(std::move(p)) {}
     std::string Name() const override { return P.Name; }
     int CIMType() const override { return P.Type; }
@@ -48,7 +48,7 @@ class Prop : public ISWbemProperty {
 };
 
 class Props : public ISWbemPropertySet {
-  public:
+public:
     Props(FakeObject o, bool fail) : O(std::move(o)), Fail(fail) {}
     std::shared_ptr<ISWbemProperty> Item(const std::string& name, int) override {
         if (Fail)
@@ -64,7 +64,7 @@ class Props : public ISWbemPropertySet {
 };
 
 class Obj : public ISWbemObject {
-  public:
+public:
     Obj(FakeObject o, bool fail) : O(std::move(o)), Fail(fail) {}
     std::shared_ptr<ISWbemPropertySet> Properties_() override {
         return std::make_shared<Props>(O, Fail);
@@ -74,7 +74,7 @@ class Obj : public ISWbemObject {
 };
 
 class Enum : public IEnumWbemObject {
-  public:
+public:
     explicit Enum(Answer a) : A(std::move(a)) {}
     std::shared_ptr<ISWbemObject> Next() override {
         if (I >= A.Objects.size())
@@ -86,7 +86,7 @@ class Enum : public IEnumWbemObject {
 };
 
 class Set : public ISWbemObjectSet {
-  public:
+public:
     explicit Set(Answer a) : A(std::move(a)) {}
     int Count() override { return A.Count >= 0 ? A.Count : static_cast<int>(A.Objects.size()); }
     std::unique_ptr<IEnumWbemObject> NewEnum() override { return std::make_unique<Enum>(A); }
@@ -94,7 +94,7 @@ class Set : public ISWbemObjectSet {
 };
 
 class Services : public ISWbemServices {
-  public:
+public:
     explicit Services(FakeWmi& w) : W(w) {}
     std::shared_ptr<ISWbemObjectSet> ExecQuery(const std::string& q, const std::string& lang,
                                                int flags, ISWbemNamedValueSet*) override {
@@ -110,16 +110,15 @@ class Services : public ISWbemServices {
 };
 
 class Locator : public ISWbemLocator {
-  public:
+public:
     explicit Locator(FakeWmi& w) : W(w) {
         ++W.LiveLocators;
         ++W.CreatedLocators;
     }
     ~Locator() override { --W.LiveLocators; }
-    std::shared_ptr<ISWbemServices> ConnectServer(const std::string& server,
-                                                  const std::string& ns, const std::string& user,
-                                                  const std::string&, const std::string&,
-                                                  const std::string&, int,
+    std::shared_ptr<ISWbemServices> ConnectServer(const std::string& server, const std::string& ns,
+                                                  const std::string& user, const std::string&,
+                                                  const std::string&, const std::string&, int,
                                                   ISWbemNamedValueSet*) override {
         W.Connections.push_back(server + "|" + ns + "|" + user);
         if (W.FailConnect)
@@ -130,7 +129,7 @@ class Locator : public ISWbemLocator {
 };
 
 class FakeWmiTest : public ::testing::Test {
-  protected:
+protected:
     void SetUp() override {
         Previous = platform::SetWbemLocatorFactory([this]() -> std::shared_ptr<ISWbemLocator> {
             if (W.FailCreate)
@@ -151,11 +150,13 @@ class FakeWmiTest : public ::testing::Test {
         W.Respond = [pnpId](const std::string& q) {
             Answer a;
             if (q.find("Win32_LogicalDiskToPartition") != std::string::npos)
-                a.Objects = {One("Antecedent",
-                                 S(R"(\\HOST\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0")"))};
+                a.Objects = {One(
+                    "Antecedent",
+                    S(R"(\\HOST\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0")"))};
             else if (q.find("Win32_DiskDriveToDiskPartition") != std::string::npos)
-                a.Objects = {One("Antecedent",
-                                 S(R"(\\HOST\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")"))};
+                a.Objects = {One(
+                    "Antecedent",
+                    S(R"(\\HOST\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")"))};
             else if (q.find("Win32_DiskDrive") != std::string::npos)
                 a.Objects = {One("PNPDeviceID", pnpId, wbemCimtypeString)};
             return a;
@@ -171,11 +172,14 @@ TEST_F(FakeWmiTest, SendsTheThreeQueriesToTheCharacter) {
     std::string v, p, s;
     ASSERT_TRUE(GetDriveUsbInfo("E", v, p, s));
     ASSERT_EQ(W.Queries.size(), 3u);
-    EXPECT_EQ(W.Queries[0],
-              R"(SELECT * FROM  Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_LogicalDisk.DeviceID="E:"')");
-    EXPECT_EQ(W.Queries[1],
-              R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0"')");
-    EXPECT_EQ(W.Queries[2], R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID="\\\\.\\PHYSICALDRIVE1")");
+    EXPECT_EQ(
+        W.Queries[0],
+        R"(SELECT * FROM  Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_LogicalDisk.DeviceID="E:"')");
+    EXPECT_EQ(
+        W.Queries[1],
+        R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0"')");
+    EXPECT_EQ(W.Queries[2],
+              R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID="\\\\.\\PHYSICALDRIVE1")");
     // Every query makes its own connection to the local namespace, in WQL, returning at once.
     EXPECT_EQ(W.CreatedLocators, 3);
     EXPECT_EQ(W.LiveLocators, 0);
@@ -205,23 +209,22 @@ TEST_P(WorkedExamples, CutsVendorProductAndSerial) {
 
 INSTANTIATE_TEST_SUITE_P(
     Identifiers, WorkedExamples,
-    ::testing::Values(
-        Row{R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\0123456789AB&0)", "ACME",
-            "FLASH_DRIVE", "0123456789AB"},
-        Row{R"(USBSTOR\DISK&VEN__ACME&PROD__STICK&REV_1.00\0123456789AB&0)", "ACME", "STICK",
-            "0123456789AB"},
-        Row{R"(USBSTOR\DISK&VEN_ACME&PROD_STICK&REV_1.00\0123456789AB)", "ACME", "STICK",
-            "0123456789AB"},
-        Row{R"(USBSTOR\DISK&VEN_ACME&PROD_STICK&REV_1.00\0123456789AB&1)", "ACME", "STICK",
-            "0123456789AB&1"},
-        Row{R"(USBSTOR\DISK&VEN_&PROD_STICK&REV_1.00\0123456789AB&0)", "", "STICK",
-            "0123456789AB"},
-        // no vendor or product part: both empty, the serial cut by the same rule
-        Row{R"(ROOT\DISK\0000)", "", "", "0000"},
-        // one character: "&0" is appended all the same
-        Row{"X", "", "", "X"},
-        // no backslash: the serial reaches back to the start
-        Row{"VEN_A&PROD_B&SER", "A", "B", "VEN_A&PROD_B&SER"}));
+    ::testing::Values(Row{R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\0123456789AB&0)",
+                          "ACME", "FLASH_DRIVE", "0123456789AB"},
+                      Row{R"(USBSTOR\DISK&VEN__ACME&PROD__STICK&REV_1.00\0123456789AB&0)", "ACME",
+                          "STICK", "0123456789AB"},
+                      Row{R"(USBSTOR\DISK&VEN_ACME&PROD_STICK&REV_1.00\0123456789AB)", "ACME",
+                          "STICK", "0123456789AB"},
+                      Row{R"(USBSTOR\DISK&VEN_ACME&PROD_STICK&REV_1.00\0123456789AB&1)", "ACME",
+                          "STICK", "0123456789AB&1"},
+                      Row{R"(USBSTOR\DISK&VEN_&PROD_STICK&REV_1.00\0123456789AB&0)", "", "STICK",
+                          "0123456789AB"},
+                      // no vendor or product part: both empty, the serial cut by the same rule
+                      Row{R"(ROOT\DISK\0000)", "", "", "0000"},
+                      // one character: "&0" is appended all the same
+                      Row{"X", "", "", "X"},
+                      // no backslash: the serial reaches back to the start
+                      Row{"VEN_A&PROD_B&SER", "A", "B", "VEN_A&PROD_B&SER"}));
 
 TEST_F(FakeWmiTest, FailsAndLeavesTheOutputsOnEveryFailedStep) {
     struct Case {
@@ -235,9 +238,12 @@ TEST_F(FakeWmiTest, FailsAndLeavesTheOutputsOnEveryFailedStep) {
                 // the other steps succeed
                 a = Answer{};
                 if (q.find("LogicalDisk") != std::string::npos)
-                    a.Objects = {One("Antecedent", S(R"(x:Win32_DiskPartition.DeviceID="Disk #0, Partition #0")"))};
+                    a.Objects = {
+                        One("Antecedent",
+                            S(R"(x:Win32_DiskPartition.DeviceID="Disk #0, Partition #0")"))};
                 else if (q.find("DiskDriveToDiskPartition") != std::string::npos)
-                    a.Objects = {One("Antecedent", S(R"(x:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE0")"))};
+                    a.Objects = {One("Antecedent",
+                                     S(R"(x:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE0")"))};
                 else
                     a.Objects = {One("PNPDeviceID", S("USBSTOR\\DISK&VEN_A&PROD_B\\C&0"), 8)};
             }
@@ -246,7 +252,8 @@ TEST_F(FakeWmiTest, FailsAndLeavesTheOutputsOnEveryFailedStep) {
     };
     Answer none;
     Answer two;
-    two.Objects = {One("Antecedent", S(R"(DeviceID="a")")), One("Antecedent", S(R"(DeviceID="b")"))};
+    two.Objects = {One("Antecedent", S(R"(DeviceID="a")")),
+                   One("Antecedent", S(R"(DeviceID="b")"))};
     Answer nullValue;
     nullValue.Objects = {One("Antecedent", TWbemVariant::Null())};
     Answer noMarker;
@@ -376,7 +383,7 @@ TEST_F(FakeWmiTest, WmiGetOnePropertyCountsAndFails) {
 }
 
 class Fixed : public ISWbemProperty {
-  public:
+public:
     Fixed(int t, TWbemVariant v) : T(t), V(std::move(v)) {}
     std::string Name() const override { return "X"; }
     int CIMType() const override { return T; }
@@ -385,7 +392,9 @@ class Fixed : public ISWbemProperty {
     TWbemVariant V;
 };
 
-std::string Render(int type, TWbemVariant v) { return WmiPropertyToString(Fixed(type, v)); }
+std::string Render(int type, TWbemVariant v) {
+    return WmiPropertyToString(Fixed(type, v));
+}
 
 TEST(WmiPropertyToString, RendersEveryType) {
     using V = TWbemVariant;
@@ -395,19 +404,20 @@ TEST(WmiPropertyToString, RendersEveryType) {
     EXPECT_EQ(Render(16, V(Sc(std::int64_t{-128}))), "-128");
     EXPECT_EQ(Render(2, V(Sc(std::int64_t{-32768}))), "-32768");
     EXPECT_EQ(Render(3, V(Sc(std::int64_t{2147483647}))), "2147483647");
-    EXPECT_EQ(Render(20, V(Sc(std::int64_t{-9223372036854775807LL - 1}))),
-              "-9223372036854775808");
+    EXPECT_EQ(Render(20, V(Sc(std::int64_t{-9223372036854775807LL - 1}))), "-9223372036854775808");
     EXPECT_EQ(Render(17, V(Sc(std::int64_t{255}))), "255");
     EXPECT_EQ(Render(18, V(Sc(std::uint64_t{65535}))), "65535");
     EXPECT_EQ(Render(19, V(Sc(std::int64_t{4294967295LL}))), "4294967295");
-    EXPECT_EQ(Render(19, V::Array({Sc(std::int64_t{1}), Sc(std::int64_t{22}), Sc(std::int64_t{-3})})),
-              "1|22|-3");
+    EXPECT_EQ(
+        Render(19, V::Array({Sc(std::int64_t{1}), Sc(std::int64_t{22}), Sc(std::int64_t{-3})})),
+        "1|22|-3");
     EXPECT_EQ(Render(5, V(Sc(2.5))), "2.5");
     EXPECT_EQ(Render(5, V(Sc(-0.125))), "-0.125");
     EXPECT_EQ(Render(4, V(Sc(0.1))), "0.1") << "a 32-bit real in its own precision";
     EXPECT_EQ(Render(8, V(Sc(std::string("a b")))), "a b");
-    EXPECT_EQ(Render(8, V::Array({Sc(std::string("x")), Sc(std::string("")), Sc(std::string("z"))})),
-              "x||z");
+    EXPECT_EQ(
+        Render(8, V::Array({Sc(std::string("x")), Sc(std::string("")), Sc(std::string("z"))})),
+        "x||z");
     EXPECT_EQ(Render(21, V(Sc(std::string("18446744073709551615")))), "18446744073709551615");
     EXPECT_EQ(Render(21, V::Array({Sc(std::string("1")), Sc(std::string("2"))})), "1|2");
     EXPECT_EQ(Render(11, V(Sc(true))), "True");

@@ -174,7 +174,9 @@ void ResetProcessDriveLetters() {
 
 namespace platform {
 
-std::uint32_t GetLogicalDrives() { return lnx::ProcessDriveLetters()->LogicalDrives(); }
+std::uint32_t GetLogicalDrives() {
+    return lnx::ProcessDriveLetters()->LogicalDrives();
+}
 
 std::string DriveRootPath(char letter) {
     const auto drive = lnx::ProcessDriveLetters()->Find(letter);

@@ -23,7 +23,7 @@ struct LetteredDrive {
 };
 
 class DriveLetterMap {
-  public:
+public:
     DriveLetterMap(std::string mountInfoPath, std::string sysfsRoot);
 
     // Reads the mount table afresh and returns the drives that have a letter, by letter.
@@ -38,7 +38,7 @@ class DriveLetterMap {
     const std::string& MountInfoPath() const { return FMountInfoPath; }
     const std::string& SysfsRoot() const { return FSysfsRoot; }
 
-  private:
+private:
     std::optional<std::string> DeviceName(unsigned major, unsigned minor);
 
     std::string FMountInfoPath;

@@ -132,7 +132,9 @@ std::string ReadAttribute(const std::string& path) {
     return *text;
 }
 
-bool PathExists(const std::string& path) { return ::access(path.c_str(), F_OK) == 0; }
+bool PathExists(const std::string& path) {
+    return ::access(path.c_str(), F_OK) == 0;
+}
 
 std::string BaseName(const std::string& path) {
     const auto slash = path.rfind('/');

@@ -12,7 +12,7 @@ namespace platform::lnx {
 
 // A sysfs attribute or node that is missing, unreadable or malformed.
 class SysfsError : public std::runtime_error {
-  public:
+public:
     using std::runtime_error::runtime_error;
 };
 

@@ -20,7 +20,9 @@ namespace {
 
 constexpr std::uint32_t wbemErrLocalCredentials = 0x80041064;
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+char UpperAscii(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 bool IEquals(std::string_view a, std::string_view b) {
     if (a.size() != b.size())
@@ -49,23 +51,22 @@ bool ParseDecimal(std::string_view text, unsigned& value) {
 // ---------------------------------------------------------------- objects
 
 class Property : public ISWbemProperty {
-  public:
+public:
     Property(std::string name, int type, TWbemVariant value)
         : FName(std::move(name)), FType(type), FValue(std::move(value)) {}
     std::string Name() const override { return FName; }
     int CIMType() const override { return FType; }
     TWbemVariant Value() const override { return FValue; }
 
-  private:
+private:
     std::string FName;
     int FType;
     TWbemVariant FValue;
 };
 
 class PropertySet : public ISWbemPropertySet {
-  public:
-    explicit PropertySet(std::vector<std::shared_ptr<Property>> props)
-        : FProps(std::move(props)) {}
+public:
+    explicit PropertySet(std::vector<std::shared_ptr<Property>> props) : FProps(std::move(props)) {}
     std::shared_ptr<ISWbemProperty> Item(const std::string& name, int) override {
         for (const auto& p : FProps)
             if (IEquals(p->Name(), name)) // property names are not case-sensitive
@@ -74,34 +75,34 @@ class PropertySet : public ISWbemPropertySet {
     }
     int Count() override { return static_cast<int>(FProps.size()); }
 
-  private:
+private:
     std::vector<std::shared_ptr<Property>> FProps;
 };
 
 class Object : public ISWbemObject {
-  public:
+public:
     explicit Object(std::shared_ptr<PropertySet> props) : FProps(std::move(props)) {}
     std::shared_ptr<ISWbemPropertySet> Properties_() override { return FProps; }
 
-  private:
+private:
     std::shared_ptr<PropertySet> FProps;
 };
 
 class ObjectEnum : public IEnumWbemObject {
-  public:
+public:
     explicit ObjectEnum(std::vector<std::shared_ptr<ISWbemObject>> objects)
         : FObjects(std::move(objects)) {}
     std::shared_ptr<ISWbemObject> Next() override {
         return FNext < FObjects.size() ? FObjects[FNext++] : nullptr;
     }
 
-  private:
+private:
     std::vector<std::shared_ptr<ISWbemObject>> FObjects;
     std::size_t FNext = 0;
 };
 
 class ObjectSet : public ISWbemObjectSet {
-  public:
+public:
     explicit ObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects)
         : FObjects(std::move(objects)) {}
     int Count() override { return static_cast<int>(FObjects.size()); }
@@ -109,7 +110,7 @@ class ObjectSet : public ISWbemObjectSet {
         return std::make_unique<ObjectEnum>(FObjects);
     }
 
-  private:
+private:
     std::vector<std::shared_ptr<ISWbemObject>> FObjects;
 };
 
@@ -124,7 +125,7 @@ struct WqlQuery {
 };
 
 class WqlLexer {
-  public:
+public:
     enum class Kind { Ident, Star, Comma, Equals, String, End };
     struct Token {
         Kind K;
@@ -154,7 +155,7 @@ class WqlLexer {
         InvalidQuery("unexpected character");
     }
 
-  private:
+private:
     static bool IsIdentChar(char c) {
         return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
                c == '_';
@@ -254,8 +255,8 @@ std::string EscapePathValue(std::string_view value) {
 }
 
 std::string ObjectPath(std::string_view className, std::string_view id) {
-    return "\\\\" + WbemHostName() + "\\root\\cimv2:" + std::string(className) +
-           ".DeviceID=\"" + EscapePathValue(id) + "\"";
+    return "\\\\" + WbemHostName() + "\\root\\cimv2:" + std::string(className) + ".DeviceID=\"" +
+           EscapePathValue(id) + "\"";
 }
 
 // \\HOST\root\cimv2:Class.Key="value", HOST being "." or this machine.
@@ -305,7 +306,9 @@ std::string PartitionId(unsigned disk, unsigned part) {
     return "Disk #" + std::to_string(disk) + ", Partition #" + std::to_string(part);
 }
 
-std::string DiskId(unsigned disk) { return "\\\\.\\PHYSICALDRIVE" + std::to_string(disk); }
+std::string DiskId(unsigned disk) {
+    return "\\\\.\\PHYSICALDRIVE" + std::to_string(disk);
+}
 
 std::optional<std::pair<unsigned, unsigned>> ParsePartitionId(std::string_view id) {
     if (!IStartsWith(id, "Disk #"))
@@ -360,7 +363,7 @@ struct DiskIdentity {
 };
 
 class Machine {
-  public:
+public:
     explicit Machine(std::shared_ptr<DriveLetterMap> drives)
         : FDrives(std::move(drives)), FSysfs(FDrives->SysfsRoot()) {}
 
@@ -525,9 +528,9 @@ class Machine {
         auto madeUp = [&] {
             const std::string& port = usbDevice ? *usbDevice : *deviceDir;
             char hex[9];
-            std::snprintf(hex, sizeof hex, "%08X",
-                          static_cast<unsigned>(
-                              Crc32(FSysfs == "/" ? port : port.substr(FSysfs.size()))));
+            std::snprintf(
+                hex, sizeof hex, "%08X",
+                static_cast<unsigned>(Crc32(FSysfs == "/" ? port : port.substr(FSysfs.size()))));
             return "6&" + std::string(hex) + "&" + std::to_string(lun);
         };
 
@@ -549,7 +552,7 @@ class Machine {
         return id;
     }
 
-  private:
+private:
     // Whether `p` lies inside the sysfs tree (and is not its root).
     bool Below(const std::string& p) const {
         return p.size() > FSysfs.size() && p.compare(0, FSysfs.size(), FSysfs) == 0 &&
@@ -581,12 +584,12 @@ struct ClassDef {
     std::vector<std::pair<const char*, int>> Properties;
 };
 
-const ClassDef LogicalDiskToPartition{"Win32_LogicalDiskToPartition",
-                                      {{"Antecedent", wbemCimtypeReference},
-                                       {"Dependent", wbemCimtypeReference}}};
-const ClassDef DiskDriveToDiskPartition{"Win32_DiskDriveToDiskPartition",
-                                        {{"Antecedent", wbemCimtypeReference},
-                                         {"Dependent", wbemCimtypeReference}}};
+const ClassDef LogicalDiskToPartition{
+    "Win32_LogicalDiskToPartition",
+    {{"Antecedent", wbemCimtypeReference}, {"Dependent", wbemCimtypeReference}}};
+const ClassDef DiskDriveToDiskPartition{
+    "Win32_DiskDriveToDiskPartition",
+    {{"Antecedent", wbemCimtypeReference}, {"Dependent", wbemCimtypeReference}}};
 const ClassDef DiskDrive{"Win32_DiskDrive",
                          {{"DeviceID", wbemCimtypeString},
                           {"Index", wbemCimtypeUint32},
@@ -596,7 +599,7 @@ const ClassDef DiskDrive{"Win32_DiskDrive",
 using Values = std::vector<TWbemScalar>; // in the order of the class's properties
 
 class Builder {
-  public:
+public:
     Builder(const ClassDef& cls, const std::vector<std::string>& select) : FClass(cls) {
         if (select.empty()) {
             for (std::size_t i = 0; i < cls.Properties.size(); ++i)
@@ -621,7 +624,7 @@ class Builder {
     }
     std::shared_ptr<ISWbemObjectSet> Result() { return std::make_shared<ObjectSet>(FObjects); }
 
-  private:
+private:
     const ClassDef& FClass;
     std::vector<std::size_t> FPick;
     std::vector<std::shared_ptr<ISWbemObject>> FObjects;
@@ -702,7 +705,7 @@ std::shared_ptr<ISWbemObjectSet> QueryDiskDrive(Machine& m, const WqlQuery& q) {
 // ---------------------------------------------------------------- services and locator
 
 class Services : public ISWbemServices {
-  public:
+public:
     explicit Services(std::shared_ptr<DriveLetterMap> drives) : FDrives(std::move(drives)) {}
 
     std::shared_ptr<ISWbemObjectSet> ExecQuery(const std::string& strQuery,
@@ -727,19 +730,18 @@ class Services : public ISWbemServices {
         throw EWbemError(wbemErrInvalidClass, "Invalid class: " + q.ClassName);
     }
 
-  private:
+private:
     std::shared_ptr<DriveLetterMap> FDrives;
 };
 
 class Locator : public ISWbemLocator {
-  public:
+public:
     explicit Locator(std::shared_ptr<DriveLetterMap> drives) : FDrives(std::move(drives)) {}
 
     std::shared_ptr<ISWbemServices>
     ConnectServer(const std::string& strServer, const std::string& strNamespace,
-                  const std::string& strUser, const std::string& strPassword,
-                  const std::string&, const std::string&, int,
-                  ISWbemNamedValueSet*) override {
+                  const std::string& strUser, const std::string& strPassword, const std::string&,
+                  const std::string&, int, ISWbemNamedValueSet*) override {
         if (!strServer.empty() && strServer != "." && !IEquals(strServer, "localhost") &&
             !IEquals(strServer, WbemHostName()))
             throw EWbemError(wbemErrFailed, "The RPC server is unavailable: " + strServer);
@@ -751,7 +753,7 @@ class Locator : public ISWbemLocator {
         return std::make_shared<Services>(FDrives);
     }
 
-  private:
+private:
     std::shared_ptr<DriveLetterMap> FDrives;
 };
 
