@@ -329,10 +329,14 @@ bool FindPackageId(const std::string& folder, std::string& id,
     };
     std::vector<TFrame> stack;
     {
-        TDirPtr top = OpenFolder(AT_FDCWD, folder.c_str());
+        // A trailing slash would have a linked folder followed.
+        std::string path = folder;
+        while (path.size() > 1 && path.back() == '/')
+            path.pop_back();
+        TDirPtr top = OpenFolder(AT_FDCWD, path.c_str());
         if (!top)
             return false;
-        stack.push_back({std::move(top), folder});
+        stack.push_back({std::move(top), std::move(path)});
     }
     bool found = false;
     while (!stack.empty()) {

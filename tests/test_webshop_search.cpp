@@ -157,6 +157,7 @@ TEST_F(WebShopSearch, LinkedFoldersAreNotEnteredLinkedFilesAreRead) {
     // The product folder itself must not be a link either.
     Link(P("outside"), "linked");
     EXPECT_EQ(Find(P("linked")), "<none>");
+    EXPECT_EQ(Find(P("linked") + "//"), "<none>");
 }
 
 TEST_F(WebShopSearch, FolderNamedLikeTheFileIsSearched) {
