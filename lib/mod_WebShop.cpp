@@ -12,6 +12,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "Utf8.h"
+
 #ifndef PENDOCK_SHOP_HOST
 #define PENDOCK_SHOP_HOST "shop.quorvento.example"
 #endif
@@ -23,23 +25,6 @@ namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
 
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
 
 // Length of the well-formed UTF-8 sequence at s[i], 0 when malformed. `incomplete` is set when
 // the bytes up to `n` are a valid beginning of a sequence that runs past `n`.
@@ -101,7 +86,7 @@ bool Utf8Text(const std::string& bytes, bool cut, bool lenient, std::string& out
             break;
         if (!lenient)
             return false;
-        AppendUtf8(result, Replacement);
+        utf8::Append(result, Replacement);
         ++i;
     }
     out = std::move(result);
@@ -119,9 +104,9 @@ std::string Windows1252Text(const std::string& bytes) {
     for (const char ch : bytes) {
         const auto b = static_cast<unsigned char>(ch);
         if (b >= 0x80 && b < 0xA0)
-            AppendUtf8(out, Windows1252High[b - 0x80]);
+            utf8::Append(out, Windows1252High[b - 0x80]);
         else
-            AppendUtf8(out, b);
+            utf8::Append(out, b);
     }
     return out;
 }
@@ -176,22 +161,22 @@ std::string Utf16Text(const std::string& b, bool bigEndian, bool cut) {
             if (i + 3 < n) {
                 const char16_t v = Unit16(b, i + 2, bigEndian);
                 if (v >= 0xDC00 && v <= 0xDFFF) {
-                    AppendUtf8(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (v - 0xDC00));
+                    utf8::Append(out, 0x10000 + ((char32_t(u) - 0xD800) << 10) + (v - 0xDC00));
                     i += 2;
                     continue;
                 }
             } else if (cut) {
                 return out; // the pair was cut in two
             }
-            AppendUtf8(out, Replacement);
+            utf8::Append(out, Replacement);
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            AppendUtf8(out, Replacement);
+            utf8::Append(out, Replacement);
         } else {
-            AppendUtf8(out, u);
+            utf8::Append(out, u);
         }
     }
     if (i < n && !cut)
-        AppendUtf8(out, Replacement); // an odd byte at the end of the file
+        utf8::Append(out, Replacement); // an odd byte at the end of the file
     return out;
 }
 
