@@ -70,6 +70,15 @@ DWORD fail(DWORD code) {
     return code;
 }
 
+// The open semaphore behind `handle` (the table's mutex held), or the end of the table with
+// the last error set to ERROR_INVALID_HANDLE.
+auto findOpen(HandleTable& t, SemHandle handle) {
+    const auto it = handle == 0 ? t.open.end() : t.open.find(handle);
+    if (it == t.open.end())
+        fail(ERROR_INVALID_HANDLE);
+    return it;
+}
+
 DWORD errorFromErrno(int e) {
     switch (e) {
     case EACCES:
@@ -452,11 +461,9 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
         {
             HandleTable& t = table();
             std::lock_guard<std::mutex> lock(t.mutex);
-            const auto it = t.open.find(handle);
-            if (handle == 0 || it == t.open.end()) {
-                fail(ERROR_INVALID_HANDLE);
+            const auto it = findOpen(t, handle);
+            if (it == t.open.end())
                 return WAIT_FAILED;
-            }
             Semaphore& s = *it->second;
             for (LONG i = 0; i < s.maximum; ++i) {
                 if (s.held[std::size_t(i)])
@@ -489,11 +496,9 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
 bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) {
     HandleTable& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    const auto it = t.open.find(handle);
-    if (handle == 0 || it == t.open.end()) {
-        fail(ERROR_INVALID_HANDLE);
+    const auto it = findOpen(t, handle);
+    if (it == t.open.end())
         return false;
-    }
     Semaphore& s = *it->second;
     if (releaseCount < 1) {
         fail(ERROR_INVALID_PARAMETER);
@@ -530,11 +535,9 @@ bool CloseHandle(SemHandle handle) {
     {
         HandleTable& t = table();
         std::lock_guard<std::mutex> lock(t.mutex);
-        const auto it = t.open.find(handle);
-        if (handle == 0 || it == t.open.end()) {
-            fail(ERROR_INVALID_HANDLE);
+        const auto it = findOpen(t, handle);
+        if (it == t.open.end())
             return false;
-        }
         s = std::move(it->second);
         t.open.erase(it);
     }
