@@ -4,6 +4,7 @@
 
 #include "WizardResource.h"
 #include "mod_SQLocalize.h"
+#include "mod_WebShop.h"
 #include "platform/TextCase.h"
 
 namespace {
@@ -178,34 +179,105 @@ void TPendockForm::TimerAnimTimer() {
 // ---- Key detection and the web shop ---------------------------------------------------------
 
 void TPendockForm::WMDeviceChange() {
-    // filled in with key detection
+    // The first notice after arming starts one scan a second later; the notices that follow
+    // (a plug-in brings several) find detection disarmed until that scan has run.
+    if (CheckDeviceChange) {
+        CheckDeviceChange = false;
+        View.StartTimer(ETimer::TimerCheck);
+    }
 }
 
 void TPendockForm::TimerCheckTimer() {
-    // filled in with key detection
+    View.StopTimer(ETimer::TimerCheck); // one shot per start
+    ScanForKey();
 }
 
 void TPendockForm::ScanForKey() {
-    // filled in with key detection
+    const TDriveConn present = Platform.ConnectedDrives ? Platform.ConnectedDrives() : TDriveConn{};
+    bool candidate = false;
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        if (present[i] && !Drives[i]) {
+            // The lowest new letter is the only one looked at in this scan.
+            Drive = std::string(1, static_cast<char>('C' + i));
+            if (Platform.DriveUsbInfo)
+                Platform.DriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN);
+            candidate = true;
+            break;
+        }
+    }
+    if (candidate) {
+        if (!UsbVID.empty() || !UsbPID.empty() || !UsbSN.empty()) {
+            KeyFound(); // detection stays disarmed for good
+            return;
+        }
+        // Detection is still disarmed here, so notices that arrive while the dialog is open
+        // are ignored.
+        ShowError("ERR_CANNOTREADUSBINFO");
+    }
+    // Taken after the dialog: a drive that failed stays in the snapshot and is not tried
+    // again until it has been removed and plugged in again.
+    Drives = Platform.ConnectedDrives ? Platform.ConnectedDrives() : TDriveConn{};
+    CheckDeviceChange = true;
 }
 
 void TPendockForm::KeyFound() {
-    // filled in with key detection
+    if (Drive.empty())
+        return;
+    View.SetImage(EControl::Image, EImage::Inserted);
+    View.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_KEYFOUND"));
+    View.SetEnabled(EControl::ButtonCancel, false);
+    View.StartTimer(ETimer::TimerCont);
+    char letter = Drive[0];
+    if (letter >= 'a' && letter <= 'z')
+        letter = static_cast<char>(letter - 'a' + 'A');
+    Drive = std::string(1, letter) + ":";
 }
 
 void TPendockForm::TimerContTimer() {
-    // filled in with key detection
+    View.StopTimer(ETimer::TimerCont);
+    View.ShowPage(EPage::WaitBrowser);
+    ButtonUpgradeClick();
+    // Not reached when reading the package id failed: the error box has shown why, and the
+    // waiting page stays until the user closes the window.
+    View.StartTimer(ETimer::TimerWait);
+}
+
+std::string TPendockForm::ProductFolder() const {
+    if (Drive.empty() || !Platform.DriveFolder)
+        return {};
+    char letter = Drive[0];
+    if (letter >= 'a' && letter <= 'z')
+        letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z')
+        return {};
+    std::string root = Platform.DriveFolder(letter);
+    if (root.empty())
+        return {}; // the drive has gone: nothing to search
+    if (root.back() != '/')
+        root += '/';
+    return root + "Quorvento";
 }
 
 void TPendockForm::ButtonUpgradeClick() {
-    // filled in with key detection
+    std::string id;
+    const std::string folder = ProductFolder();
+    if (!folder.empty()) {
+        if (Platform.SearchPackageId)
+            Platform.SearchPackageId(folder, id);
+        else
+            FindPackageId(folder, id);
+    }
+    const std::string address = BuildShopAddress(UsbVID, UsbSN, UsbPID, id);
+    if (Platform.ShellOpen)
+        Platform.ShellOpen(address);
 }
 
-bool TPendockForm::FindPackageId(const std::string& /*Folder*/, std::string& /*Id*/) {
-    // filled in with key detection
-    return false;
+bool TPendockForm::FindPackageId(const std::string& Folder, std::string& Id) {
+    // The window stays responsive: pending messages are processed after each folder.
+    return ::FindPackageId(Folder, Id, [this] { View.ProcessMessages(); });
 }
 
 void TPendockForm::TimerWaitTimer() {
-    // filled in with key detection
+    View.StopTimer(ETimer::TimerWait);
+    View.Terminate(); // no close question on this way out
 }
