@@ -305,6 +305,9 @@ void TQtWizardWindow::BuildTimers() {
     for (const res::TTimerSpec& spec : res::Timers) {
         auto* timer = new QTimer(this);
         timer->setInterval(spec.IntervalMs);
+        // A coarse timer may fire up to 5% early; the wizard's delays are meant to the
+        // millisecond.
+        timer->setTimerType(Qt::PreciseTimer);
         FTimers[static_cast<size_t>(spec.Timer)] = timer;
         void (TPendockForm::*handler)() = nullptr;
         switch (spec.Timer) {
