@@ -27,6 +27,10 @@ test-asan:
 	cmake --build --preset asan
 	ctest --preset asan -j2
 
+# The wizard on a simulated machine: Enter in the terminal plugs a simulated key in.
+demo: build
+	tools/demo build/default/app/Pendock
+
 bench: deps
 	cmake --preset bench
 	cmake --build --preset bench
