@@ -23,7 +23,13 @@ done
 
 if [ -z "${PENDOCK_E2E_DISPLAY:-}" ]; then
     export PENDOCK_E2E_DISPLAY=1
-    exec xvfb-run -a -s "-screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
+    # Each scenario looks for a free display from its own number up, so that two scenarios
+    # starting together under ctest -j2 do not race for the same one.
+    case $SCENARIO in
+    key) first=140 ;;
+    *) first=170 ;;
+    esac
+    exec xvfb-run -a -n "$first" -s "-screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
 fi
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 
