@@ -36,12 +36,12 @@ QString ToQt(const std::string& text) {
     return s;
 }
 
-QFont FontOf(const res::TFontSpec& spec) {
-    if (spec.CellHeight)
-        return FontForCellHeight(QString::fromLatin1(spec.Family), spec.Pixels, spec.Bold);
-    QFont f(QString::fromLatin1(spec.Family));
-    f.setPixelSize(spec.Pixels);
-    f.setBold(spec.Bold);
+QFont FontOf(const res::TFontSpec& def) {
+    if (def.CellHeight)
+        return FontForCellHeight(QString::fromLatin1(def.Family), def.Pixels, def.Bold);
+    QFont f(QString::fromLatin1(def.Family));
+    f.setPixelSize(def.Pixels);
+    f.setBold(def.Bold);
     return f;
 }
 
@@ -201,18 +201,18 @@ void TQtWizardWindow::BuildControls() {
 
     const QFont heading = FontOf(res::HeadingFont);
     const QFont body = FontOf(res::BodyFont);
-    for (const res::TControlSpec& spec : res::Controls) {
-        auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(spec.Page)]);
+    for (const res::TControlSpec& def : res::Controls) {
+        auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(def.Page)]);
         QWidget* parent =
-            spec.Control == EControl::Image ? FControls.at(EControl::PanelImage) : page;
+            def.Control == EControl::Image ? FControls.at(EControl::PanelImage) : page;
         QWidget* w = nullptr;
-        switch (spec.Kind) {
+        switch (def.Kind) {
         case res::EKind::Heading:
         case res::EKind::Label: {
-            auto* label = new QLabel(QString::fromLatin1(spec.ResourceText), parent);
+            auto* label = new QLabel(QString::fromLatin1(def.ResourceText), parent);
             label->setTextFormat(Qt::PlainText);
             label->setWordWrap(true);
-            if (spec.Kind == res::EKind::Heading) {
+            if (def.Kind == res::EKind::Heading) {
                 label->setFont(heading);
                 label->setAlignment(Qt::AlignCenter);
                 label->setProperty("heading", true);
@@ -231,7 +231,7 @@ void TQtWizardWindow::BuildControls() {
             break;
         }
         case res::EKind::Button: {
-            auto* button = new QPushButton(QString::fromLatin1(spec.ResourceText), parent);
+            auto* button = new QPushButton(QString::fromLatin1(def.ResourceText), parent);
             button->setAutoDefault(false);
             // The platform may give buttons a font of their own; they take the window's.
             button->setFont(font());
@@ -249,13 +249,13 @@ void TQtWizardWindow::BuildControls() {
         }
         if (!w)
             continue;
-        w->setObjectName(QString::fromLatin1(ControlName(spec.Control)));
-        w->setGeometry(spec.Left, spec.Top, spec.Width, spec.Height);
-        if (spec.Anchor == res::EAnchor::RightBottom) {
-            page->Anchored.push_back({w, res::PageWidth - spec.Left - spec.Width,
-                                      res::PageHeight - spec.Top - spec.Height});
+        w->setObjectName(QString::fromLatin1(ControlName(def.Control)));
+        w->setGeometry(def.Left, def.Top, def.Width, def.Height);
+        if (def.Anchor == res::EAnchor::RightBottom) {
+            page->Anchored.push_back({w, res::PageWidth - def.Left - def.Width,
+                                      res::PageHeight - def.Top - def.Height});
         }
-        FControls[spec.Control] = w;
+        FControls[def.Control] = w;
     }
 
     SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
@@ -302,15 +302,15 @@ void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
 }
 
 void TQtWizardWindow::BuildTimers() {
-    for (const res::TTimerSpec& spec : res::Timers) {
+    for (const res::TTimerSpec& def : res::Timers) {
         auto* timer = new QTimer(this);
-        timer->setInterval(spec.IntervalMs);
+        timer->setInterval(def.IntervalMs);
         // A coarse timer may fire up to 5% early; the wizard's delays are meant to the
         // millisecond.
         timer->setTimerType(Qt::PreciseTimer);
-        FTimers[static_cast<size_t>(spec.Timer)] = timer;
+        FTimers[static_cast<size_t>(def.Timer)] = timer;
         void (TPendockForm::*handler)() = nullptr;
-        switch (spec.Timer) {
+        switch (def.Timer) {
         case ETimer::TimerCheck:
             timer->setObjectName(QStringLiteral("TimerCheck"));
             handler = &TPendockForm::TimerCheckTimer;
@@ -330,7 +330,7 @@ void TQtWizardWindow::BuildTimers() {
         }
         connect(timer, &QTimer::timeout, this,
                 [this, handler] { FForm.Dispatch([this, handler] { (FForm.*handler)(); }); });
-        if (spec.EnabledAtStart)
+        if (def.EnabledAtStart)
             timer->start();
     }
 }
