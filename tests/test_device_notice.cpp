@@ -1,6 +1,7 @@
 // The mount-table change notice, on a plain file standing in for the table and on the
 // kernel's own table in a mount namespace of its own.
 #include "platform/device_notice.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -38,23 +39,16 @@ const char* const Line2 =
 class DeviceNoticeFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/pendock-notice-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        Dir = templ;
         Table = Dir / "mountinfo";
         std::ofstream(Table) << Line1;
-    }
-    void TearDown() override {
-        std::error_code ec;
-        fs::remove_all(Dir, ec);
     }
     void Append(const fs::path& file, const char* text) const {
         std::ofstream(file, std::ios::app) << text;
     }
 
-    fs::path Dir, Table;
+    TTempDir Tmp{"pendock-notice"};
+    const fs::path Dir = Tmp.Path();
+    fs::path Table;
 };
 
 TEST_F(DeviceNoticeFile, QuietUntilTheTableChanges) {

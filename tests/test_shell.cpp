@@ -1,5 +1,6 @@
 // Handing an address to the desktop's opener, with a fake xdg-open first on PATH.
 #include "platform/shell.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -23,11 +24,6 @@ namespace {
 class OpenInBrowserTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/pendock-shell-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        Dir = templ;
         fs::create_directory(Dir / "bin");
         const char* path = std::getenv("PATH");
         OldPath = path != nullptr ? path : "";
@@ -37,8 +33,6 @@ protected:
         ::setenv("PATH", OldPath.c_str(), 1);
         if (Opener > 0)
             ::kill(-Opener, SIGKILL); // the opener leads its own process group
-        std::error_code ec;
-        fs::remove_all(Dir, ec);
     }
 
     // A fake opener: records its arguments, descriptors, session and process id, then runs
@@ -69,7 +63,8 @@ protected:
         return s.str();
     }
 
-    fs::path Dir;
+    TTempDir Tmp{"pendock-shell"};
+    const fs::path Dir = Tmp.Path();
     std::string OldPath;
     pid_t Opener = 0;
 };

@@ -2,6 +2,7 @@
 // sysfs tree with two block devices, the root filesystem and a key mounted at a folder whose
 // name holds a blank.
 #include "mod_WebShop.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -16,11 +17,6 @@ namespace {
 class ProductFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/pendock-drive-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        Dir = templ;
         const fs::path sys = Dir / "sys";
         for (const char* dev : {"sda/sda1", "sdb/sdb1"})
             fs::create_directories(sys / "devices/pci0000:00/block" / dev);
@@ -40,11 +36,11 @@ protected:
     void TearDown() override {
         ::unsetenv("PENDOCK_MOUNTINFO");
         ::unsetenv("PENDOCK_SYSFS");
-        std::error_code ec;
-        fs::remove_all(Dir, ec);
     }
 
-    fs::path Dir, Key;
+    TTempDir Tmp{"pendock-drive"};
+    const fs::path Dir = Tmp.Path();
+    fs::path Key;
 };
 
 TEST_F(ProductFolder, DriveFormsAndTheKeysPackageId) {

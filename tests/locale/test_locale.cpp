@@ -1,7 +1,7 @@
 // The locale string database: fall-back order, not-found text, line breaks, groups, errors.
 
 #include "SQLiteDb.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "mod_SQLocalize.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // The thin SQLite layer: open, rows and values, bound parameters, error messages.
 
 #include "SQLiteDb.h"
-#include "TempDir.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // XML reading and the locale preference file.
 
-#include "TempDir.h"
+#include "support/TempDir.h"
 #include "mod_XMLDoc.h"
 
 #include <gtest/gtest.h>

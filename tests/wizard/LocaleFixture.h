@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 struct TLocaleRow {
     std::string ID;
     std::string GroupID;
@@ -19,20 +21,6 @@ struct TLocaleRow {
 
 class TLocaleFolder {
 public:
-    TLocaleFolder() {
-        std::string tmpl =
-            (std::filesystem::temp_directory_path() / "pendock-wizard-XXXXXX").string();
-        if (!mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
-        Dir = tmpl;
-    }
-    ~TLocaleFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(Dir, ec);
-    }
-    TLocaleFolder(const TLocaleFolder&) = delete;
-    TLocaleFolder& operator=(const TLocaleFolder&) = delete;
-
     // The folder with its trailing separator, as the program folder is given.
     std::string Folder() const { return Dir.string() + "/"; }
 
@@ -81,7 +69,8 @@ public:
         Exec(db, "COMMIT");
     }
 
-    std::filesystem::path Dir;
+    TTempDir Tmp{"pendock-wizard"};
+    const std::filesystem::path Dir = Tmp.Path();
 
 private:
     static void Exec(sqlite3* db, const char* sql) {

@@ -1,19 +1,18 @@
 #pragma once
 // A fresh temporary folder per test, removed with everything in it afterwards.
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 #include <system_error>
 
 class TTempDir {
 public:
-    TTempDir() {
+    explicit TTempDir(const std::string& prefix = "pendock-test") {
         std::string pattern =
-            (std::filesystem::temp_directory_path() / "pendock-locale-XXXXXX").string();
+            (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
         FPath = pattern;
