@@ -242,25 +242,10 @@ void TPendockForm::TimerContTimer() {
     View.StartTimer(ETimer::TimerWait);
 }
 
-std::string TPendockForm::ProductFolder() const {
-    if (Drive.empty() || !Platform.DriveFolder)
-        return {};
-    char letter = Drive[0];
-    if (letter >= 'a' && letter <= 'z')
-        letter = static_cast<char>(letter - 'a' + 'A');
-    if (letter < 'A' || letter > 'Z')
-        return {};
-    std::string root = Platform.DriveFolder(letter);
-    if (root.empty())
-        return {}; // the drive has gone: nothing to search
-    if (root.back() != '/')
-        root += '/';
-    return root + "Quorvento";
-}
-
 void TPendockForm::ButtonUpgradeClick() {
     std::string id;
-    const std::string folder = ProductFolder();
+    // Empty when the drive has gone: nothing to search.
+    const std::string folder = ProductFolderOf(Drive, Platform.DriveFolder);
     if (!folder.empty()) {
         if (Platform.SearchPackageId)
             Platform.SearchPackageId(folder, id);

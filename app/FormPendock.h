@@ -83,7 +83,6 @@ protected:
     void KeyFound();
     bool FindPackageId(const std::string& Folder, std::string& Id);
     // The product folder "Quorvento" on the key's drive; empty when the drive is not in use.
-    std::string ProductFolder() const;
 
     // The text of a locale key in the current group; empty before a database is open.
     std::string LocaleText(const std::string& Key);

@@ -402,3 +402,20 @@ std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN
            PercentEncode(UsbVID) + "---serial___" + PercentEncode(UsbSN) + "---type___" +
            PercentEncode(UsbPID) + "---installed___" + PercentEncode(installed);
 }
+
+std::string ProductFolderOf(const std::string& drive,
+                            const std::function<std::string(char letter)>& rootOf) {
+    if (!rootOf || drive.empty() || drive.size() > 2 || (drive.size() == 2 && drive[1] != ':'))
+        return {};
+    char letter = drive[0];
+    if (letter >= 'a' && letter <= 'z')
+        letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z')
+        return {};
+    std::string root = rootOf(letter);
+    if (root.empty())
+        return {};
+    if (root.back() != '/')
+        root += '/';
+    return root + "Quorvento";
+}

@@ -67,6 +67,10 @@ std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN
                              const std::string& host = ShopHost());
 
 // The product folder "Quorvento" at the root of `drive` ("E:", or the bare letter "E"): the
-// drive's root folder followed by "/Quorvento". Empty when the drive is not in use or `drive`
-// names no letter.
+// root folder that `rootOf` gives for the upper-case letter, followed by "/Quorvento". Empty
+// when `rootOf` is unset or gives nothing (the drive is not in use), or `drive` names no letter.
+std::string ProductFolderOf(const std::string& drive,
+                            const std::function<std::string(char letter)>& rootOf);
+
+// ProductFolderOf with the platform's drive root folders.
 std::string ProductFolderOfDrive(const std::string& drive);

@@ -108,24 +108,25 @@ bool lockBusy(int e) {
     return e == EAGAIN || e == EACCES;
 }
 
-int setLock(int fd, short type, off_t offset) {
+// A lock of `type` on the one byte at `offset`.
+struct flock oneByte(short type, off_t offset) {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = offset;
     fl.l_len = 1;
     fl.l_pid = 0;
+    return fl;
+}
+
+int setLock(int fd, short type, off_t offset) {
+    struct flock fl = oneByte(type, offset);
     return fcntl(fd, F_OFD_SETLK, &fl);
 }
 
 // True when another open file description holds a lock on the byte at `offset`.
 bool lockedByOther(int fd, off_t offset) {
-    struct flock fl {};
-    fl.l_type = F_WRLCK;
-    fl.l_whence = SEEK_SET;
-    fl.l_start = offset;
-    fl.l_len = 1;
-    fl.l_pid = 0;
+    struct flock fl = oneByte(F_WRLCK, offset);
     if (fcntl(fd, F_OFD_GETLK, &fl) != 0)
         return true;
     return fl.l_type != F_UNLCK;
