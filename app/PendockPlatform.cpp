@@ -1,6 +1,8 @@
 #include "FormPendock.h"
 #include "platform/ProgramFolder.h"
+#if !defined(_WIN32)
 #include "platform/device_notice.h"
+#endif
 #include "platform/logical_drives.h"
 #include "platform/shell.h"
 
@@ -14,6 +16,9 @@ TPendockPlatform DefaultPendockPlatform() {
     };
     p.DriveFolder = [](char Letter) { return platform::DriveRootPath(Letter); };
     p.ShellOpen = [](const std::string& Url) { platform::OpenInBrowser(Url); };
+#if !defined(_WIN32)
+    // Windows delivers WM_DEVICECHANGE to the window itself.
     p.DeviceNoticePath = [] { return platform::TDeviceNotice::DefaultPath(); };
+#endif
     return p;
 }

@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 #include <fstream>
 #include <stdexcept>
 #include <string>
@@ -11,11 +12,27 @@
 class TTempDir {
 public:
     explicit TTempDir(const std::string& prefix = "pendock-test") {
+#if defined(_WIN32)
+        // No mkdtemp: a random name, made with create_directory, which fails when it exists.
+        std::random_device seed;
+        std::mt19937_64 random(seed());
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const auto candidate = base / (prefix + "-" + std::to_string(random() % 1000000000));
+            std::error_code ec;
+            if (std::filesystem::create_directory(candidate, ec) && !ec) {
+                FPath = candidate;
+                return;
+            }
+        }
+        throw std::runtime_error("cannot make a temporary folder");
+#else
         std::string pattern =
             (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
         FPath = pattern;
+#endif
     }
     ~TTempDir() {
         std::error_code ec;
