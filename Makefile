@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets.
-.PHONY: all deps build run test test-default test-asan bench demo clean
+.PHONY: all deps build run test test-default test-asan test-windows windows bench demo clean
 
 all: build
 
@@ -14,8 +14,9 @@ build: deps
 run: build
 	build/default/app/Pendock
 
-# Builds and passes every test: the default build, then the sanitizer build.
-test: deps test-default test-asan
+# Builds and passes every test: the default build, the sanitizer build, then the Windows build
+# under Wine.
+test: deps test-default test-asan test-windows
 
 test-default:
 	cmake --preset default
@@ -26,6 +27,18 @@ test-asan:
 	cmake --preset asan
 	cmake --build --preset asan
 	ctest --preset asan -j2
+
+test-windows:
+	cmake --preset windows
+	cmake --build --preset windows
+	ctest --preset windows -j2
+
+# Pendock.exe with locale.db and locale.xml beside it, in build/windows/app/, ready to copy to
+# a Windows machine.
+windows: deps
+	cmake --preset windows
+	cmake --build --preset windows --target Pendock pendock_locale
+	@echo "Windows program: build/windows/app/Pendock.exe (with locale.db and locale.xml)"
 
 # The wizard on a simulated machine: Enter in the terminal plugs a simulated key in.
 demo: build
