@@ -1,0 +1,60 @@
+#include "platform/TextCase.h"
+
+#include <windows.h>
+
+#include "Utf8.h"
+
+namespace app_platform {
+namespace {
+
+// The lower case of one code point by the system's locale-independent tables; the code point
+// itself when it has none or the mapping does not give exactly one code point.
+char32_t LowerOf(char32_t cp) {
+    wchar_t in[2];
+    int n = 0;
+    if (cp >= 0x10000) {
+        const char32_t v = cp - 0x10000;
+        in[0] = static_cast<wchar_t>(0xD800 + (v >> 10));
+        in[1] = static_cast<wchar_t>(0xDC00 + (v & 0x3FF));
+        n = 2;
+    } else {
+        in[0] = static_cast<wchar_t>(cp);
+        n = 1;
+    }
+    wchar_t out[4] = {};
+    const int m = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, in, n, out, 4, nullptr,
+                                  nullptr, 0);
+    if (m == 1 && !(out[0] >= 0xD800 && out[0] <= 0xDFFF))
+        return out[0];
+    if (m == 2 && out[0] >= 0xD800 && out[0] <= 0xDBFF && out[1] >= 0xDC00 && out[1] <= 0xDFFF)
+        return 0x10000 + ((char32_t(out[0]) - 0xD800) << 10) + (char32_t(out[1]) - 0xDC00);
+    return cp;
+}
+
+} // namespace
+
+std::string LowerCaseUtf8(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        const size_t len = utf8::Decode(text, i, cp);
+        if (len == 0) {
+            out += text[i];
+            ++i;
+            continue;
+        }
+        char32_t lower = cp;
+        if (cp < 0x80) {
+            if (cp >= 'A' && cp <= 'Z')
+                lower = cp + ('a' - 'A');
+        } else {
+            lower = LowerOf(cp);
+        }
+        utf8::Append(out, lower);
+        i += len;
+    }
+    return out;
+}
+
+} // namespace app_platform

@@ -1,0 +1,25 @@
+// The drive letters of the machine, as the system reports them.
+
+#include <windows.h>
+
+#include "platform/logical_drives.h"
+
+namespace platform {
+
+std::uint32_t GetLogicalDrives() {
+    return static_cast<std::uint32_t>(::GetLogicalDrives());
+}
+
+std::string DriveRootPath(char letter) {
+    if (letter >= 'a' && letter <= 'z')
+        letter = static_cast<char>(letter - 'a' + 'A');
+    if (letter < 'A' || letter > 'Z')
+        return {};
+    const std::uint32_t mask = GetLogicalDrives();
+    if (((mask >> (letter - 'A')) & 1u) == 0)
+        return {};
+    // "E:" names the drive; a path below it is "E:" followed by a separator and the rest.
+    return std::string{letter, ':'};
+}
+
+} // namespace platform
