@@ -46,10 +46,12 @@ void TMaxInstance::Terminate() {
 }
 
 void TMaxInstance::GetSem() {
+#if !defined(_WIN32) // macros of <windows.h> there
     using platform::ERROR_INVALID_NAME;
     using platform::WAIT_FAILED;
     using platform::WAIT_OBJECT_0;
     using platform::WAIT_TIMEOUT;
+#endif
 
     SemHeld = false;
     ErrorCode = 0;
