@@ -1,25 +1,19 @@
 #include "mod_WebShop.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
-#include <cstring>
 #include <memory>
 #include <vector>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "Utf8.h"
+#include "platform/folder_walk.h"
 
 #ifndef PENDOCK_SHOP_HOST
 #define PENDOCK_SHOP_HOST "shop.quorvento.example"
 #endif
 
 TPackageIdReadError::TPackageIdReadError(const std::string& path, int error)
-    : std::runtime_error("Cannot read \"" + path + "\": " + std::strerror(error)), FError(error) {}
+    : std::runtime_error("Cannot read \"" + path + "\": " + platform::FileErrorText(error)), FError(error) {}
 
 namespace {
 
@@ -180,8 +174,8 @@ std::string Utf16Text(const std::string& b, bool bigEndian, bool cut) {
     return out;
 }
 
-// Reads the first line of the open file `fd` (a regular file).
-bool ReadFirstLineFd(int fd, const std::string& path, std::string& line) {
+// Reads the first line of the open regular file `file`.
+bool ReadFirstLineOf(platform::TInputFile& file, const std::string& path, std::string& line) {
     std::string buf;
     bool lineEnded = false;
     std::size_t scanned = 0;
@@ -190,12 +184,10 @@ bool ReadFirstLineFd(int fd, const std::string& path, std::string& line) {
         const std::size_t want =
             std::min<std::size_t>(old == 0 ? 4096 : 16384, PackageIdReadLimit - old);
         buf.resize(old + want);
-        ssize_t got;
-        do {
-            got = ::read(fd, buf.data() + old, want);
-        } while (got < 0 && errno == EINTR);
+        int error = 0;
+        const long long got = file.Read(buf.data() + old, want, error);
         if (got < 0)
-            throw TPackageIdReadError(path, errno);
+            throw TPackageIdReadError(path, error);
         buf.resize(old + static_cast<std::size_t>(got));
         if (got == 0)
             break;
@@ -215,64 +207,43 @@ bool ReadFirstLineFd(int fd, const std::string& path, std::string& line) {
     return DecodeFirstLine(buf, line, cut);
 }
 
-struct TFdCloser {
-    int fd;
-    ~TFdCloser() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-};
-
-struct TDirCloser {
-    void operator()(DIR* d) const { ::closedir(d); }
-};
-using TDirPtr = std::unique_ptr<DIR, TDirCloser>;
-
-bool IsPackageIdName(const char* name) {
+bool IsPackageIdName(const std::string& name) {
     static constexpr char Wanted[] = "package.id";
-    for (std::size_t i = 0; i + 1 < sizeof Wanted; ++i) {
+    if (name.size() != sizeof Wanted - 1)
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
         char c = name[i];
         if (c >= 'A' && c <= 'Z')
             c = static_cast<char>(c - 'A' + 'a');
         if (c != Wanted[i])
             return false;
     }
-    return name[sizeof Wanted - 1] == '\0';
+    return true;
 }
 
-// Reads a candidate package.id named `name` in the folder `dirFd`. False when it is no regular
-// file (after following a link) or holds no line.
-bool ReadCandidate(int dirFd, const char* name, unsigned char type, const std::string& path,
-                   std::string& line) {
-    if (type != DT_REG) {
-        struct stat st;
-        if (::fstatat(dirFd, name, &st, 0) != 0)
-            return false; // gone, or a dangling or looping link
-        if (!S_ISREG(st.st_mode))
-            return false; // never open devices or pipes
+// Reads a candidate package.id: the entry `name` of `folder`, or the path `name` when `folder`
+// is null. False when it is no regular file (after following a link) or holds no line.
+bool ReadCandidate(const platform::TFolder* folder, const std::string& name, bool listedAsFile,
+                   const std::string& path, std::string& line) {
+    platform::TInputFile file;
+    int error = 0;
+    switch (file.Open(folder, name, listedAsFile, error)) {
+    case platform::TOpenResult::Opened:
+        return ReadFirstLineOf(file, path, line);
+    case platform::TOpenResult::Failed:
+        throw TPackageIdReadError(path, error);
+    case platform::TOpenResult::NotThere:
+    case platform::TOpenResult::NotRegular:
+        break;
     }
-    TFdCloser f{::openat(dirFd, name, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
-    if (f.fd < 0) {
-        if (errno == ENOENT || errno == ELOOP)
-            return false;
-        throw TPackageIdReadError(path, errno);
-    }
-    struct stat st;
-    if (::fstat(f.fd, &st) != 0)
-        throw TPackageIdReadError(path, errno);
-    if (!S_ISREG(st.st_mode))
-        return false;
-    return ReadFirstLineFd(f.fd, path, line);
+    return false;
 }
 
-TDirPtr OpenFolder(int parentFd, const char* name) {
-    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    DIR* d = ::fdopendir(fd);
-    if (d == nullptr)
-        ::close(fd);
-    return TDirPtr(d);
+std::string JoinPath(const std::string& folder, const std::string& name) {
+    std::string path = folder;
+    if (path.empty() || !platform::IsPathSeparator(path.back()))
+        path += platform::PathSeparator;
+    return path + name;
 }
 
 } // namespace
@@ -303,68 +274,50 @@ bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut) {
 }
 
 bool ReadFirstLine(const std::string& path, std::string& line) {
-    return ReadCandidate(AT_FDCWD, path.c_str(), DT_UNKNOWN, path, line);
+    return ReadCandidate(nullptr, path, false, path, line);
 }
 
 bool FindPackageId(const std::string& folder, std::string& id,
                    const TProcessMessages& processMessages) {
     struct TFrame {
-        TDirPtr dir;
+        platform::TFolder dir;
         std::string path;
     };
     std::vector<TFrame> stack;
     {
-        // A trailing slash would have a linked folder followed.
-        std::string path = folder;
-        while (path.size() > 1 && path.back() == '/')
-            path.pop_back();
-        TDirPtr top = OpenFolder(AT_FDCWD, path.c_str());
-        if (!top)
+        platform::TFolder top;
+        if (!top.Open(folder))
             return false;
+        std::string path = folder;
+        while (path.size() > 1 && platform::IsPathSeparator(path.back()))
+            path.pop_back();
         stack.push_back({std::move(top), std::move(path)});
     }
     bool found = false;
+    std::string name;
+    platform::TEntryKind kind{};
     while (!stack.empty()) {
         TFrame& frame = stack.back();
-        const int dirFd = ::dirfd(frame.dir.get());
-        const dirent* entry = found ? nullptr : ::readdir(frame.dir.get());
-        if (entry == nullptr) {
+        if (found || !frame.dir.Next(name, kind)) {
             // This folder is done (listed to the end, or the search has ended).
             stack.pop_back();
             if (processMessages)
                 processMessages();
             continue;
         }
-        const char* name = entry->d_name;
-        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
-            continue;
-        unsigned char type = entry->d_type;
-        if (type == DT_UNKNOWN) {
-            struct stat st;
-            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue;
-            type = S_ISDIR(st.st_mode)   ? DT_DIR
-                   : S_ISREG(st.st_mode) ? DT_REG
-                   : S_ISLNK(st.st_mode) ? DT_LNK
-                                         : DT_UNKNOWN;
-        }
-        if (type == DT_DIR) {
-            if (TDirPtr sub = OpenFolder(dirFd, name)) {
-                std::string path = frame.path;
-                if (path.empty() || path.back() != '/')
-                    path += '/';
-                path += name;
+        if (kind == platform::TEntryKind::Folder) {
+            platform::TFolder sub;
+            if (sub.OpenChild(frame.dir, name)) {
+                std::string path = JoinPath(frame.path, name);
                 stack.push_back({std::move(sub), std::move(path)}); // invalidates `frame`
             }
             continue;
         }
-        if ((type == DT_REG || type == DT_LNK) && IsPackageIdName(name)) {
-            std::string path = frame.path;
-            if (path.empty() || path.back() != '/')
-                path += '/';
-            path += name;
+        if ((kind == platform::TEntryKind::File || kind == platform::TEntryKind::Link) &&
+            IsPackageIdName(name)) {
             std::string line;
-            if (ReadCandidate(dirFd, name, type, path, line)) {
+            if (ReadCandidate(&frame.dir, name, kind == platform::TEntryKind::File,
+                              JoinPath(frame.path, name), line)) {
                 id = std::move(line);
                 found = true;
             }
@@ -415,7 +368,7 @@ std::string ProductFolderOf(const std::string& drive,
     std::string root = rootOf(letter);
     if (root.empty())
         return {};
-    if (root.back() != '/')
-        root += '/';
+    if (!platform::IsPathSeparator(root.back()))
+        root += platform::PathSeparator;
     return root + "Quorvento";
 }

@@ -11,7 +11,8 @@
 inline constexpr std::size_t PackageIdReadLimit = 64 * 1024;
 
 // A package.id file that exists but cannot be read (opening or reading it failed with an
-// error other than "not there"). what() names the file and the system's reason.
+// error other than "not there"). Error() is the system's error number (errno, or the Windows
+// error code); what() names the file and the system's reason.
 class TPackageIdReadError : public std::runtime_error {
 public:
     TPackageIdReadError(const std::string& path, int error);
@@ -67,7 +68,9 @@ std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN
                              const std::string& host = ShopHost());
 
 // The product folder "Quorvento" at the root of `drive` ("E:", or the bare letter "E"): the
-// root folder that `rootOf` gives for the upper-case letter, followed by "/Quorvento". Empty
+// root folder that `rootOf` gives for the upper-case letter, followed by the system's path
+// separator (unless the root ends with one) and "Quorvento": "/media/key/Quorvento",
+// "E:\Quorvento". Empty
 // when `rootOf` is unset or gives nothing (the drive is not in use), or `drive` names no letter.
 std::string ProductFolderOf(const std::string& drive,
                             const std::function<std::string(char letter)>& rootOf);

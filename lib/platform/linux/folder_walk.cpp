@@ -1,0 +1,150 @@
+// Folder listing and file reading on POSIX descriptors: sub-folders are opened relative to
+// their parent (openat), so neither depth nor path length limits the walk.
+#include "platform/folder_walk.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+struct TFolderState {
+    DIR* dir = nullptr;
+    ~TFolderState() {
+        if (dir)
+            ::closedir(dir);
+    }
+};
+
+namespace {
+
+DIR* OpenDirAt(int parentFd, const char* name) {
+    const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0)
+        return nullptr;
+    DIR* d = ::fdopendir(fd);
+    if (d == nullptr)
+        ::close(fd);
+    return d;
+}
+
+} // namespace
+
+TFolder::TFolder() = default;
+TFolder::~TFolder() = default;
+TFolder::TFolder(TFolder&&) noexcept = default;
+TFolder& TFolder::operator=(TFolder&&) noexcept = default;
+
+bool TFolder::Open(const std::string& path) {
+    F.reset();
+    // A trailing slash would have a linked folder followed.
+    std::string p = path;
+    while (p.size() > 1 && p.back() == '/')
+        p.pop_back();
+    DIR* d = OpenDirAt(AT_FDCWD, p.c_str());
+    if (!d)
+        return false;
+    F = std::make_unique<TFolderState>();
+    F->dir = d;
+    return true;
+}
+
+bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
+    F.reset();
+    if (!parent.F)
+        return false;
+    DIR* d = OpenDirAt(::dirfd(parent.F->dir), name.c_str());
+    if (!d)
+        return false;
+    F = std::make_unique<TFolderState>();
+    F->dir = d;
+    return true;
+}
+
+bool TFolder::Next(std::string& name, TEntryKind& kind) {
+    if (!F)
+        return false;
+    while (const dirent* entry = ::readdir(F->dir)) {
+        const char* n = entry->d_name;
+        if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))
+            continue;
+        unsigned char type = entry->d_type;
+        if (type == DT_UNKNOWN) {
+            struct stat st;
+            if (::fstatat(::dirfd(F->dir), n, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                continue; // gone since it was listed
+            type = S_ISDIR(st.st_mode)   ? DT_DIR
+                   : S_ISREG(st.st_mode) ? DT_REG
+                   : S_ISLNK(st.st_mode) ? DT_LNK
+                                         : DT_UNKNOWN;
+        }
+        kind = type == DT_DIR   ? TEntryKind::Folder
+               : type == DT_REG ? TEntryKind::File
+               : type == DT_LNK ? TEntryKind::Link
+                                : TEntryKind::Other;
+        name = n;
+        return true;
+    }
+    return false;
+}
+
+TInputFile::~TInputFile() {
+    if (FHandle >= 0)
+        ::close(static_cast<int>(FHandle));
+}
+
+TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, bool listedAsFile,
+                             int& error) {
+    if (FHandle >= 0) {
+        ::close(static_cast<int>(FHandle));
+        FHandle = -1;
+    }
+    const int dirFd = folder && folder->F ? ::dirfd(folder->F->dir) : AT_FDCWD;
+    if (!listedAsFile) {
+        struct stat st;
+        if (::fstatat(dirFd, name.c_str(), &st, 0) != 0)
+            return TOpenResult::NotThere; // gone, or a dangling or looping link
+        if (!S_ISREG(st.st_mode))
+            return TOpenResult::NotRegular; // never open devices or pipes
+    }
+    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ELOOP)
+            return TOpenResult::NotThere;
+        error = errno;
+        return TOpenResult::Failed;
+    }
+    FHandle = fd;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+        return TOpenResult::Failed;
+    }
+    if (!S_ISREG(st.st_mode))
+        return TOpenResult::NotRegular; // replaced since it was looked at
+    return TOpenResult::Opened;
+}
+
+long long TInputFile::Read(char* buffer, std::size_t size, int& error) {
+    if (FHandle < 0) {
+        error = EBADF;
+        return -1;
+    }
+    ssize_t got;
+    do {
+        got = ::read(static_cast<int>(FHandle), buffer, size);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0)
+        error = errno;
+    return got;
+}
+
+std::string FileErrorText(int error) {
+    return std::strerror(error);
+}
+
+} // namespace platform
