@@ -22,7 +22,7 @@ struct Script {
     // create: the handle to give for a name (0 fails with createError for that name).
     std::function<platform::SemHandle(const std::string& name)> create;
     std::function<platform::DWORD(const std::string& name)> createError;
-    platform::DWORD waitResult = platform::WAIT_OBJECT_0;
+    platform::DWORD waitResult = 0; // WAIT_OBJECT_0
     platform::DWORD waitError = 0; // set as last error when the wait fails
     bool releaseOk = true;
     platform::DWORD releaseError = 0;

@@ -10,6 +10,10 @@
 
 using platform::DWORD;
 using platform::SemHandle;
+#if !defined(_WIN32) // macros of <windows.h> there
+using platform::WAIT_FAILED;
+using platform::WAIT_TIMEOUT;
+#endif
 
 namespace {
 
@@ -146,7 +150,7 @@ TEST_F(GuardLogic, FailedFallBackLeavesTheBareName) {
 }
 
 TEST_F(GuardLogic, TimeOutRaisesTooManyAndAsksToEnd) {
-    fake::script().waitResult = platform::WAIT_TIMEOUT;
+    fake::script().waitResult = WAIT_TIMEOUT;
     auto g = makeGuard("App");
     g->GetSem();
     EXPECT_EQ(tooMany, 1);
@@ -157,7 +161,7 @@ TEST_F(GuardLogic, TimeOutRaisesTooManyAndAsksToEnd) {
     EXPECT_EQ(g->GetErrorCode(), 0u);
 
     fake::Reset();
-    fake::script().waitResult = platform::WAIT_TIMEOUT;
+    fake::script().waitResult = WAIT_TIMEOUT;
     auto quiet = makeGuard("App");
     quiet->SetAutoKill(false);
     quiet->GetSem();
@@ -173,7 +177,7 @@ TEST_F(GuardLogic, TimeOutRaisesTooManyAndAsksToEnd) {
 }
 
 TEST_F(GuardLogic, FailedWaitRecordsItsError) {
-    fake::script().waitResult = platform::WAIT_FAILED;
+    fake::script().waitResult = WAIT_FAILED;
     fake::script().waitError = 1234;
     auto g = makeGuard("App");
     g->GetSem();
@@ -244,7 +248,7 @@ TEST_F(GuardLogic, FailedCloseKeepsTheHandleValue) {
 }
 
 TEST_F(GuardLogic, FreeSemAfterRefusalOnlyCloses) {
-    fake::script().waitResult = platform::WAIT_TIMEOUT;
+    fake::script().waitResult = WAIT_TIMEOUT;
     auto g = makeGuard("App");
     g->GetSem();
     g->FreeSem();
@@ -265,7 +269,7 @@ TEST_F(GuardLogic, DestroyGivesBackWhatIsHeldAndClosesWhatIsOpen) {
     EXPECT_EQ(fake::count("close"), 1);
 
     fake::Reset();
-    fake::script().waitResult = platform::WAIT_TIMEOUT;
+    fake::script().waitResult = WAIT_TIMEOUT;
     {
         TMaxInstance g;
         g.SetAutoKill(false);
@@ -311,7 +315,7 @@ TEST_F(GuardLogic, FirstInstanceUsesTheProgramSettings) {
 }
 
 TEST_F(GuardLogic, FirstInstanceRefusedQuietly) {
-    fake::script().waitResult = platform::WAIT_TIMEOUT;
+    fake::script().waitResult = WAIT_TIMEOUT;
     TMaxInstance* guard = nullptr;
     EXPECT_FALSE(FirstInstance("{ID}", guard));
     ASSERT_NE(guard, nullptr);
