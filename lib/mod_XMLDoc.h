@@ -1,19 +1,26 @@
 #pragma once
-// General XML reading over the libxml2 DOM and XPath, and the locale preference file
-// (locale.xml) read with it.
+// General XML reading over the platform's DOM and XPath (libxml2 on Linux, MSXML through COM
+// on Windows), and the locale preference file (locale.xml) read with it.
 //
 // Documents, nodes and node lists are reference-counted handles; an empty handle is the
 // failure value. A node or list handle keeps its document alive. Every failure is silent.
+// On Windows the calling thread must have initialised COM; without it every load fails.
 
 #include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
 
+#if defined(_WIN32)
+struct IXMLDOMDocument2;
+struct IXMLDOMNode;
+using TXMLDocument = std::shared_ptr<IXMLDOMDocument2>;
+using TXMLNode = std::shared_ptr<IXMLDOMNode>;
+#else
 #include <libxml/tree.h>
-
 using TXMLDocument = std::shared_ptr<xmlDoc>;
 using TXMLNode = std::shared_ptr<xmlNode>;
+#endif
 using TXMLNodeList = std::shared_ptr<const std::vector<TXMLNode>>;
 
 // DOM node types as the functions below compare them.
@@ -23,9 +30,11 @@ constexpr int XML_DOM_CDATA_SECTION_NODE = 4;
 // Files larger than this are not read: they count as unreadable.
 constexpr std::size_t XML_MAX_FILE_SIZE = 1024 * 1024;
 
-// Loads and parses FileName (UTF-8). The encoding comes from the XML declaration. No network
-// access, no DTD loading, and documents that declare entities are refused. Document is empty
-// when the file is missing, is not a regular file, is over XML_MAX_FILE_SIZE or does not parse.
+// Loads and parses FileName (UTF-8). The encoding comes from the XML declaration (or a
+// byte-order mark). No network access, no DTD loading, and documents that declare entities are
+// refused; on Windows, where the parser is told to refuse document type declarations, every
+// document with one is. Document is empty when the file is missing, is not a regular file, is
+// over XML_MAX_FILE_SIZE or does not parse.
 void LoadXMLDocument(const std::string& FileName, TXMLDocument& Document);
 
 // The document node of Document (the node XPath "/" names); empty for an empty document.
@@ -41,6 +50,10 @@ void SelectFirstNode(const TXMLNode& Node, const std::string& XPath, TXMLNode& R
 // The values of Node's direct text and CDATA-section children, joined in document order.
 // Empty when Node is empty.
 void GetNodeText(const TXMLNode& Node, std::string& Text);
+
+// The name of the element or attribute Node, with its prefix ("i", "a:n"); empty when Node
+// is empty.
+void GetNodeName(const TXMLNode& Node, std::string& Name);
 
 // Cuts a locale code such as ab-CD by position: language = characters 1 and 2 (when the code
 // has at least 2), country = characters 4 and 5 (when it has at least 5). Characters are

@@ -314,5 +314,7 @@ TEST(XMLDoc, NamespaceNodesAreLeftOut) {
     SelectNodes(DocumentNode(doc), "/r/i | /r/namespace::*", list);
     ASSERT_TRUE(list);
     ASSERT_EQ(list->size(), 1u);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>((*list)[0]->name)), "i");
+    std::string name;
+    GetNodeName((*list)[0], name);
+    EXPECT_EQ(name, "i");
 }
