@@ -1,15 +1,39 @@
 // XML reading and the locale preference file.
 
-#include "support/TempDir.h"
 #include "mod_XMLDoc.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
+#include <objbase.h>
+#else
 #include <sys/stat.h>
+#endif
 
 namespace fs = std::filesystem;
 
 namespace {
+
+#if defined(_WIN32)
+// The parser is MSXML through COM, which the program initialises on its main thread and the
+// test main of GoogleTest does not: this environment does it for the thread running the tests.
+class TComEnvironment : public ::testing::Environment {
+public:
+    void SetUp() override {
+        FInitialized = SUCCEEDED(::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED));
+    }
+    void TearDown() override {
+        if (FInitialized)
+            ::CoUninitialize();
+    }
+
+private:
+    bool FInitialized = false;
+};
+::testing::Environment* const ComEnvironment =
+    ::testing::AddGlobalTestEnvironment(new TComEnvironment);
+#endif
 
 std::string LocaleXml(const std::string& inner) {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<localization>" + inner +
@@ -144,6 +168,31 @@ TEST(ReadLocaleFile, EncodingComesFromTheDeclaration) {
     r = ReadContent(dir, utf16);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
+
+    // UTF-16 with a byte-order mark and no declaration, with a letter outside Latin-1
+    // (U+0161) and one outside the basic plane (U+1F600, a surrogate pair).
+    const std::u16string text16 =
+        u"<localization><locale>\u0161b-\U0001F600D</locale></localization>";
+    utf16 = "\xFF\xFE";
+    for (char16_t c : text16) {
+        utf16 += static_cast<char>(c & 0xFF);
+        utf16 += static_cast<char>(c >> 8);
+    }
+    r = ReadContent(dir, utf16);
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang, "\xC5\xA1"
+                      "b");
+    EXPECT_EQ(r.country, "\xF0\x9F\x98\x80"
+                         "D");
+
+    // Windows-1252: 0x80 is the euro sign and 0x8A the letter Š, where ISO-8859-1 has controls.
+    r = ReadContent(dir, "<?xml version=\"1.0\" encoding=\"windows-1252\"?>"
+                         "<localization><locale>\x80x-\x8AZ</locale></localization>");
+    EXPECT_TRUE(r.ok);
+    EXPECT_EQ(r.lang, "\xE2\x82\xAC"
+                      "x");
+    EXPECT_EQ(r.country, "\xC5\xA0"
+                         "Z");
 }
 
 TEST(ReadLocaleFile, EmptyElementIsSuccessWithEmptyValues) {
@@ -175,6 +224,7 @@ TEST(ReadLocaleFile, NotAFileIsAFailure) {
     fs::create_directory(dir.Path() / "folder.xml");
     ExpectUntouchedFailure(ReadFile(dir.File("folder.xml")));
 
+#if !defined(_WIN32)
     // A named pipe with no writer must not make the read wait.
     ASSERT_EQ(mkfifo(dir.File("fifo.xml").c_str(), 0600), 0);
     ExpectUntouchedFailure(ReadFile(dir.File("fifo.xml")));
@@ -187,17 +237,23 @@ TEST(ReadLocaleFile, NotAFileIsAFailure) {
     dir.Write("real.xml", LocaleXml("<locale>ab-CD</locale>"));
     fs::create_symlink("real.xml", dir.Path() / "link.xml");
     EXPECT_TRUE(ReadFile(dir.File("link.xml")).ok);
+#endif
 }
 
-TEST(ReadLocaleFile, DoctypeWithoutDeclarationsIsReadWithoutLoadingIt) {
+TEST(ReadLocaleFile, DoctypeWithoutDeclarationsIsNeverLoaded) {
     TTempDir dir;
-    // The DTD is neither fetched nor required.
     const TReadResult r = ReadContent(
         dir, "<?xml version=\"1.0\"?>\n"
              "<!DOCTYPE localization SYSTEM \"http://localization.invalid/locale.dtd\">\n"
              "<localization><locale>ab-CD</locale></localization>");
+#if defined(_WIN32)
+    // MSXML is told to refuse document type declarations altogether.
+    ExpectUntouchedFailure(r);
+#else
+    // libxml2 reads the document without fetching or requiring the DTD.
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
+#endif
 }
 
 TEST(ReadLocaleFile, EntityExpansionIsRefused) {
@@ -305,6 +361,26 @@ TEST(XMLDoc, NodesKeepTheirDocumentAlive) {
     EXPECT_EQ(text, "kept");
 }
 
+TEST(XMLDoc, NodeNamesCarryTheirPrefix) {
+    TTempDir dir;
+    TXMLDocument doc;
+    LoadXMLDocument(dir.Write("ns.xml", "<r xmlns:a=\"urn:a\" a:n=\"v\"><a:i/></r>"), doc);
+    ASSERT_TRUE(doc);
+    TXMLNodeList list;
+    SelectNodes(DocumentNode(doc), "/r/@*[local-name()='n'] | /r/*", list);
+    ASSERT_TRUE(list);
+    ASSERT_EQ(list->size(), 2u);
+    std::string name = "old";
+    GetNodeName((*list)[0], name);
+    EXPECT_EQ(name, "a:n");
+    GetNodeName((*list)[1], name);
+    EXPECT_EQ(name, "a:i");
+    GetNodeName(TXMLNode(), name);
+    EXPECT_EQ(name, "");
+}
+
+#if !defined(_WIN32)
+// libxml2 hands out namespace nodes as copies owned by the XPath result.
 TEST(XMLDoc, NamespaceNodesAreLeftOut) {
     TTempDir dir;
     TXMLDocument doc;
@@ -318,3 +394,4 @@ TEST(XMLDoc, NamespaceNodesAreLeftOut) {
     GetNodeName((*list)[0], name);
     EXPECT_EQ(name, "i");
 }
+#endif

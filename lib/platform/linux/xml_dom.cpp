@@ -110,6 +110,14 @@ void GetNodeText(const TXMLNode& Node, std::string& Text) {
 
 void GetNodeName(const TXMLNode& Node, std::string& Name) {
     Name.clear();
-    if (Node && Node->name)
-        Name = reinterpret_cast<const char*>(Node->name);
+    if (!Node || !Node->name)
+        return;
+    // Elements and attributes keep their prefix in their namespace; libxml2 lays both out alike
+    // up to that field.
+    if ((Node->type == XML_ELEMENT_NODE || Node->type == XML_ATTRIBUTE_NODE) && Node->ns &&
+        Node->ns->prefix) {
+        Name = reinterpret_cast<const char*>(Node->ns->prefix);
+        Name += ':';
+    }
+    Name += reinterpret_cast<const char*>(Node->name);
 }
