@@ -1,6 +1,6 @@
-// The product folder of a drive letter, over a simulated machine: a mount-info file and a
-// sysfs tree with two block devices, the root filesystem and a key mounted at a folder whose
-// name holds a blank.
+// The product folder of a drive letter: on Linux over a simulated machine (a mount-info file and
+// a sysfs tree with two block devices, the root filesystem and a key mounted at a folder whose
+// name holds a blank); on Windows over the machine's own drive letters.
 #include "mod_WebShop.h"
 #include "support/TempDir.h"
 
@@ -13,6 +13,48 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+#if defined(_WIN32)
+
+TEST(ProductFolder, DriveRootAndBackslash) {
+    const auto root = [](char letter) { return std::string{letter, ':'}; };
+    EXPECT_EQ(ProductFolderOf("E:", root), "E:\\Quorvento");
+    EXPECT_EQ(ProductFolderOf("e", root), "E:\\Quorvento");
+    // A root that already ends with a separator gets no second one.
+    EXPECT_EQ(ProductFolderOf("E:", [](char) { return std::string("E:\\"); }), "E:\\Quorvento");
+    EXPECT_EQ(ProductFolderOf("E:", [](char) { return std::string(); }), "");
+
+    // The system's drive C: is always there; a letter without a drive gives nothing.
+    EXPECT_EQ(ProductFolderOfDrive("C:"), "C:\\Quorvento");
+    EXPECT_EQ(ProductFolderOfDrive("c"), "C:\\Quorvento");
+    std::string unused;
+    for (char letter = 'Z'; letter > 'C'; --letter) {
+        if (!fs::exists(std::string{letter, ':', '\\'})) {
+            unused = std::string{letter, ':'};
+            break;
+        }
+    }
+    ASSERT_FALSE(unused.empty());
+    EXPECT_EQ(ProductFolderOfDrive(unused), "");
+    for (const char* bad : {"", ":", "D:\\", "DD", "1:"})
+        EXPECT_EQ(ProductFolderOfDrive(bad), "") << bad;
+}
+
+TEST(ProductFolder, KeysPackageIdThroughTheDriveForm) {
+    // The test's own folder, named from its drive: "X:\...\Quorvento".
+    TTempDir tmp{"pendock-drive"};
+    const fs::path product = tmp.Path() / "Quorvento";
+    fs::create_directories(product / "sub");
+    std::ofstream(product / "sub" / "Package.ID") << "QV-KEY-1\r\n";
+    const std::string folder = fs::absolute(product).string();
+    ASSERT_GE(folder.size(), 3u);
+    ASSERT_EQ(folder.substr(1, 2), ":\\");
+    std::string id;
+    ASSERT_TRUE(FindPackageId(folder, id));
+    EXPECT_EQ(id, "QV-KEY-1");
+}
+
+#else
 
 class ProductFolder : public ::testing::Test {
 protected:
@@ -57,5 +99,7 @@ TEST_F(ProductFolder, DriveFormsAndTheKeysPackageId) {
     ASSERT_TRUE(FindPackageId(ProductFolderOfDrive("D:"), id));
     EXPECT_EQ(id, "QV-KEY-1");
 }
+
+#endif
 
 } // namespace

@@ -1,0 +1,213 @@
+// Folder listing and file reading on Win32: FindFirstFileExW / FindNextFileW for the listing,
+// CreateFileW and ReadFile for the file. Paths are made absolute and given the "\\?\" prefix,
+// so that a deep tree is not cut off at MAX_PATH.
+#include "platform/folder_walk.h"
+
+#include "platform/windows/wide_text.h"
+
+#include <windows.h>
+
+namespace platform {
+
+struct TFolderState {
+    std::wstring path; // absolute, prefixed, without a separator at the end
+    HANDLE find = INVALID_HANDLE_VALUE;
+    WIN32_FIND_DATAW data{};
+    bool pending = false; // `data` holds an entry not yet handed out
+    ~TFolderState() {
+        if (find != INVALID_HANDLE_VALUE)
+            ::FindClose(find);
+    }
+};
+
+namespace {
+
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
+}
+
+// `path` as an absolute path with the long-path prefix; empty when it cannot be made one.
+// Device paths ("\\.\...") and already prefixed paths are kept as they are.
+std::wstring LongPath(const std::wstring& path) {
+    if (path.empty())
+        return {};
+    if (path.rfind(L"\\\\?\\", 0) == 0 || path.rfind(L"\\\\.\\", 0) == 0)
+        return path;
+    const DWORD need = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (need == 0)
+        return {};
+    std::wstring full(need, L'\0');
+    const DWORD got = ::GetFullPathNameW(path.c_str(), need, full.data(), nullptr);
+    if (got == 0 || got >= need)
+        return {};
+    full.resize(got);
+    if (full.rfind(L"\\\\.\\", 0) == 0)
+        return full; // a device name such as NUL
+    if (full.size() >= 2 && IsSeparator(full[0]) && IsSeparator(full[1]))
+        return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+// Drops separators at the end, but keeps the one of a drive's root ("\\?\E:\").
+void TrimSeparators(std::wstring& path) {
+    while (path.size() > 1 && IsSeparator(path.back())) {
+        const std::size_t n = path.size();
+        if (n >= 3 && path[n - 2] == L':')
+            break;
+        path.pop_back();
+    }
+}
+
+bool IsDotName(const wchar_t* n) {
+    return n[0] == L'.' && (n[1] == L'\0' || (n[1] == L'.' && n[2] == L'\0'));
+}
+
+// Opens the folder `path` (already made long) for listing; null when it is no real folder.
+std::unique_ptr<TFolderState> OpenFolderPath(std::wstring path) {
+    TrimSeparators(path);
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return nullptr;
+    auto state = std::make_unique<TFolderState>();
+    state->path = path;
+    const std::wstring pattern = path + (IsSeparator(path.back()) ? L"*" : L"\\*");
+    state->find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &state->data,
+                                     FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+    if (state->find == INVALID_HANDLE_VALUE) {
+        // A drive root without entries has not even "." to list.
+        if (::GetLastError() != ERROR_FILE_NOT_FOUND)
+            return nullptr;
+    } else {
+        state->pending = true;
+    }
+    return state;
+}
+
+std::wstring ChildPath(const TFolderState& folder, const std::string& name) {
+    std::wstring path = folder.path;
+    if (!IsSeparator(path.back()))
+        path += L'\\';
+    return path + win::Widen(name);
+}
+
+} // namespace
+
+TFolder::TFolder() = default;
+TFolder::~TFolder() = default;
+TFolder::TFolder(TFolder&&) noexcept = default;
+TFolder& TFolder::operator=(TFolder&&) noexcept = default;
+
+bool TFolder::Open(const std::string& path) {
+    F.reset();
+    std::wstring wide = win::Widen(path);
+    TrimSeparators(wide);
+    const std::wstring full = LongPath(wide);
+    if (full.empty())
+        return false;
+    F = OpenFolderPath(full);
+    return F != nullptr;
+}
+
+bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
+    F.reset();
+    if (!parent.F)
+        return false;
+    F = OpenFolderPath(ChildPath(*parent.F, name));
+    return F != nullptr;
+}
+
+bool TFolder::Next(std::string& name, TEntryKind& kind) {
+    if (!F || F->find == INVALID_HANDLE_VALUE)
+        return false;
+    for (;;) {
+        if (!F->pending && !::FindNextFileW(F->find, &F->data))
+            return false;
+        F->pending = false;
+        const WIN32_FIND_DATAW& d = F->data;
+        if (IsDotName(d.cFileName))
+            continue;
+        const DWORD a = d.dwFileAttributes;
+        kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? TEntryKind::Link
+               : (a & FILE_ATTRIBUTE_DIRECTORY)   ? TEntryKind::Folder
+                                                  : TEntryKind::File;
+        name = win::Narrow(d.cFileName, ::wcslen(d.cFileName));
+        return true;
+    }
+}
+
+TInputFile::~TInputFile() {
+    if (FHandle != -1)
+        ::CloseHandle(reinterpret_cast<HANDLE>(FHandle));
+}
+
+TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, bool, int& error) {
+    if (FHandle != -1) {
+        ::CloseHandle(reinterpret_cast<HANDLE>(FHandle));
+        FHandle = -1;
+    }
+    const std::wstring path =
+        folder && folder->F ? ChildPath(*folder->F, name) : LongPath(win::Widen(name));
+    if (path.empty())
+        return TOpenResult::NotThere;
+    // Backup semantics lets a folder be opened too, so that it is told apart from a file that
+    // cannot be read; nothing is ever read from one.
+    const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+        const DWORD e = ::GetLastError();
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ||
+            e == ERROR_CANT_RESOLVE_FILENAME || e == ERROR_INVALID_NAME)
+            return TOpenResult::NotThere;
+        error = static_cast<int>(e);
+        return TOpenResult::Failed;
+    }
+    FHandle = reinterpret_cast<std::intptr_t>(h);
+    if (::GetFileType(h) != FILE_TYPE_DISK)
+        return TOpenResult::NotRegular; // a device or pipe
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!::GetFileInformationByHandle(h, &info)) {
+        error = static_cast<int>(::GetLastError());
+        return TOpenResult::Failed;
+    }
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        return TOpenResult::NotRegular;
+    return TOpenResult::Opened;
+}
+
+long long TInputFile::Read(char* buffer, std::size_t size, int& error) {
+    if (FHandle == -1) {
+        error = ERROR_INVALID_HANDLE;
+        return -1;
+    }
+    DWORD got = 0;
+    const DWORD want = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!::ReadFile(reinterpret_cast<HANDLE>(FHandle), buffer, want, &got, nullptr)) {
+        const DWORD e = ::GetLastError();
+        if (e == ERROR_HANDLE_EOF)
+            return 0;
+        error = static_cast<int>(e);
+        return -1;
+    }
+    return got;
+}
+
+std::string FileErrorText(int error) {
+    wchar_t* text = nullptr;
+    const DWORD n = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, static_cast<DWORD>(error), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string out;
+    if (n > 0 && text)
+        out = win::Narrow(text, n);
+    if (text)
+        ::LocalFree(text);
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' '))
+        out.pop_back();
+    if (out.empty())
+        out = "error " + std::to_string(error);
+    return out;
+}
+
+} // namespace platform
