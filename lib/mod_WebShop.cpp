@@ -13,12 +13,12 @@
 #endif
 
 TPackageIdReadError::TPackageIdReadError(const std::string& path, int error)
-    : std::runtime_error("Cannot read \"" + path + "\": " + platform::FileErrorText(error)), FError(error) {}
+    : std::runtime_error("Cannot read \"" + path + "\": " + platform::FileErrorText(error)),
+      FError(error) {}
 
 namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
-
 
 // Length of the well-formed UTF-8 sequence at s[i], 0 when malformed. `incomplete` is set when
 // the bytes up to `n` are a valid beginning of a sequence that runs past `n`.

@@ -79,8 +79,7 @@ public:
     // Opens the entry `name` of `folder`, or the path `name` when `folder` is null, following
     // links. `listedAsFile` says that a listing showed a regular file there, which spares a
     // look before opening. On Failed, `error` holds the system's error number.
-    TOpenResult Open(const TFolder* folder, const std::string& name, bool listedAsFile,
-                     int& error);
+    TOpenResult Open(const TFolder* folder, const std::string& name, bool listedAsFile, int& error);
     // Reads up to `size` bytes into `buffer`: the count read, 0 at the end of the file, -1
     // with `error` set when reading fails.
     long long Read(char* buffer, std::size_t size, int& error);
