@@ -1,9 +1,11 @@
 // The MSXML DOM behind mod_XMLDoc, through COM: a DOMDocument60 (or, where MSXML 6 is missing,
 // a DOMDocument30) loaded from the file's bytes, XPath selection, child nodes, node types and
 // values. COM must be initialised on the calling thread; where it is not, creating the
-// document fails and so does every load.
+// document fails and so does every load. Using the module layer of com_init here brings its
+// start-up initialisation of the main thread into every program that reads XML.
 #include "platform/xml_dom.h"
 
+#include "platform/windows/com_init.h"
 #include "platform/windows/wide_text.h"
 
 #include <msxml2.h>
@@ -105,6 +107,9 @@ void ReleaseDocument(IXMLDOMDocument2* document) {
 }
 
 void CreateDocument(TComRef<IXMLDOMDocument2>& document) {
+    // The result does not matter here (this may be another thread); the call links the
+    // module layer's start-up initialisation in.
+    (void)platform::win::ModuleComResult();
     for (const CLSID& clsid : {ClsidDOMDocument60, ClsidDOMDocument30}) {
         const HRESULT hr =
             ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidXMLDOMDocument2,
