@@ -1,0 +1,231 @@
+#include "WinImageView.h"
+
+#include <wincodec.h>
+
+#include <utility>
+
+namespace {
+
+template <class T> struct TComPtr {
+    T* P = nullptr;
+    ~TComPtr() {
+        if (P)
+            P->Release();
+    }
+    T** operator&() { return &P; }
+    T* operator->() const { return P; }
+    explicit operator bool() const { return P != nullptr; }
+};
+
+struct TViewState {
+    const TWinPicture* Picture = nullptr;
+    const TBackgroundPainter* Painter = nullptr;
+};
+
+TViewState* StateOf(HWND view) {
+    return reinterpret_cast<TViewState*>(GetWindowLongPtrW(view, GWLP_USERDATA));
+}
+
+void PaintView(HWND view, HDC dc) {
+    RECT rc;
+    GetClientRect(view, &rc);
+    const TViewState* state = StateOf(view);
+    if (state && state->Painter && *state->Painter)
+        (*state->Painter)(view, dc);
+    else
+        FillRect(dc, &rc, GetSysColorBrush(COLOR_BTNFACE));
+    const TWinPicture* picture = state ? state->Picture : nullptr;
+    if (!picture || picture->Empty())
+        return;
+    // The picture keeps its size in pixels at 96 DPI; the view is scaled with the window.
+    const UINT dpi = GetDpiForWindow(view);
+    const int w = MulDiv(picture->Width(), static_cast<int>(dpi ? dpi : 96), 96);
+    const int h = MulDiv(picture->Height(), static_cast<int>(dpi ? dpi : 96), 96);
+    const int x = (rc.right - w) / 2;
+    const int y = (rc.bottom - h) / 2;
+    HDC mem = CreateCompatibleDC(dc);
+    HGDIOBJ old = SelectObject(mem, picture->Bitmap());
+    BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+    AlphaBlend(dc, x, y, w, h, mem, 0, 0, picture->Width(), picture->Height(), blend);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+}
+
+LRESULT CALLBACK ImageViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_NCCREATE: {
+        auto* state = new TViewState;
+        const auto* cs = reinterpret_cast<const CREATESTRUCTW*>(lp);
+        state->Painter = static_cast<const TBackgroundPainter*>(cs->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+        break;
+    }
+    case WM_NCDESTROY:
+        delete StateOf(hwnd);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        break;
+    case WM_ERASEBKGND:
+        return 1; // WM_PAINT draws everything
+    case WM_PRINTCLIENT:
+        PaintView(hwnd, reinterpret_cast<HDC>(wp));
+        return 0;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        // Drawn off screen first: the background and the picture reach the screen at once.
+        RECT rc;
+        GetClientRect(hwnd, &rc);
+        HDC mem = CreateCompatibleDC(dc);
+        HBITMAP bmp = CreateCompatibleBitmap(dc, rc.right > 0 ? rc.right : 1,
+                                             rc.bottom > 0 ? rc.bottom : 1);
+        HGDIOBJ old = SelectObject(mem, bmp);
+        PaintView(hwnd, mem);
+        BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+        DeleteDC(mem);
+        EndPaint(hwnd, &ps);
+        return 0;
+    }
+    case WM_NCHITTEST:
+        return HTTRANSPARENT;
+    default:
+        break;
+    }
+    return DefWindowProcW(hwnd, msg, wp, lp);
+}
+
+} // namespace
+
+const wchar_t* const ImageViewClass = L"TPendockImage";
+
+// ---- TWinPicture ------------------------------------------------------------------------------
+
+TWinPicture::~TWinPicture() {
+    Reset();
+}
+
+TWinPicture::TWinPicture(TWinPicture&& other) noexcept {
+    *this = std::move(other);
+}
+
+TWinPicture& TWinPicture::operator=(TWinPicture&& other) noexcept {
+    if (this != &other) {
+        Reset();
+        std::swap(FBitmap, other.FBitmap);
+        std::swap(FBits, other.FBits);
+        std::swap(FWidth, other.FWidth);
+        std::swap(FHeight, other.FHeight);
+    }
+    return *this;
+}
+
+void TWinPicture::Reset() {
+    if (FBitmap)
+        DeleteObject(FBitmap);
+    FBitmap = nullptr;
+    FBits = nullptr;
+    FWidth = FHeight = 0;
+}
+
+std::uint32_t TWinPicture::Pixel(int x, int y) const {
+    if (!FBits || x < 0 || y < 0 || x >= FWidth || y >= FHeight)
+        return 0;
+    GdiFlush();
+    return FBits[static_cast<std::size_t>(y) * static_cast<std::size_t>(FWidth) +
+                 static_cast<std::size_t>(x)];
+}
+
+bool TWinPicture::Decode(const void* data, std::size_t size) {
+    Reset();
+    if (!data || size == 0 || size > 0x7fffffff)
+        return false;
+    TComPtr<IWICImagingFactory> factory;
+    if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))))
+        return false;
+    TComPtr<IWICStream> stream;
+    if (FAILED(factory->CreateStream(&stream)) ||
+        FAILED(stream->InitializeFromMemory(
+            const_cast<BYTE*>(static_cast<const BYTE*>(data)), static_cast<DWORD>(size))))
+        return false;
+    TComPtr<IWICBitmapDecoder> decoder;
+    if (FAILED(factory->CreateDecoderFromStream(stream.P, nullptr, WICDecodeMetadataCacheOnDemand,
+                                                &decoder)))
+        return false;
+    TComPtr<IWICBitmapFrameDecode> frame;
+    if (FAILED(decoder->GetFrame(0, &frame)))
+        return false;
+    TComPtr<IWICBitmapSource> converted;
+    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppPBGRA, frame.P, &converted)))
+        return false;
+    UINT w = 0, h = 0;
+    if (FAILED(converted->GetSize(&w, &h)) || w == 0 || h == 0 || w > 8192 || h > 8192)
+        return false;
+
+    BITMAPINFO bi{};
+    bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+    bi.bmiHeader.biWidth = static_cast<LONG>(w);
+    bi.bmiHeader.biHeight = -static_cast<LONG>(h); // top-down
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bmp = CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    if (!bmp || !bits) {
+        if (bmp)
+            DeleteObject(bmp);
+        return false;
+    }
+    const UINT stride = w * 4;
+    if (FAILED(converted->CopyPixels(nullptr, stride, stride * h, static_cast<BYTE*>(bits)))) {
+        DeleteObject(bmp);
+        return false;
+    }
+    FBitmap = bmp;
+    FBits = static_cast<const std::uint32_t*>(bits);
+    FWidth = static_cast<int>(w);
+    FHeight = static_cast<int>(h);
+    return true;
+}
+
+bool TWinPicture::LoadResource(HMODULE module, int id) {
+    Reset();
+    HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
+    if (!info)
+        return false;
+    HGLOBAL handle = ::LoadResource(module, info);
+    const void* data = handle ? LockResource(handle) : nullptr;
+    return data && Decode(data, SizeofResource(module, info));
+}
+
+// ---- The image view -----------------------------------------------------------------------------
+
+HWND CreateImageView(HWND parent, int id, const TBackgroundPainter* painter) {
+    static const bool registered = [] {
+        WNDCLASSEXW wc{};
+        wc.cbSize = sizeof(wc);
+        wc.lpfnWndProc = ImageViewProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        wc.lpszClassName = ImageViewClass;
+        return RegisterClassExW(&wc) != 0;
+    }();
+    if (!registered)
+        return nullptr;
+    return CreateWindowExW(0, ImageViewClass, L"", WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+                           GetModuleHandleW(nullptr), const_cast<TBackgroundPainter*>(painter));
+}
+
+void SetImageViewPicture(HWND view, const TWinPicture* picture) {
+    if (TViewState* state = view ? StateOf(view) : nullptr) {
+        state->Picture = picture;
+        InvalidateRect(view, nullptr, FALSE);
+    }
+}
+
+const TWinPicture* ImageViewPicture(HWND view) {
+    const TViewState* state = view ? StateOf(view) : nullptr;
+    return state ? state->Picture : nullptr;
+}

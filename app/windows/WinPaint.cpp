@@ -1,0 +1,152 @@
+#include "WinPaint.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "platform/windows/wide_text.h"
+
+namespace {
+
+const wchar_t* const HoverProperty = L"PendockHover";
+
+LRESULT CALLBACK HoverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id, DWORD_PTR) {
+    switch (msg) {
+    case WM_MOUSEMOVE:
+        if (!GetPropW(hwnd, HoverProperty)) {
+            SetPropW(hwnd, HoverProperty, reinterpret_cast<HANDLE>(1));
+            TRACKMOUSEEVENT t{sizeof(t), TME_LEAVE, hwnd, 0};
+            TrackMouseEvent(&t);
+            InvalidateRect(hwnd, nullptr, FALSE);
+        }
+        break;
+    case WM_MOUSELEAVE:
+        RemovePropW(hwnd, HoverProperty);
+        InvalidateRect(hwnd, nullptr, FALSE);
+        break;
+    case WM_NCDESTROY:
+        RemovePropW(hwnd, HoverProperty);
+        RemoveWindowSubclass(hwnd, HoverProc, id);
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(hwnd, msg, wp, lp);
+}
+
+std::wstring WindowText(HWND hwnd) {
+    const int n = GetWindowTextLengthW(hwnd);
+    std::wstring s(static_cast<std::size_t>(n > 0 ? n : 0) + 1, L'\0');
+    const int got = GetWindowTextW(hwnd, s.data(), n + 1);
+    s.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+    return s;
+}
+
+} // namespace
+
+void FillVerticalGradient(HDC dc, const RECT& rc, COLORREF top, COLORREF bottom) {
+    TRIVERTEX v[2] = {
+        {rc.left, rc.top, static_cast<COLOR16>(GetRValue(top) << 8),
+         static_cast<COLOR16>(GetGValue(top) << 8), static_cast<COLOR16>(GetBValue(top) << 8), 0},
+        {rc.right, rc.bottom, static_cast<COLOR16>(GetRValue(bottom) << 8),
+         static_cast<COLOR16>(GetGValue(bottom) << 8), static_cast<COLOR16>(GetBValue(bottom) << 8),
+         0},
+    };
+    GRADIENT_RECT r{0, 1};
+    GradientFill(dc, v, 2, &r, 1, GRADIENT_FILL_RECT_V);
+}
+
+void TrackButtonHover(HWND button) {
+    SetWindowSubclass(button, HoverProc, 1, 0);
+}
+
+bool ButtonHovered(HWND button) {
+    return GetPropW(button, HoverProperty) != nullptr;
+}
+
+void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
+                    const std::function<void(HDC, const RECT&)>& background) {
+    const RECT rc = item.rcItem;
+    const int w = rc.right - rc.left;
+    const int h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0)
+        return;
+    const bool pressed = item.itemState & ODS_SELECTED;
+    const bool focused = item.itemState & ODS_FOCUS;
+    const bool disabled = item.itemState & ODS_DISABLED;
+    const bool hover = ButtonHovered(item.hwndItem);
+    const UINT dpi = GetDpiForWindow(item.hwndItem);
+
+    HDC mem = CreateCompatibleDC(item.hDC);
+    HBITMAP bmp = CreateCompatibleBitmap(item.hDC, w, h);
+    HGDIOBJ oldBmp = SelectObject(mem, bmp);
+    const RECT local{0, 0, w, h};
+    HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(
+                                            SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+
+    COLORREF textColour;
+    if (skin.Loaded) {
+        if (background)
+            background(mem, local);
+        else
+            FillRect(mem, &local, GetSysColorBrush(COLOR_BTNFACE));
+        const int d = 2 * ScaleToDpi(skin.ButtonRadius, dpi);
+        HRGN shape = CreateRoundRectRgn(0, 0, w + 1, h + 1, d, d);
+        SelectClipRgn(mem, shape);
+        if (disabled) {
+            HBRUSH face = CreateSolidBrush(skin.ButtonDisabledFace);
+            FillRect(mem, &local, face);
+            DeleteObject(face);
+        } else if (pressed) {
+            FillVerticalGradient(mem, local, skin.ButtonPressedTop, skin.ButtonPressedBottom);
+        } else if (hover) {
+            FillVerticalGradient(mem, local, skin.ButtonHoverTop, skin.ButtonHoverBottom);
+        } else {
+            FillVerticalGradient(mem, local, skin.ButtonTop, skin.ButtonBottom);
+        }
+        SelectClipRgn(mem, nullptr);
+        const COLORREF edge = disabled ? skin.ButtonDisabledBorder
+                              : focused ? skin.ButtonFocus
+                                        : skin.ButtonBorder;
+        HBRUSH edgeBrush = CreateSolidBrush(edge);
+        FrameRgn(mem, shape, edgeBrush, 1, 1);
+        DeleteObject(edgeBrush);
+        DeleteObject(shape);
+        textColour = disabled ? skin.ButtonDisabledText : skin.ButtonText;
+    } else {
+        FillRect(mem, &local, GetSysColorBrush(COLOR_BTNFACE));
+        RECT frame = local;
+        DrawFrameControl(mem, &frame, DFC_BUTTON, DFCS_BUTTONPUSH | (pressed ? DFCS_PUSHED : 0));
+        textColour = GetSysColor(disabled ? COLOR_GRAYTEXT : COLOR_BTNTEXT);
+        if (focused) {
+            RECT f = local;
+            InflateRect(&f, -3, -3);
+            DrawFocusRect(mem, &f);
+        }
+    }
+
+    RECT text = local;
+    if (pressed)
+        OffsetRect(&text, 0, 1);
+    SetBkMode(mem, TRANSPARENT);
+    SetTextColor(mem, textColour);
+    const std::wstring caption = WindowText(item.hwndItem);
+    UINT format = DT_CENTER | DT_VCENTER | DT_SINGLELINE;
+    if (item.itemState & ODS_NOACCEL)
+        format |= DT_HIDEPREFIX;
+    DrawTextW(mem, caption.c_str(), static_cast<int>(caption.size()), &text, format);
+
+    BitBlt(item.hDC, rc.left, rc.top, w, h, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, oldFont);
+    SelectObject(mem, oldBmp);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+}
+
+HFONT CreateSpecFont(const wizard_resource::TFontSpec& spec, UINT dpi) {
+    const int px = ScaleToDpi(spec.Pixels, dpi);
+    return CreateFontW(spec.CellHeight ? px : -px, 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL,
+                       FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                       platform::win::Widen(spec.Family).c_str());
+}

@@ -1,0 +1,993 @@
+#include "WinWizardWindow.h"
+
+#include <commctrl.h>
+
+#include <algorithm>
+
+#include "WinDialog.h"
+#include "WinPaint.h"
+#include "WizardResource.h"
+#include "resource_ids.h"
+#include "platform/windows/wide_text.h"
+
+namespace res = wizard_resource;
+
+const wchar_t* const WizardWindowClass = L"TPendockForm";
+const wchar_t* const WizardPageClass = L"TPendockPage";
+const wchar_t* const WizardPanelClass = L"TPendockPanel";
+
+namespace {
+
+// The page control's own parts at 96 DPI: a one-pixel edge left of the pages, the pages'
+// padding above and below, and the rail of the tabs at its right.
+constexpr int PaneEdge = 1;
+constexpr int PanePadding = 10;
+constexpr int RailWidth = 41;
+constexpr int TabItemWidth = 40;
+constexpr int TabItemHeight = 60;
+
+constexpr UINT_PTR TimerIdBase = 1;
+
+int ControlId(EControl c) {
+    return 1000 + static_cast<int>(c);
+}
+
+// Text for a static control: every line break as CR LF.
+std::wstring ControlText(const std::string& text) {
+    const std::wstring w = platform::win::Widen(text);
+    std::wstring out;
+    out.reserve(w.size() + 8);
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w[i] == L'\r') {
+            out += L"\r\n";
+            if (i + 1 < w.size() && w[i + 1] == L'\n')
+                ++i;
+        } else if (w[i] == L'\n') {
+            out += L"\r\n";
+        } else {
+            out += w[i];
+        }
+    }
+    return out;
+}
+
+std::wstring WindowText(HWND hwnd) {
+    const int n = GetWindowTextLengthW(hwnd);
+    std::wstring s(static_cast<std::size_t>(n > 0 ? n : 0) + 1, L'\0');
+    const int got = GetWindowTextW(hwnd, s.data(), n + 1);
+    s.resize(static_cast<std::size_t>(got > 0 ? got : 0));
+    return s;
+}
+
+const res::TControlSpec* SpecOf(EControl c) {
+    for (const res::TControlSpec& def : res::Controls) {
+        if (def.Control == c)
+            return &def;
+    }
+    return nullptr;
+}
+
+TWinWizardWindow* WindowOf(HWND hwnd) {
+    return reinterpret_cast<TWinWizardWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+}
+
+} // namespace
+
+// ---- Creation ---------------------------------------------------------------------------------
+
+TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
+    : FForm(*this, std::move(Platform)),
+      FResources(resources ? resources : GetModuleHandleW(nullptr)) {
+    FPainter = [this](HWND child, HDC dc) { PaintBackground(child, dc); };
+    FSkin = LoadSkin(FResources);
+    FFaceBrush = CreateSolidBrush(FSkin.WindowFace);
+    RegisterClasses();
+
+    FClientWidth = res::DesignClientWidth;
+    FClientHeight = res::DesignClientHeight;
+    RECT frame{0, 0, FClientWidth, FClientHeight};
+    AdjustWindowRectEx(&frame, Style(), FALSE, WS_EX_APPWINDOW | WS_EX_CONTROLPARENT);
+    // No owner: the window has its own taskbar button.
+    FHwnd = CreateWindowExW(WS_EX_APPWINDOW | WS_EX_CONTROLPARENT, WizardWindowClass,
+                            platform::win::Widen(res::Caption).c_str(), Style(), CW_USEDEFAULT,
+                            CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top,
+                            nullptr, nullptr, GetModuleHandleW(nullptr), this);
+    if (!FHwnd)
+        return;
+    SetClientSize(FClientWidth, FClientHeight);
+
+    CreateFonts();
+    LoadPictures(FResources);
+    BuildControls();
+
+    for (const res::TTimerSpec& def : res::Timers) {
+        if (def.EnabledAtStart)
+            StartTimer(def.Timer);
+    }
+
+    FForm.Dispatch([this] { FForm.FormCreate(); });
+}
+
+TWinWizardWindow::~TWinWizardWindow() {
+    FDestroying = true;
+    if (FHwnd) {
+        for (int i = 0; i < 4; ++i)
+            KillTimer(FHwnd, TimerIdBase + static_cast<UINT_PTR>(i));
+        DestroyWindow(FHwnd);
+    }
+    FForm.Dispatch([this] { FForm.FormDestroy(); });
+    for (HFONT f : {FDefaultFont, FHeadingFont, FBodyFont, FTabFont}) {
+        if (f)
+            DeleteObject(f);
+    }
+    if (FPaneBrush)
+        DeleteObject(FPaneBrush);
+    if (FFaceBrush)
+        DeleteObject(FFaceBrush);
+}
+
+DWORD TWinWizardWindow::Style() const {
+    // A fixed single border, never resizable.
+    DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_CLIPCHILDREN;
+    if (FBorderIcons & biSystemMenu)
+        style |= WS_SYSMENU;
+    if (FBorderIcons & biMinimize)
+        style |= WS_MINIMIZEBOX;
+    if (FBorderIcons & biMaximize)
+        style |= WS_MAXIMIZEBOX;
+    return style;
+}
+
+UINT TWinWizardWindow::Dpi() const {
+    const UINT dpi = FHwnd ? GetDpiForWindow(FHwnd) : 96;
+    return dpi ? dpi : 96;
+}
+
+void TWinWizardWindow::RegisterClasses() {
+    static bool registered = false;
+    if (registered)
+        return;
+    registered = true;
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = WindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
+    wc.lpszClassName = WizardWindowClass;
+    RegisterClassExW(&wc);
+
+    WNDCLASSEXW pc{};
+    pc.cbSize = sizeof(pc);
+    pc.lpfnWndProc = PageProc;
+    pc.hInstance = GetModuleHandleW(nullptr);
+    pc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    pc.lpszClassName = WizardPageClass;
+    RegisterClassExW(&pc);
+    pc.lpszClassName = WizardPanelClass;
+    RegisterClassExW(&pc);
+}
+
+void TWinWizardWindow::CreateFonts() {
+    for (HFONT* f : {&FDefaultFont, &FHeadingFont, &FBodyFont, &FTabFont}) {
+        if (*f)
+            DeleteObject(*f);
+    }
+    const UINT dpi = Dpi();
+    FDefaultFont = CreateSpecFont(res::DefaultFont, dpi);
+    FHeadingFont = CreateSpecFont(res::HeadingFont, dpi);
+    FBodyFont = CreateSpecFont(res::BodyFont, dpi);
+    FTabFont = CreateSpecFont(res::TabFont, dpi);
+}
+
+void TWinWizardWindow::LoadPictures(HMODULE resources) {
+    for (int i = 0; i < PngIconsCount; ++i)
+        FPictures[static_cast<std::size_t>(i)].LoadResource(resources, PENDOCK_PNG_BASE + i);
+}
+
+void TWinWizardWindow::BuildControls() {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    FTab = CreateWindowExW(WS_EX_CONTROLPARENT, WC_TABCONTROLW, L"",
+                           WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_TABSTOP |
+                               TCS_VERTICAL | TCS_RIGHT | TCS_MULTILINE | TCS_FIXEDWIDTH,
+                           0, 0, 0, 0, FHwnd,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(EControl::Wizard))),
+                           instance, nullptr);
+    SetWindowSubclass(FTab, TabProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    SendMessageW(FTab, WM_SETFONT, reinterpret_cast<WPARAM>(FTabFont), FALSE);
+    FControls[EControl::Wizard] = FTab;
+    for (int i = 0; i < res::PageCount; ++i) {
+        std::wstring caption = platform::win::Widen(res::TabCaptions[i]);
+        TCITEMW item{};
+        item.mask = TCIF_TEXT;
+        item.pszText = caption.data();
+        SendMessageW(FTab, TCM_INSERTITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+    }
+    FBounds[EControl::Wizard] = {res::DesignWizardLeft, res::DesignWizardTop,
+                                 res::DesignClientWidth, res::DesignClientHeight};
+
+    static const wchar_t* const pageNames[] = {L"Briefing", L"DetectKey", L"WaitBrowser"};
+    for (int i = 0; i < res::PageCount; ++i) {
+        HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, WizardPageClass, pageNames[i],
+                                    WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, FTab,
+                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)),
+                                    instance, this);
+        FPages[static_cast<std::size_t>(i)] = page;
+    }
+
+    for (const res::TControlSpec& def : res::Controls) {
+        HWND parent = def.Control == EControl::Image ? FControls.at(EControl::PanelImage)
+                                                     : Page(def.Page);
+        HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(def.Control)));
+        const std::wstring text = platform::win::Widen(def.ResourceText);
+        HWND w = nullptr;
+        switch (def.Kind) {
+        case res::EKind::Heading:
+            w = CreateWindowExW(0, L"STATIC", text.c_str(),
+                                WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, 0, 0, 0, 0,
+                                parent, id, instance, nullptr);
+            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FHeadingFont), FALSE);
+            break;
+        case res::EKind::Label:
+            w = CreateWindowExW(0, L"STATIC", text.c_str(),
+                                WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, parent,
+                                id, instance, nullptr);
+            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FBodyFont), FALSE);
+            break;
+        case res::EKind::ImageView:
+            w = CreateImageView(parent, ControlId(def.Control), &FPainter);
+            break;
+        case res::EKind::Button:
+            w = CreateWindowExW(0, L"BUTTON", text.c_str(),
+                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0,
+                                parent, id, instance, nullptr);
+            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FDefaultFont), FALSE);
+            TrackButtonHover(w);
+            break;
+        case res::EKind::Panel:
+            w = CreateWindowExW(WS_EX_CONTROLPARENT, WizardPanelClass, L"",
+                                WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent, id, instance, this);
+            break;
+        case res::EKind::PageControl:
+            break;
+        }
+        if (!w)
+            continue;
+        FControls[def.Control] = w;
+        FBounds[def.Control] = {def.Left, def.Top, def.Width, def.Height};
+        if (def.Anchor == res::EAnchor::RightBottom) {
+            FAnchored[static_cast<std::size_t>(def.Page)].push_back(
+                {def.Control, res::PageWidth - def.Left - def.Width,
+                 res::PageHeight - def.Top - def.Height});
+        }
+        ApplyBounds(def.Control);
+    }
+    ApplyBounds(EControl::Wizard);
+
+    SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
+    SetImage(EControl::Image, res::ImageAtStart);
+    ShowPage(EPage::Briefing);
+}
+
+// ---- Layout -------------------------------------------------------------------------------------
+
+void TWinWizardWindow::ApplyBounds(EControl control) {
+    HWND w = Control(control);
+    const auto it = FBounds.find(control);
+    if (!w || it == FBounds.end())
+        return;
+    const UINT dpi = Dpi();
+    const TBounds& b = it->second;
+    MoveWindow(w, ScaleToDpi(b.Left, dpi), ScaleToDpi(b.Top, dpi), ScaleToDpi(b.Width, dpi),
+               ScaleToDpi(b.Height, dpi), TRUE);
+    if (control == EControl::Wizard)
+        LayoutPages();
+}
+
+void TWinWizardWindow::LayoutPages() {
+    if (!FTab)
+        return;
+    const UINT dpi = Dpi();
+    SendMessageW(FTab, TCM_SETITEMSIZE, 0,
+                 MAKELPARAM(ScaleToDpi(TabItemHeight, dpi), ScaleToDpi(TabItemWidth, dpi)));
+    RECT rc;
+    GetClientRect(FTab, &rc);
+    const int left = ScaleToDpi(PaneEdge, dpi);
+    const int top = ScaleToDpi(PanePadding, dpi);
+    const int width = std::max<int>(0, rc.right - ScaleToDpi(PaneEdge + RailWidth, dpi));
+    const int height = std::max<int>(0, rc.bottom - 2 * top);
+    MakePaneBrush();
+    for (HWND page : FPages) {
+        if (page)
+            MoveWindow(page, left, top, width, height, TRUE);
+    }
+    InvalidateRect(FTab, nullptr, TRUE);
+}
+
+void TWinWizardWindow::LayoutPage(int index) {
+    HWND page = FPages[static_cast<std::size_t>(index)];
+    if (!page)
+        return;
+    RECT rc;
+    GetClientRect(page, &rc);
+    const UINT dpi = Dpi();
+    for (const TAnchored& a : FAnchored[static_cast<std::size_t>(index)]) {
+        HWND w = Control(a.Control);
+        TBounds& b = FBounds[a.Control];
+        const int width = ScaleToDpi(b.Width, dpi);
+        const int height = ScaleToDpi(b.Height, dpi);
+        const int x = rc.right - ScaleToDpi(a.Right, dpi) - width;
+        const int y = rc.bottom - ScaleToDpi(a.Bottom, dpi) - height;
+        b.Left = MulDiv(x, 96, static_cast<int>(dpi));
+        b.Top = MulDiv(y, 96, static_cast<int>(dpi));
+        MoveWindow(w, x, y, width, height, TRUE);
+    }
+}
+
+void TWinWizardWindow::MakePaneBrush() {
+    RECT rc;
+    GetClientRect(FTab, &rc);
+    const int height = std::max<int>(1, rc.bottom);
+    if (FPaneBrush && FPaneBrushHeight == height)
+        return;
+    if (FPaneBrush)
+        DeleteObject(FPaneBrush);
+    // The pages' background runs down the whole page control; a narrow strip of it, repeated,
+    // paints any control from its place in the page control.
+    HDC screen = GetDC(nullptr);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP strip = CreateCompatibleBitmap(screen, 8, height);
+    HGDIOBJ old = SelectObject(mem, strip);
+    const RECT all{0, 0, 8, height};
+    FillVerticalGradient(mem, all, FSkin.PaneTop, FSkin.PaneBottom);
+    SelectObject(mem, old);
+    DeleteDC(mem);
+    ReleaseDC(nullptr, screen);
+    FPaneBrush = CreatePatternBrush(strip);
+    DeleteObject(strip); // the brush keeps its own copy
+    FPaneBrushHeight = height;
+}
+
+HBRUSH TWinWizardWindow::AlignedPaneBrush(HWND child, HDC dc) {
+    POINT origin{0, 0};
+    MapWindowPoints(child, FTab, &origin, 1);
+    SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
+    return FPaneBrush;
+}
+
+void TWinWizardWindow::PaintBackground(HWND child, HDC dc) {
+    RECT rc;
+    GetClientRect(child, &rc);
+    if (!FPaneBrush) {
+        FillRect(dc, &rc, FFaceBrush);
+        return;
+    }
+    POINT old;
+    POINT origin{0, 0};
+    MapWindowPoints(child, FTab, &origin, 1);
+    // Pattern brushes are aligned to the device origin; the child's DC starts at its corner.
+    POINT viewport{0, 0};
+    GetViewportOrgEx(dc, &viewport);
+    SetBrushOrgEx(dc, viewport.x - origin.x, viewport.y - origin.y, &old);
+    FillRect(dc, &rc, FPaneBrush);
+    SetBrushOrgEx(dc, old.x, old.y, nullptr);
+}
+
+void TWinWizardWindow::OnDpiChanged(UINT, const RECT* suggested) {
+    CreateFonts();
+    for (const auto& [control, hwnd] : FControls) {
+        const res::TControlSpec* def = SpecOf(control);
+        HFONT font = nullptr;
+        if (control == EControl::Wizard)
+            font = FTabFont;
+        else if (def && def->Kind == res::EKind::Heading)
+            font = FHeadingFont;
+        else if (def && def->Kind == res::EKind::Label)
+            font = FBodyFont;
+        else if (def && def->Kind == res::EKind::Button)
+            font = FDefaultFont;
+        if (font)
+            SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+    }
+    if (suggested) {
+        SetWindowPos(FHwnd, nullptr, suggested->left, suggested->top,
+                     suggested->right - suggested->left, suggested->bottom - suggested->top,
+                     SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    SetClientSize(FClientWidth, FClientHeight);
+    for (const auto& entry : FBounds)
+        ApplyBounds(entry.first);
+}
+
+void TWinWizardWindow::Centre() {
+    RECT frame;
+    GetWindowRect(FHwnd, &frame);
+    const int w = frame.right - frame.left;
+    const int h = frame.bottom - frame.top;
+    MONITORINFO mi{};
+    mi.cbSize = sizeof(mi);
+    GetMonitorInfoW(MonitorFromWindow(FHwnd, MONITOR_DEFAULTTOPRIMARY), &mi);
+    const RECT& area = mi.rcWork;
+    SetWindowPos(FHwnd, nullptr, area.left + (area.right - area.left - w) / 2,
+                 area.top + (area.bottom - area.top - h) / 2, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+void TWinWizardWindow::Show(int showCommand) {
+    if (!FHwnd)
+        return;
+    if (!FCentred) {
+        FCentred = true;
+        Centre();
+    }
+    ShowWindow(FHwnd, showCommand);
+    UpdateWindow(FHwnd);
+    FocusPage();
+}
+
+// ---- The message loop -----------------------------------------------------------------------------
+
+bool TWinWizardWindow::PreTranslate(MSG& msg) {
+    if (!FHwnd || (msg.hwnd != FHwnd && !IsChild(FHwnd, msg.hwnd)))
+        return false;
+    if (msg.message == WM_KEYDOWN && (GetKeyState(VK_CONTROL) & 0x8000)) {
+        const bool back = GetKeyState(VK_SHIFT) & 0x8000;
+        int delta = 0;
+        if (msg.wParam == VK_TAB)
+            delta = back ? -1 : 1;
+        else if (msg.wParam == VK_NEXT)
+            delta = 1;
+        else if (msg.wParam == VK_PRIOR)
+            delta = -1;
+        if (delta != 0) {
+            StepPage(delta);
+            return true;
+        }
+    }
+    return IsDialogMessageW(FHwnd, &msg) != FALSE;
+}
+
+int TWinWizardWindow::RunMessageLoop() {
+    MSG msg;
+    BOOL got;
+    while ((got = GetMessageW(&msg, nullptr, 0, 0)) != 0) {
+        if (got < 0)
+            return 0;
+        if (!PreTranslate(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+    return static_cast<int>(msg.wParam);
+}
+
+void TWinWizardWindow::ProcessMessages() {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            // Left for the loop that runs the program.
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return;
+        }
+        if (!PreTranslate(msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+    }
+}
+
+void TWinWizardWindow::Terminate() {
+    PostQuitMessage(0);
+}
+
+// ---- Pages ------------------------------------------------------------------------------------------
+
+bool TWinWizardWindow::AskPageChange() {
+    bool allow = true;
+    FForm.Dispatch([&] { FForm.WizardChanging(allow); });
+    return allow;
+}
+
+void TWinWizardWindow::StepPage(int delta) {
+    if (!AskPageChange())
+        return;
+    const int next = (FCurrentPage + delta + res::PageCount) % res::PageCount;
+    FOwnPageChange = true;
+    SendMessageW(FTab, TCM_SETCURSEL, static_cast<WPARAM>(next), 0);
+    FOwnPageChange = false;
+    ShowPageWindow(next);
+}
+
+void TWinWizardWindow::ShowPageWindow(int index) {
+    if (index < 0 || index >= res::PageCount)
+        return;
+    FCurrentPage = index;
+    for (int i = 0; i < res::PageCount; ++i) {
+        HWND page = FPages[static_cast<std::size_t>(i)];
+        if (page)
+            ShowWindow(page, i == index ? SW_SHOW : SW_HIDE);
+    }
+    InvalidateRect(FTab, nullptr, FALSE);
+    FocusPage();
+}
+
+void TWinWizardWindow::FocusPage() {
+    if (!FHwnd || !IsWindowVisible(FHwnd))
+        return;
+    HWND focus = GetFocus();
+    if (focus && IsChild(FHwnd, focus) && IsWindowVisible(focus) && IsWindowEnabled(focus))
+        return;
+    HWND page = FPages[static_cast<std::size_t>(FCurrentPage)];
+    HWND first = page ? GetNextDlgTabItem(FHwnd, nullptr, FALSE) : nullptr;
+    for (const auto& [control, hwnd] : FControls) {
+        const res::TControlSpec* def = SpecOf(control);
+        if (def && def->Kind == res::EKind::Button && GetParent(hwnd) == page &&
+            IsWindowEnabled(hwnd)) {
+            first = hwnd;
+            break;
+        }
+    }
+    SetFocus(first && IsWindowVisible(first) ? first : FHwnd);
+}
+
+void TWinWizardWindow::ShowPage(EPage page) {
+    const int index = static_cast<int>(page);
+    FOwnPageChange = true;
+    if (FTab)
+        SendMessageW(FTab, TCM_SETCURSEL, static_cast<WPARAM>(index), 0);
+    FOwnPageChange = false;
+    ShowPageWindow(index);
+}
+
+// ---- IWizardView ------------------------------------------------------------------------------------
+
+HWND TWinWizardWindow::Control(EControl control) const {
+    const auto it = FControls.find(control);
+    return it == FControls.end() ? nullptr : it->second;
+}
+
+void TWinWizardWindow::SetText(EControl control, const std::string& text) {
+    HWND w = Control(control);
+    if (!w || control == EControl::Wizard || control == EControl::PanelImage)
+        return;
+    const res::TControlSpec* def = SpecOf(control);
+    if (!def || def->Kind == res::EKind::ImageView)
+        return;
+    const std::wstring wide =
+        def->Kind == res::EKind::Button ? platform::win::Widen(text) : ControlText(text);
+    SetWindowTextW(w, wide.c_str());
+    InvalidateRect(w, nullptr, TRUE);
+}
+
+void TWinWizardWindow::SetImage(EControl control, EImage image) {
+    HWND w = Control(control);
+    const res::TControlSpec* def = SpecOf(control);
+    if (!w || !def || def->Kind != res::EKind::ImageView)
+        return;
+    const int index = static_cast<int>(image);
+    if (index < 0 || index >= PngIconsCount)
+        return;
+    FShownImage[control] = image;
+    const TWinPicture& picture = FPictures[static_cast<std::size_t>(index)];
+    SetImageViewPicture(w, picture.Empty() ? nullptr : &picture);
+}
+
+EImage TWinWizardWindow::ImageOf(EControl control) const {
+    const auto it = FShownImage.find(control);
+    return it == FShownImage.end() ? EImage::Unused7 : it->second;
+}
+
+void TWinWizardWindow::SetEnabled(EControl control, bool enabled) {
+    HWND w = Control(control);
+    if (!w)
+        return;
+    const bool hadFocus = GetFocus() == w;
+    EnableWindow(w, enabled ? TRUE : FALSE);
+    InvalidateRect(w, nullptr, FALSE);
+    if (hadFocus && !enabled)
+        SetFocus(FHwnd);
+}
+
+void TWinWizardWindow::StartTimer(ETimer timer) {
+    const auto i = static_cast<std::size_t>(timer);
+    for (const res::TTimerSpec& def : res::Timers) {
+        if (def.Timer == timer && FHwnd) {
+            // SetTimer on a running timer's id starts its interval again.
+            if (SetTimer(FHwnd, TimerIdBase + i, static_cast<UINT>(def.IntervalMs), nullptr))
+                FTimerRunning[i] = true;
+        }
+    }
+}
+
+void TWinWizardWindow::StopTimer(ETimer timer) {
+    const auto i = static_cast<std::size_t>(timer);
+    if (FTimerRunning[i] && FHwnd)
+        KillTimer(FHwnd, TimerIdBase + i);
+    FTimerRunning[i] = false;
+}
+
+void TWinWizardWindow::OnTimer(UINT_PTR id) {
+    if (id < TimerIdBase || id >= TimerIdBase + 4)
+        return;
+    const auto timer = static_cast<ETimer>(id - TimerIdBase);
+    if (!FTimerRunning[static_cast<std::size_t>(timer)])
+        return; // a tick queued before the timer was stopped
+    void (TPendockForm::*handler)() = nullptr;
+    switch (timer) {
+    case ETimer::TimerCheck:
+        handler = &TPendockForm::TimerCheckTimer;
+        break;
+    case ETimer::TimerAnim:
+        handler = &TPendockForm::TimerAnimTimer;
+        break;
+    case ETimer::TimerCont:
+        handler = &TPendockForm::TimerContTimer;
+        break;
+    case ETimer::TimerWait:
+        handler = &TPendockForm::TimerWaitTimer;
+        break;
+    }
+    FForm.Dispatch([this, handler] { (FForm.*handler)(); });
+}
+
+EDialogButton TWinWizardWindow::ShowDialog(EDialogKind kind, const std::string& text,
+                                           const TDialogCaptions& captions) {
+    TDialogRequest request;
+    request.Kind = kind;
+    request.Text = text;
+    request.Captions = captions;
+    return RunDialog(FHwnd, request, FSkin, FDefaultFont, DialogOpening);
+}
+
+void TWinWizardWindow::ShowException(const std::string& message) {
+    const std::wstring title = platform::win::Widen(FApplicationTitle);
+    MessageBoxW(FHwnd, platform::win::Widen(message).c_str(),
+                title.empty() ? WindowText(FHwnd).c_str() : title.c_str(),
+                MB_OK | MB_ICONERROR | MB_APPLMODAL);
+}
+
+void TWinWizardWindow::SetCaption(const std::string& text) {
+    if (FHwnd)
+        SetWindowTextW(FHwnd, platform::win::Widen(text).c_str());
+}
+
+void TWinWizardWindow::SetApplicationTitle(const std::string& text) {
+    FApplicationTitle = text;
+}
+
+void TWinWizardWindow::SetBorderIcons(unsigned icons) {
+    FBorderIcons = icons;
+    if (!FHwnd)
+        return;
+    const LONG_PTR keep =
+        GetWindowLongPtrW(FHwnd, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_SYSMENU | WS_MINIMIZEBOX |
+                                                                      WS_MAXIMIZEBOX);
+    SetWindowLongPtrW(FHwnd, GWL_STYLE, keep | static_cast<LONG_PTR>(Style() & (WS_SYSMENU |
+                                                                                 WS_MINIMIZEBOX |
+                                                                                 WS_MAXIMIZEBOX)));
+    SetWindowPos(FHwnd, nullptr, 0, 0, 0, 0,
+                 SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    SetClientSize(FClientWidth, FClientHeight);
+}
+
+void TWinWizardWindow::SetClientSize(int width, int height) {
+    FClientWidth = width;
+    FClientHeight = height;
+    if (!FHwnd)
+        return;
+    const UINT dpi = Dpi();
+    RECT frame{0, 0, ScaleToDpi(width, dpi), ScaleToDpi(height, dpi)};
+    AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_STYLE)),
+                             FALSE, static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_EXSTYLE)),
+                             dpi);
+    SetWindowPos(FHwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The caption may wrap its buttons differently from the estimate; the client area decides.
+    RECT client;
+    GetClientRect(FHwnd, &client);
+    const int dw = ScaleToDpi(width, dpi) - client.right;
+    const int dh = ScaleToDpi(height, dpi) - client.bottom;
+    if (dw != 0 || dh != 0) {
+        SetWindowPos(FHwnd, nullptr, 0, 0, frame.right - frame.left + dw,
+                     frame.bottom - frame.top + dh, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+}
+
+int TWinWizardWindow::ClientWidth() const {
+    return FClientWidth;
+}
+
+int TWinWizardWindow::ClientHeight() const {
+    return FClientHeight;
+}
+
+void TWinWizardWindow::SetBounds(EControl control, int left, int top, int width, int height) {
+    if (!Control(control))
+        return;
+    FBounds[control] = {left, top, width, height};
+    ApplyBounds(control);
+}
+
+// ---- Drawing ----------------------------------------------------------------------------------------
+
+void TWinWizardWindow::DrawHeading(const DRAWITEMSTRUCT& item) {
+    const RECT rc = item.rcItem;
+    const int w = rc.right - rc.left;
+    const int h = rc.bottom - rc.top;
+    if (w <= 0 || h <= 0)
+        return;
+    HDC mem = CreateCompatibleDC(item.hDC);
+    HBITMAP bmp = CreateCompatibleBitmap(item.hDC, w, h);
+    HGDIOBJ oldBmp = SelectObject(mem, bmp);
+    PaintBackground(item.hwndItem, mem);
+    HGDIOBJ oldFont = SelectObject(mem, FHeadingFont);
+    SetBkMode(mem, TRANSPARENT);
+    SetTextColor(mem, FSkin.Heading);
+    const std::wstring text = WindowText(item.hwndItem);
+    const int pad = ScaleToDpi(FSkin.HeadingPadding, Dpi());
+    RECT box{pad, 0, std::max<int>(pad, w - pad), h};
+    const UINT format = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX;
+    RECT measure = box;
+    DrawTextW(mem, text.c_str(), static_cast<int>(text.size()), &measure, format | DT_CALCRECT);
+    const int textHeight = measure.bottom - measure.top;
+    if (textHeight < h)
+        box.top = (h - textHeight) / 2;
+    DrawTextW(mem, text.c_str(), static_cast<int>(text.size()), &box, format);
+    BitBlt(item.hDC, rc.left, rc.top, w, h, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, oldFont);
+    SelectObject(mem, oldBmp);
+    DeleteObject(bmp);
+    DeleteDC(mem);
+}
+
+void TWinWizardWindow::PaintTabControl(HDC dc) {
+    RECT rc;
+    GetClientRect(FTab, &rc);
+    const UINT dpi = Dpi();
+    const int railLeft = rc.right - ScaleToDpi(RailWidth, dpi);
+    RECT pane{0, 0, railLeft, rc.bottom};
+    FillRect(dc, &pane, FPaneBrush ? FPaneBrush : FFaceBrush);
+    RECT edge{0, 0, ScaleToDpi(PaneEdge, dpi), rc.bottom};
+    HBRUSH edgeBrush = CreateSolidBrush(FSkin.PaneBorder);
+    FillRect(dc, &edge, edgeBrush);
+    DeleteObject(edgeBrush);
+
+    RECT rail{railLeft, 0, rc.right, rc.bottom};
+    HBRUSH railBrush = CreateSolidBrush(FSkin.Rail);
+    FillRect(dc, &rail, railBrush);
+    DeleteObject(railBrush);
+
+    // The tabs are markers of the page in front; their captions are not for the user.
+    const int count = static_cast<int>(SendMessageW(FTab, TCM_GETITEMCOUNT, 0, 0));
+    const int selected = static_cast<int>(SendMessageW(FTab, TCM_GETCURSEL, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        RECT item;
+        if (!SendMessageW(FTab, TCM_GETITEMRECT, static_cast<WPARAM>(i),
+                          reinterpret_cast<LPARAM>(&item)))
+            continue;
+        item.left = std::max<int>(item.left, railLeft + ScaleToDpi(1, dpi));
+        item.bottom -= ScaleToDpi(1, dpi); // the rail shows between the tabs
+        HBRUSH face = CreateSolidBrush(i == selected ? FSkin.TabSelected : FSkin.TabFace);
+        FillRect(dc, &item, face);
+        DeleteObject(face);
+        if (i == selected) {
+            RECT marker = item;
+            marker.right = std::min<int>(item.right,
+                                         item.left + ScaleToDpi(FSkin.TabMarkerWidth, dpi));
+            HBRUSH m = CreateSolidBrush(FSkin.TabMarker);
+            FillRect(dc, &marker, m);
+            DeleteObject(m);
+        }
+    }
+}
+
+// ---- Window procedures --------------------------------------------------------------------------
+
+LRESULT CALLBACK TWinWizardWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        auto* self = static_cast<TWinWizardWindow*>(
+            reinterpret_cast<const CREATESTRUCTW*>(lp)->lpCreateParams);
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->FHwnd = hwnd;
+    }
+    TWinWizardWindow* self = WindowOf(hwnd);
+    if (!self)
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->FHwnd = nullptr;
+        self->FTab = nullptr;
+        self->FPages.fill(nullptr);
+        self->FControls.clear();
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    }
+    return self->HandleMessage(msg, wp, lp);
+}
+
+LRESULT TWinWizardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_ERASEBKGND: {
+        RECT rc;
+        GetClientRect(FHwnd, &rc);
+        HDC dc = reinterpret_cast<HDC>(wp);
+        FillRect(dc, &rc, FFaceBrush);
+        RECT rail = rc;
+        rail.left = rc.right - MulDiv(rc.right, 42, 1000); // the rail's share of the width
+        HBRUSH b = CreateSolidBrush(FSkin.Rail);
+        FillRect(dc, &rail, b);
+        DeleteObject(b);
+        return 1;
+    }
+    case WM_NOTIFY: {
+        const auto* n = reinterpret_cast<const NMHDR*>(lp);
+        if (n->hwndFrom == FTab) {
+            if (n->code == TCN_SELCHANGING)
+                return FOwnPageChange || AskPageChange() ? FALSE : TRUE;
+            if (n->code == TCN_SELCHANGE) {
+                ShowPageWindow(static_cast<int>(SendMessageW(FTab, TCM_GETCURSEL, 0, 0)));
+                return 0;
+            }
+        }
+        break;
+    }
+    case WM_COMMAND:
+        // Enter (from the dialog navigation) presses the button that has the focus.
+        if (lp == 0 && LOWORD(wp) == IDOK) {
+            HWND focus = GetFocus();
+            if (focus && IsChild(FHwnd, focus) &&
+                (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_BUTTON))
+                SendMessageW(focus, BM_CLICK, 0, 0);
+            return 0;
+        }
+        break;
+    case WM_TIMER:
+        OnTimer(wp);
+        return 0;
+    case WM_DEVICECHANGE:
+        FForm.Dispatch([this] { FForm.WMDeviceChange(); });
+        return TRUE;
+    case WM_CLOSE: {
+        bool canClose = true;
+        FForm.Dispatch([&] { FForm.FormCloseQuery(canClose); });
+        if (canClose)
+            DestroyWindow(FHwnd);
+        return 0;
+    }
+    case WM_DESTROY:
+        if (!FDestroying)
+            PostQuitMessage(0); // the main window has closed: the program ends
+        return 0;
+    case WM_ACTIVATE:
+        if (LOWORD(wp) == WA_INACTIVE) {
+            HWND focus = GetFocus();
+            FFocus = focus && IsChild(FHwnd, focus) ? focus : nullptr;
+        } else if (FFocus && IsWindow(FFocus) && IsWindowVisible(FFocus) &&
+                   IsWindowEnabled(FFocus)) {
+            SetFocus(FFocus);
+            return 0;
+        } else {
+            FocusPage();
+            return 0;
+        }
+        break;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
+        return 0;
+    case WM_SHOWWINDOW:
+        if (wp && !FCentred) {
+            FCentred = true;
+            Centre();
+        }
+        break;
+    default:
+        break;
+    }
+    return DefWindowProcW(FHwnd, msg, wp, lp);
+}
+
+LRESULT CALLBACK TWinWizardWindow::PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == WM_NCCREATE) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(
+                              reinterpret_cast<const CREATESTRUCTW*>(lp)->lpCreateParams));
+    }
+    TWinWizardWindow* self = WindowOf(hwnd);
+    if (!self || msg == WM_NCDESTROY)
+        return DefWindowProcW(hwnd, msg, wp, lp);
+    return self->HandlePageMessage(hwnd, msg, wp, lp);
+}
+
+LRESULT TWinWizardWindow::HandlePageMessage(HWND page, UINT msg, WPARAM wp, LPARAM lp) {
+    switch (msg) {
+    case WM_ERASEBKGND:
+        PaintBackground(page, reinterpret_cast<HDC>(wp));
+        return 1;
+    case WM_CTLCOLORSTATIC:
+    case WM_CTLCOLORBTN: {
+        HDC dc = reinterpret_cast<HDC>(wp);
+        HWND child = reinterpret_cast<HWND>(lp);
+        SetBkMode(dc, TRANSPARENT);
+        const bool body = child == Control(EControl::BriefingText) ||
+                          child == Control(EControl::WaitBrowserText);
+        SetTextColor(dc, body ? FSkin.Body : FSkin.Text);
+        if (!FPaneBrush)
+            return reinterpret_cast<LRESULT>(FFaceBrush);
+        return reinterpret_cast<LRESULT>(AlignedPaneBrush(child, dc));
+    }
+    case WM_DRAWITEM: {
+        const auto* di = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
+        if (di->CtlType == ODT_STATIC) {
+            DrawHeading(*di);
+            return TRUE;
+        }
+        if (di->CtlType == ODT_BUTTON) {
+            HWND button = di->hwndItem;
+            DrawSkinButton(*di, FSkin,
+                           [this, button](HDC dc, const RECT&) { PaintBackground(button, dc); });
+            return TRUE;
+        }
+        break;
+    }
+    case WM_COMMAND:
+        if (HIWORD(wp) == BN_CLICKED) {
+            const int id = LOWORD(wp);
+            if (id == ControlId(EControl::ButtonNext)) {
+                FForm.Dispatch([this] { FForm.ButtonNextClick(); });
+                return 0;
+            }
+            if (id == ControlId(EControl::ButtonCancel)) {
+                FForm.Dispatch([this] { FForm.ButtonCancelClick(); });
+                return 0;
+            }
+        }
+        break;
+    case WM_SIZE:
+        for (int i = 0; i < res::PageCount; ++i) {
+            if (FPages[static_cast<std::size_t>(i)] == page)
+                LayoutPage(i);
+        }
+        return 0;
+    default:
+        break;
+    }
+    return DefWindowProcW(page, msg, wp, lp);
+}
+
+LRESULT CALLBACK TWinWizardWindow::TabProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                           DWORD_PTR data) {
+    auto* self = reinterpret_cast<TWinWizardWindow*>(data);
+    switch (msg) {
+    case WM_ERASEBKGND:
+        return 1;
+    case WM_PAINT:
+    case WM_PRINTCLIENT: {
+        PAINTSTRUCT ps{};
+        HDC dc = msg == WM_PAINT ? BeginPaint(hwnd, &ps) : reinterpret_cast<HDC>(wp);
+        RECT rc;
+        GetClientRect(hwnd, &rc);
+        HDC mem = CreateCompatibleDC(dc);
+        HBITMAP bmp = CreateCompatibleBitmap(dc, std::max<int>(1, rc.right),
+                                             std::max<int>(1, rc.bottom));
+        HGDIOBJ old = SelectObject(mem, bmp);
+        self->PaintTabControl(mem);
+        BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
+        SelectObject(mem, old);
+        DeleteObject(bmp);
+        DeleteDC(mem);
+        if (msg == WM_PAINT)
+            EndPaint(hwnd, &ps);
+        return 0;
+    }
+    case WM_SIZE: {
+        const LRESULT r = DefSubclassProc(hwnd, msg, wp, lp);
+        self->LayoutPages();
+        return r;
+    }
+    case WM_NCDESTROY:
+        RemoveWindowSubclass(hwnd, TabProc, id);
+        break;
+    default:
+        break;
+    }
+    return DefSubclassProc(hwnd, msg, wp, lp);
+}

@@ -1,0 +1,152 @@
+#pragma once
+// The wizard window on Win32: a top-level window of class "TPendockForm" holding the page
+// control (a vertical SysTabControl32 with its tabs on the right), the pages and their
+// controls as the resource table lays them out, the PNG pictures, the window timers and the
+// skin. It implements IWizardView for TPendockForm and delivers the window's messages
+// (clicks, timer ticks, tab change requests, WM_DEVICECHANGE, close requests) to the form's
+// handlers through TPendockForm::Dispatch.
+//
+// Sizes and places are given in pixels at 96 DPI and scaled by the window's DPI.
+
+#include <windows.h>
+
+#include <array>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "FormPendock.h"
+#include "WinImageView.h"
+#include "WinSkin.h"
+#include "WizardView.h"
+
+extern const wchar_t* const WizardWindowClass; // L"TPendockForm"
+extern const wchar_t* const WizardPageClass;   // L"TPendockPage"
+extern const wchar_t* const WizardPanelClass;  // L"TPendockPanel"
+
+class TWinWizardWindow : public IWizardView {
+public:
+    // Builds the window (hidden) from the resources of `resources` (the program's own module
+    // when null) and runs the form's create handler.
+    explicit TWinWizardWindow(TPendockPlatform Platform, HMODULE resources = nullptr);
+    ~TWinWizardWindow() override;
+    TWinWizardWindow(const TWinWizardWindow&) = delete;
+    TWinWizardWindow& operator=(const TWinWizardWindow&) = delete;
+
+    // Centres the window on the desktop's work area (the first time) and shows it.
+    void Show(int showCommand = SW_SHOWNORMAL);
+    // Runs the message loop until a quit message; returns its exit code.
+    int RunMessageLoop();
+    // The window's keyboard handling for one message taken from the queue (page keys, dialog
+    // navigation); true when the message has been dealt with and must not be dispatched.
+    bool PreTranslate(MSG& msg);
+
+    TPendockForm& Form() { return FForm; }
+    HWND Handle() const { return FHwnd; }
+    HWND TabControl() const { return FTab; }
+    HWND Page(EPage page) const { return FPages[static_cast<std::size_t>(page)]; }
+    HWND Control(EControl control) const;
+    int CurrentPage() const { return FCurrentPage; }
+    const TWinSkin& Skin() const { return FSkin; }
+    const TWinPicture& Picture(EImage image) const {
+        return FPictures[static_cast<std::size_t>(image)];
+    }
+    bool TimerRunning(ETimer timer) const { return FTimerRunning[static_cast<std::size_t>(timer)]; }
+    const std::string& ApplicationTitle() const { return FApplicationTitle; }
+    UINT Dpi() const;
+
+    // Called with every message dialog once it is shown, before its loop runs (tests answer
+    // it through this).
+    std::function<void(HWND dialog)> DialogOpening;
+
+    // IWizardView
+    void ShowPage(EPage page) override;
+    void SetText(EControl control, const std::string& text) override;
+    void SetImage(EControl control, EImage image) override;
+    EImage ImageOf(EControl control) const override;
+    void SetEnabled(EControl control, bool enabled) override;
+    void StartTimer(ETimer timer) override;
+    void StopTimer(ETimer timer) override;
+    EDialogButton ShowDialog(EDialogKind kind, const std::string& text,
+                             const TDialogCaptions& captions) override;
+    void ShowException(const std::string& message) override;
+    void ProcessMessages() override;
+    void Terminate() override;
+    void SetCaption(const std::string& text) override;
+    void SetApplicationTitle(const std::string& text) override;
+    void SetBorderIcons(unsigned icons) override;
+    void SetClientSize(int width, int height) override;
+    int ClientWidth() const override;
+    int ClientHeight() const override;
+    void SetBounds(EControl control, int left, int top, int width, int height) override;
+
+private:
+    struct TBounds {
+        int Left = 0, Top = 0, Width = 0, Height = 0;
+    };
+    struct TAnchored {
+        EControl Control;
+        int Right;  // distance from the page's right edge to the control's right edge (96 DPI)
+        int Bottom; // distance from the page's bottom edge to the control's bottom edge
+    };
+
+    static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+    static LRESULT CALLBACK TabProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
+                                    DWORD_PTR self);
+    LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT HandlePageMessage(HWND page, UINT msg, WPARAM wp, LPARAM lp);
+    void PaintTabControl(HDC dc);
+
+    void RegisterClasses();
+    void CreateFonts();
+    void LoadPictures(HMODULE resources);
+    void BuildControls();
+    void ApplyBounds(EControl control);
+    void LayoutPages();
+    void LayoutPage(int page);
+    void MakePaneBrush();
+    // Fills `dc` of `child` with the page control's background behind it.
+    void PaintBackground(HWND child, HDC dc);
+    HBRUSH AlignedPaneBrush(HWND child, HDC dc);
+    void DrawHeading(const DRAWITEMSTRUCT& item);
+    bool AskPageChange();
+    void StepPage(int delta);
+    void ShowPageWindow(int index);
+    void FocusPage();
+    void OnTimer(UINT_PTR id);
+    void OnDpiChanged(UINT dpi, const RECT* suggested);
+    void Centre();
+    DWORD Style() const;
+
+    TPendockForm FForm;
+    HMODULE FResources = nullptr;
+    HWND FHwnd = nullptr;
+    HWND FTab = nullptr;
+    std::array<HWND, 3> FPages{};
+    std::map<EControl, HWND> FControls;
+    std::map<EControl, TBounds> FBounds;
+    std::map<EControl, EImage> FShownImage;
+    std::array<std::vector<TAnchored>, 3> FAnchored;
+    std::array<TWinPicture, PngIconsCount> FPictures;
+    std::array<bool, 4> FTimerRunning{};
+    TWinSkin FSkin;
+    TBackgroundPainter FPainter;
+    HFONT FDefaultFont = nullptr;
+    HFONT FHeadingFont = nullptr;
+    HFONT FBodyFont = nullptr;
+    HFONT FTabFont = nullptr;
+    HBRUSH FPaneBrush = nullptr;
+    int FPaneBrushHeight = 0;
+    HBRUSH FFaceBrush = nullptr;
+    unsigned FBorderIcons = biSystemMenu | biMinimize;
+    int FClientWidth = 0;  // at 96 DPI
+    int FClientHeight = 0; // at 96 DPI
+    int FCurrentPage = 0;
+    bool FOwnPageChange = false;
+    bool FCentred = false;
+    bool FDestroying = false;
+    HWND FFocus = nullptr;
+    std::string FApplicationTitle;
+};

@@ -1,0 +1,45 @@
+// The program entry on Windows: one copy per machine, the wizard window, the message loop.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <memory>
+
+#include "FormPendock.h"
+#include "WinWizardWindow.h"
+#include "platform/windows/com_init.h"
+#include "mod_FirstInstance.h"
+
+namespace {
+
+// Names the machine-wide single-instance lock.
+const char* const InstanceIdentifier = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
+
+} // namespace
+
+TMaxInstance* InstanceGuard = nullptr;
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
+    // COM for this thread was initialised as the program's modules started (com_init).
+    std::unique_ptr<TWinWizardWindow> PendockForm;
+
+    if (FirstInstance(InstanceIdentifier, InstanceGuard)) {
+        platform::win::InitializeComForApplication();
+        INITCOMMONCONTROLSEX controls{sizeof(controls),
+                                      ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
+        InitCommonControlsEx(&controls);
+
+        PendockForm = std::make_unique<TWinWizardWindow>(DefaultPendockPlatform());
+        PendockForm->Show(showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand);
+        PendockForm->RunMessageLoop();
+
+        ReleaseFirstInstance(InstanceGuard);
+    }
+    FreeFirstInstance(InstanceGuard);
+
+    // The window and its COM users go before the application's COM layer.
+    PendockForm.reset();
+    platform::win::FinalizeComForApplication();
+    return 0;
+}
