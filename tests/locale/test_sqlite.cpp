@@ -147,6 +147,9 @@ TEST(SQLiteDb, MoreParametersThanPlaceholdersIsAnError) {
 }
 
 TEST(SQLiteDb, RelativeNameThatLooksLikeAUriIsAFile) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Windows file names cannot hold ':' or '?'";
+#endif
     TTempDir dir;
     const fs::path before = fs::current_path();
     fs::current_path(dir.Path());

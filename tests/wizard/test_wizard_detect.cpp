@@ -16,6 +16,8 @@
 #include "FormPendock.h"
 #include "LocaleFixture.h"
 #include "mod_WebShop.h"
+#include "platform/folder_walk.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -122,10 +124,8 @@ protected:
 
     // A key's root folder on disk, for the package search.
     fs::path MakeKeyRoot() {
-        std::string tmpl = (fs::temp_directory_path() / "pendock-key-XXXXXX").string();
-        if (!mkdtemp(tmpl.data()))
-            throw std::runtime_error("mkdtemp failed");
-        KeyRoot = tmpl;
+        KeyDir = std::make_unique<TTempDir>("pendock-key");
+        KeyRoot = KeyDir->Path();
         return KeyRoot;
     }
 
@@ -151,6 +151,7 @@ protected:
     std::vector<std::string> Opened;
     int Snapshots = 0;
     bool SnapshotDuringDialog = false;
+    std::unique_ptr<TTempDir> KeyDir;
     fs::path KeyRoot;
 };
 
@@ -395,8 +396,9 @@ TEST_F(KeyDetection, AnUnreadablePackageIdShowsTheErrorAndKeepsTheWaitingPage) {
     FindKeyE();
     EXPECT_FALSE(Form->Dispatch([&] { Form->TimerContTimer(); }));
     ASSERT_EQ(View.Exceptions.size(), 1u);
-    EXPECT_NE(View.Exceptions[0].find("/nonexistent-key-root/Quorvento/package.id"),
-              std::string::npos)
+    const std::string file = std::string("/nonexistent-key-root") + platform::PathSeparator +
+                             "Quorvento/package.id";
+    EXPECT_NE(View.Exceptions[0].find(file), std::string::npos)
         << View.Exceptions[0];
     EXPECT_TRUE(Opened.empty()) << "the shell is not asked";
     EXPECT_EQ(View.Page, EPage::WaitBrowser);

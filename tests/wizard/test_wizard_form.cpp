@@ -339,8 +339,13 @@ TEST(WizardText, LowerCaseCoversNonAsciiLettersAndKeepsBadBytes) {
 TEST(WizardPlatform, ProgramFolderIsTheFolderOfTheRunningProgram) {
     const std::string folder = app_platform::GetProgramFolder();
     ASSERT_FALSE(folder.empty());
+#if defined(_WIN32)
+    EXPECT_EQ(folder.back(), '\\');
+    EXPECT_TRUE(std::filesystem::is_regular_file(folder + "test_wizard_form.exe"));
+#else
     EXPECT_EQ(folder.back(), '/');
     EXPECT_TRUE(std::filesystem::is_regular_file(folder + "test_wizard_form"));
+#endif
 }
 
 } // namespace
