@@ -82,7 +82,8 @@ TEST_F(WinSemaphore, HandlesThatAreNotOpenAreRefused) {
     ASSERT_NE(h, 0u);
     ASSERT_TRUE(platform::CloseHandle(h));
 
-    for (const platform::SemHandle bad : {platform::SemHandle(0), h, platform::SemHandle(0xFFFFF0u)}) {
+    for (const platform::SemHandle bad :
+         {platform::SemHandle(0), h, platform::SemHandle(0xFFFFF0u)}) {
         SCOPED_TRACE(bad);
         platform::SetLastError(0);
         EXPECT_EQ(platform::WaitForSingleObject(bad, 0), static_cast<DWORD>(WAIT_FAILED));
@@ -103,13 +104,15 @@ TEST_F(WinSemaphore, BadArgumentsAndNames) {
         const void* attributes;
         LONG initial, maximum;
     };
-    for (const Case& k : {Case{&dummy, 1, 1}, Case{nullptr, 1, 0}, Case{nullptr, 2, 1},
-                          Case{nullptr, -1, 1}, Case{nullptr, 1, platform::kMaxSemaphoreCount + 1}}) {
+    for (const Case& k :
+         {Case{&dummy, 1, 1}, Case{nullptr, 1, 0}, Case{nullptr, 2, 1}, Case{nullptr, -1, 1},
+          Case{nullptr, 1, platform::kMaxSemaphoreCount + 1}}) {
         platform::SetLastError(0);
         EXPECT_EQ(platform::CreateSemaphoreW(k.attributes, k.initial, k.maximum, name), 0u);
         EXPECT_EQ(platform::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
     }
-    for (const std::string& empty : {std::string(), std::string("Global\\"), std::string("Local\\")}) {
+    for (const std::string& empty :
+         {std::string(), std::string("Global\\"), std::string("Local\\")}) {
         SCOPED_TRACE(empty);
         platform::SetLastError(0);
         EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, empty), 0u);

@@ -59,7 +59,8 @@ public:
         if (FHadOld)
             FOld.assign(old, size / sizeof(wchar_t));
         const std::wstring program = Widen(PENDOCK_FAKE_OPENER);
-        ::RegSetValueExW(FKey, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(program.c_str()),
+        ::RegSetValueExW(FKey, L"Browsers", 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(program.c_str()),
                          static_cast<DWORD>((program.size() + 1) * sizeof(wchar_t)));
         ::DeleteFileW(ArgsFile().c_str());
     }
@@ -67,7 +68,8 @@ public:
         if (!FKey)
             return;
         if (FHadOld)
-            ::RegSetValueExW(FKey, L"Browsers", 0, REG_SZ, reinterpret_cast<const BYTE*>(FOld.data()),
+            ::RegSetValueExW(FKey, L"Browsers", 0, REG_SZ,
+                             reinterpret_cast<const BYTE*>(FOld.data()),
                              static_cast<DWORD>(FOld.size() * sizeof(wchar_t)));
         else
             ::RegDeleteValueW(FKey, L"Browsers");
@@ -128,13 +130,23 @@ TEST(WinTextCase, LowerCaseOfLettersEverywhere) {
     EXPECT_EQ(app_platform::LowerCaseUtf8("ABC xyz 123 _-"), "abc xyz 123 _-");
     EXPECT_EQ(app_platform::LowerCaseUtf8("\xC3\x80\xC3\x89\xC3\x8E\xC3\x95\xC3\x9C"), // ÀÉÎÕÜ
               "\xC3\xA0\xC3\xA9\xC3\xAE\xC3\xB5\xC3\xBC");
-    EXPECT_EQ(app_platform::LowerCaseUtf8("\xCE\x91\xCE\x92\xCE\xA9 \xD0\x94\xD0\x96\xD0\xAF"), // ΑΒΩ ДЖЯ
-              "\xCE\xB1\xCE\xB2\xCF\x89 \xD0\xB4\xD0\xB6\xD1\x8F");
+    EXPECT_EQ(
+        app_platform::LowerCaseUtf8("\xCE\x91\xCE\x92\xCE\xA9 \xD0\x94\xD0\x96\xD0\xAF"), // ΑΒΩ ДЖЯ
+        "\xCE\xB1\xCE\xB2\xCF\x89 \xD0\xB4\xD0\xB6\xD1\x8F");
     // Already lower, and letters without case, stay.
-    EXPECT_EQ(app_platform::LowerCaseUtf8("\xC3\xA4 \xE5\x90\x8D \xE2\x82\xAC"), "\xC3\xA4 \xE5\x90\x8D \xE2\x82\xAC");
+    EXPECT_EQ(app_platform::LowerCaseUtf8("\xC3\xA4 \xE5\x90\x8D \xE2\x82\xAC"),
+              "\xC3\xA4 \xE5\x90\x8D \xE2\x82\xAC");
     // Bytes that are no UTF-8 are kept as they are; what follows is still mapped.
-    EXPECT_EQ(app_platform::LowerCaseUtf8(std::string("\xFF" "A\xC3" "B\xE2\x82" "C\xED\xA0\x80" "D")),
-              std::string("\xFF" "a\xC3" "b\xE2\x82" "c\xED\xA0\x80" "d"));
+    EXPECT_EQ(app_platform::LowerCaseUtf8(std::string("\xFF"
+                                                      "A\xC3"
+                                                      "B\xE2\x82"
+                                                      "C\xED\xA0\x80"
+                                                      "D")),
+              std::string("\xFF"
+                          "a\xC3"
+                          "b\xE2\x82"
+                          "c\xED\xA0\x80"
+                          "d"));
     EXPECT_EQ(app_platform::LowerCaseUtf8(""), "");
 }
 

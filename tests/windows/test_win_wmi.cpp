@@ -55,8 +55,9 @@ TEST(WinComStartup, AThreadWithoutComCannotMakeTheLocator) {
         if (com.Succeeded()) {
             auto locator = platform::win::MakeComWbemLocator();
             auto services = locator->ConnectServer("", "root\\CIMV2", "", "", "", "", 0, nullptr);
-            withScope = services->ExecQuery("SELECT * FROM Win32_DiskDrive", "WQL",
-                                            wbemFlagReturnImmediately, nullptr)
+            withScope = services
+                            ->ExecQuery("SELECT * FROM Win32_DiskDrive", "WQL",
+                                        wbemFlagReturnImmediately, nullptr)
                             ->Count() > 0;
         }
     }).join();
@@ -321,8 +322,9 @@ TEST_F(WinWmi, RejectedQueriesAndConnections) {
 
 TEST_F(WinWmi, OnePropertyThroughTheIdentificationRoute) {
     std::string pnp;
-    ASSERT_EQ(WmiGetOneProperty(R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID="\\\\.\\PHYSICALDRIVE0")",
-                                "PNPDeviceID", pnp),
+    ASSERT_EQ(WmiGetOneProperty(
+                  R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID="\\\\.\\PHYSICALDRIVE0")",
+                  "PNPDeviceID", pnp),
               1);
     EXPECT_FALSE(pnp.empty());
     auto direct = Connect()->ExecQuery("SELECT * FROM Win32_DiskDrive WHERE Index=0", "WQL",
@@ -332,10 +334,10 @@ TEST_F(WinWmi, OnePropertyThroughTheIdentificationRoute) {
     EXPECT_EQ(WmiPropertyToString(*object->Properties_()->Item("PNPDeviceID", 0)), pnp);
 
     // More than one object: the count, and no value.
-    const int disks = Connect()
-                          ->ExecQuery("SELECT * FROM Win32_DiskDrive", "WQL",
-                                      wbemFlagReturnImmediately, nullptr)
-                          ->Count();
+    const int disks =
+        Connect()
+            ->ExecQuery("SELECT * FROM Win32_DiskDrive", "WQL", wbemFlagReturnImmediately, nullptr)
+            ->Count();
     std::string value = "stale";
     EXPECT_EQ(WmiGetOneProperty("SELECT * FROM Win32_DiskDrive", "PNPDeviceID", value), disks);
     if (disks != 1) {

@@ -22,8 +22,8 @@ char32_t LowerOf(char32_t cp) {
         n = 1;
     }
     wchar_t out[4] = {};
-    const int m = ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, in, n, out, 4, nullptr,
-                                  nullptr, 0);
+    const int m =
+        ::LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, in, n, out, 4, nullptr, nullptr, 0);
     if (m == 1 && !(out[0] >= 0xD800 && out[0] <= 0xDFFF))
         return out[0];
     if (m == 2 && out[0] >= 0xD800 && out[0] <= 0xDBFF && out[1] >= 0xDC00 && out[1] <= 0xDFFF)

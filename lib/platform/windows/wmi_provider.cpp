@@ -110,8 +110,8 @@ std::string EmbeddedClassName(IUnknown* unknown) {
     if (!unknown)
         return {};
     TComRef<IWbemClassObject> object;
-    if (FAILED(unknown->QueryInterface(IID_IWbemClassObject,
-                                       reinterpret_cast<void**>(object.Out()))))
+    if (FAILED(
+            unknown->QueryInterface(IID_IWbemClassObject, reinterpret_cast<void**>(object.Out()))))
         return {};
     TVariant name;
     if (FAILED(object->Get(L"__CLASS", 0, &name.v, nullptr, nullptr)) || name.v.vt != VT_BSTR)
@@ -264,9 +264,9 @@ private:
             LONG index[] = {i};
             if (FAILED(::SafeArrayGetElement(names, index, &each)))
                 continue;
-            const bool same = ::CompareStringOrdinal(each, static_cast<int>(::SysStringLen(each)),
-                                                     wanted.data(), static_cast<int>(wanted.size()),
-                                                     TRUE) == CSTR_EQUAL;
+            const bool same =
+                ::CompareStringOrdinal(each, static_cast<int>(::SysStringLen(each)), wanted.data(),
+                                       static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
             if (same)
                 found = BstrText(each);
             ::SysFreeString(each);
@@ -323,9 +323,9 @@ private:
 // The usual blanket for WMI: the caller's identity, impersonation allowed. An object in this
 // process (no proxy) has no blanket to set, which is no failure.
 void SetBlanket(IUnknown* proxy) {
-    const HRESULT hr =
-        ::CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
-                            RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE, nullptr, EOAC_NONE);
+    const HRESULT hr = ::CoSetProxyBlanket(proxy, RPC_C_AUTHN_WINNT, RPC_C_AUTHZ_NONE, nullptr,
+                                           RPC_C_AUTHN_LEVEL_CALL, RPC_C_IMP_LEVEL_IMPERSONATE,
+                                           nullptr, EOAC_NONE);
     if (FAILED(hr) && hr != E_NOINTERFACE && hr != E_NOTIMPL)
         Fail(hr, "CoSetProxyBlanket");
 }
@@ -371,8 +371,8 @@ public:
     std::shared_ptr<ISWbemServices>
     ConnectServer(const std::string& strServer, const std::string& strNamespace,
                   const std::string& strUser, const std::string& strPassword,
-                  const std::string& strLocale, const std::string& strAuthority,
-                  int iSecurityFlags, ISWbemNamedValueSet*) override {
+                  const std::string& strLocale, const std::string& strAuthority, int iSecurityFlags,
+                  ISWbemNamedValueSet*) override {
         // As the scripting locator does: the namespace alone for this machine, else its
         // path on the server named.
         const std::string path = strServer.empty() || strServer == "."
