@@ -4,10 +4,15 @@
 //
 // Names: "Global\<name>" is shared by every user of the machine; a bare "<name>" (or
 // "Local\<name>") is private to the user. Object names are case-sensitive; any character may
-// appear in <name>. A semaphore lives as long as some process has a handle to it open, and
-// the units a process has taken come back when it closes its handle or ends, also by a crash.
+// appear in <name>. A semaphore lives as long as some process has a handle to it open.
 //
-// On Linux one lock file per name stands for the semaphore ("pendock-sem-<name>", characters
+// On Windows these are the system's kernel semaphores, with the system's rules: a unit taken
+// is not tied to the handle that took it; it comes back by ReleaseSemaphore, or when the last
+// handle anywhere is closed and the semaphore itself goes (a later create starts afresh). So a
+// single holder that ends, also by a crash, frees the slot.
+//
+// On Linux the units a process has taken come back when it closes its handle or ends, also by
+// a crash. On Linux one lock file per name stands for the semaphore ("pendock-sem-<name>", characters
 // outside [A-Za-z0-9{}._-] written as %XX). The machine-wide names live in /tmp, the user's
 // names in $XDG_RUNTIME_DIR, else in /tmp/pendock-<uid> (made mode 0700). The environment
 // variables PENDOCK_LOCK_DIR_GLOBAL and PENDOCK_LOCK_DIR_USER, when set and not empty, replace
