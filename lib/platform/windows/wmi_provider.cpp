@@ -11,72 +11,22 @@
 #include <utility>
 #include <vector>
 
+#include "platform/windows/com_ref.h"
 #include "platform/windows/wide_text.h"
 #include "platform/wmi.h"
 
 namespace platform::win {
 namespace {
 
-// Owns one reference of a COM interface.
-template <typename T> class TComRef {
-public:
-    TComRef() = default;
-    explicit TComRef(T* p) : FPtr(p) {}
-    ~TComRef() { Reset(); }
-    TComRef(const TComRef& o) : FPtr(o.FPtr) {
-        if (FPtr)
-            FPtr->AddRef();
-    }
-    TComRef& operator=(TComRef o) {
-        std::swap(FPtr, o.FPtr);
-        return *this;
-    }
-    void Reset() {
-        if (FPtr)
-            FPtr->Release();
-        FPtr = nullptr;
-    }
-    T* Get() const { return FPtr; }
-    T* operator->() const { return FPtr; }
-    explicit operator bool() const { return FPtr != nullptr; }
-    // For out parameters: releases what is held first.
-    T** Out() {
-        Reset();
-        return &FPtr;
-    }
-
-private:
-    T* FPtr = nullptr;
-};
-
-// A BSTR made from UTF-8 text, freed with the object; null for the empty text when asked.
-class TBstr {
-public:
-    explicit TBstr(const std::string& text, bool emptyIsNull = false) {
-        if (text.empty() && emptyIsNull)
-            return;
-        const std::wstring wide = Widen(text);
-        FText = ::SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
-        if (!FText)
-            throw EWbemError(static_cast<std::uint32_t>(E_OUTOFMEMORY), "Out of memory");
-    }
-    ~TBstr() { ::SysFreeString(FText); }
-    TBstr(const TBstr&) = delete;
-    TBstr& operator=(const TBstr&) = delete;
-    BSTR Get() const { return FText; }
-
-private:
-    BSTR FText = nullptr;
-};
-
-// A VARIANT cleared with the object.
-struct TVariant {
-    VARIANT v;
-    TVariant() { ::VariantInit(&v); }
-    ~TVariant() { ::VariantClear(&v); }
-    TVariant(const TVariant&) = delete;
-    TVariant& operator=(const TVariant&) = delete;
-};
+// A BSTR of UTF-8 text; null for the empty text when asked.
+TBstr WbemBstr(const std::string& text, bool emptyIsNull = false) {
+    if (text.empty() && emptyIsNull)
+        return TBstr();
+    TBstr result(Widen(text));
+    if (!result)
+        throw EWbemError(static_cast<std::uint32_t>(E_OUTOFMEMORY), "Out of memory");
+    return result;
+}
 
 std::string HexCode(HRESULT hr) {
     char buf[16];
@@ -221,7 +171,7 @@ public:
 
     // The property's name as the class spells it: Get finds it in any case.
     std::shared_ptr<ISWbemProperty> Item(const std::string& name, int) override {
-        const TBstr wanted(name);
+        const TBstr wanted = WbemBstr(name);
         TVariant value;
         CIMTYPE type = CIM_EMPTY;
         const HRESULT hr = FObject->Get(wanted.Get(), 0, &value.v, &type, nullptr);
@@ -337,8 +287,8 @@ public:
     std::shared_ptr<ISWbemObjectSet> ExecQuery(const std::string& strQuery,
                                                const std::string& strQueryLanguage, int iFlags,
                                                ISWbemNamedValueSet*) override {
-        const TBstr language(strQueryLanguage);
-        const TBstr query(strQuery);
+        const TBstr language = WbemBstr(strQueryLanguage);
+        const TBstr query = WbemBstr(strQuery);
         TComRef<IEnumWbemClassObject> results;
         Check(FServices->ExecQuery(language.Get(), query.Get(), iFlags, nullptr, results.Out()),
               "IWbemServices::ExecQuery");
@@ -378,11 +328,11 @@ public:
         const std::string path = strServer.empty() || strServer == "."
                                      ? strNamespace
                                      : "\\\\" + strServer + "\\" + strNamespace;
-        const TBstr resource(path);
-        const TBstr user(strUser, true);
-        const TBstr password(strPassword, true);
-        const TBstr locale(strLocale, true);
-        const TBstr authority(strAuthority, true);
+        const TBstr resource = WbemBstr(path);
+        const TBstr user = WbemBstr(strUser, true);
+        const TBstr password = WbemBstr(strPassword, true);
+        const TBstr locale = WbemBstr(strLocale, true);
+        const TBstr authority = WbemBstr(strAuthority, true);
         TComRef<IWbemServices> services;
         Check(FLocator->ConnectServer(resource.Get(), user.Get(), password.Get(), locale.Get(),
                                       iSecurityFlags, authority.Get(), nullptr, services.Out()),

@@ -6,6 +6,7 @@
 #include "platform/xml_dom.h"
 
 #include "platform/windows/com_init.h"
+#include "platform/windows/com_ref.h"
 #include "platform/windows/wide_text.h"
 
 #include <msxml2.h>
@@ -17,6 +18,10 @@
 
 namespace {
 
+using platform::win::TBstr;
+using platform::win::TComRef;
+using platform::win::TVariant;
+
 // The class ids of msxml6.h, which MinGW-w64 does not ship.
 constexpr CLSID ClsidDOMDocument60 = {
     0x88d96a05, 0xf192, 0x11d4, {0xa6, 0x5f, 0x00, 0x40, 0x96, 0x32, 0x51, 0xe5}};
@@ -26,60 +31,6 @@ constexpr IID IidXMLDOMNode = {
     0x2933bf80, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
 constexpr IID IidXMLDOMDocument2 = {
     0x2933bf95, 0x7b36, 0x11d2, {0xb2, 0x0e, 0x00, 0xc0, 0x4f, 0x98, 0x3e, 0x60}};
-
-// An owned BSTR.
-class TBstr {
-public:
-    explicit TBstr(const std::wstring& text)
-        : F(::SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {}
-    explicit TBstr(const wchar_t* text) : F(::SysAllocString(text)) {}
-    ~TBstr() { ::SysFreeString(F); }
-    TBstr(const TBstr&) = delete;
-    TBstr& operator=(const TBstr&) = delete;
-    BSTR Get() const { return F; }
-    explicit operator bool() const { return F != nullptr; }
-
-private:
-    BSTR F;
-};
-
-// An owned VARIANT.
-struct TVariant {
-    VARIANT v;
-    TVariant() { ::VariantInit(&v); }
-    ~TVariant() { ::VariantClear(&v); }
-    TVariant(const TVariant&) = delete;
-    TVariant& operator=(const TVariant&) = delete;
-};
-
-// An interface reference released when it goes out of scope.
-template <typename T> class TComRef {
-public:
-    TComRef() = default;
-    ~TComRef() { Reset(); }
-    TComRef(const TComRef&) = delete;
-    TComRef& operator=(const TComRef&) = delete;
-    T** Out() {
-        Reset();
-        return &F;
-    }
-    T* Get() const { return F; }
-    T* operator->() const { return F; }
-    explicit operator bool() const { return F != nullptr; }
-    T* Detach() {
-        T* p = F;
-        F = nullptr;
-        return p;
-    }
-    void Reset() {
-        if (F)
-            F->Release();
-        F = nullptr;
-    }
-
-private:
-    T* F = nullptr;
-};
 
 // A node reference that also holds what it came from, so that its document stays alive for
 // as long as any of its nodes does.
