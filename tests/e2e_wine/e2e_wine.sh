@@ -108,6 +108,20 @@ shot() {
 }
 
 running() { [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; }
+# wait_window STEP CLASS SECONDS WHAT: until a window of CLASS shows; fails the STEP with WHAT
+# when none does in time, or at once when the program ends meanwhile.
+wait_window() {
+    local until rc
+    until=$(awk -v t="$(now)" -v s="$3" 'BEGIN { printf "%.3f", t + s }')
+    while running; do
+        drv wait-window "$2" 1 >/dev/null && return 0
+        within "$(now)" 0 "$until" || fail "$1: $4 within $3 s"
+    done
+    wait "$pid"
+    rc=$?
+    pid=""
+    fail "$1: the program ended (exit code $rc) while waiting for a window of class $2"
+}
 # The Wine processes (loader, programs, server) that belong to this test's prefix.
 wine_processes() {
     local p exe
@@ -208,7 +222,7 @@ wine "$W/app/Pendock.exe" >"$W/program.out" 2>&1 &
 pid=$!
 
 # ---- 2. The first page -------------------------------------------------------------------------
-drv wait-window TPendockForm 40 >/dev/null || fail "step 2: $(drv_error)"
+wait_window "step 2" TPendockForm 40 "no window of class TPendockForm"
 echo "window shown $(elapsed "$T_START" "$(now)") s after the start"
 wait_texts TPendockForm 10 "$HEAD_BRIEFING" "$BRIEFING" "$NEXT" ||
     fail "step 2: the first page does not show the texts of locale.db"
@@ -254,7 +268,7 @@ done
 drv add-drive "$drive" "$W/key" >/dev/null || { drive=""; fail "step 5: $(drv_error)"; }
 T_PLUG=$(now)
 drv device-change TPendockForm "$drive" || fail "step 5: $(drv_error)"
-drv wait-window TPendockDialog 20 >/dev/null || fail "step 5: no dialog after the drive $drive came"
+wait_window "step 5" TPendockDialog 20 "no dialog after the drive $drive came"
 echo "error dialog $(elapsed "$T_PLUG" "$(now)") s after the drive $drive came"
 wait_texts TPendockDialog 5 "$ERR_USBINFO" ||
     fail "step 5: the dialog does not show the text of ERR_CANNOTREADUSBINFO"
@@ -274,7 +288,7 @@ shot 4-still-waiting
 
 # ---- 6. Closing asks first -----------------------------------------------------------------------
 drv close TPendockForm || fail "step 6: $(drv_error)"
-drv wait-window TPendockDialog 10 >/dev/null || fail "step 6: no question on closing"
+wait_window "step 6" TPendockDialog 10 "no question on closing"
 wait_texts TPendockDialog 5 "$WANTEXIT" || fail "step 6: the question is not MESSAGE_WANTEXIT"
 caption_is "$CAP_CONFIRM" ||
     { show_texts; fail "step 6: the question's title is not \"$CAP_CONFIRM\""; }
@@ -287,7 +301,7 @@ wait_texts TPendockForm 5 "$NOKEY" || fail "step 6: the wizard left the key page
 shot 6-after-no
 
 drv close TPendockForm || fail "step 6: $(drv_error)"
-drv wait-window TPendockDialog 10 >/dev/null || fail "step 6: no question on the second close"
+wait_window "step 6" TPendockDialog 10 "no question on the second close"
 drv click TPendockDialog 6 || fail "step 6: $(drv_error)"
 T_YES=$(now)
 until_end=$(awk -v t="$T_YES" 'BEGIN { printf "%.3f", t + 10 }')
