@@ -22,15 +22,19 @@
 // and a tab as \t, so that every control takes exactly one line. Exit code 0: done, 1: the
 // step failed (the reason on stderr), 2: wrong arguments.
 
+// windows.h first: the other system headers build on it.
 #include <windows.h>
+
 #include <dbt.h>
 #include <shellapi.h>
 #include <winioctl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cwchar>
+#include <cwctype>
 #include <string>
 #include <thread>
 #include <vector>
@@ -71,8 +75,8 @@ int Usage() {
 std::string Utf8(const std::wstring& text) {
     if (text.empty())
         return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr,
-                                0, nullptr, nullptr);
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
     std::string out(static_cast<size_t>(n), '\0');
     WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
                         nullptr, nullptr);
@@ -87,8 +91,8 @@ std::string LastError() {
 void Print(const std::string& line) {
     std::string out = line + "\n";
     DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()),
-              &written, nullptr);
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), out.data(), static_cast<DWORD>(out.size()), &written,
+              nullptr);
 }
 
 // One line per text: CR LF, a lone LF or a lone CR become \n, a tab becomes \t.
