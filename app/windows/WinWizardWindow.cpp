@@ -26,7 +26,6 @@ constexpr int RailWidth = 41;
 constexpr int TabItemWidth = 40;
 constexpr int TabItemHeight = 60;
 
-constexpr UINT_PTR TimerIdBase = 1;
 
 int ControlId(EControl c) {
     return 1000 + static_cast<int>(c);
@@ -253,6 +252,9 @@ void TWinWizardWindow::BuildControls() {
         }
         if (!w)
             continue;
+        // Later controls lie above earlier ones (a button over the lower edge of a picture).
+        SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) | WS_CLIPSIBLINGS);
+        SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
         FControls[def.Control] = w;
         FBounds[def.Control] = {def.Left, def.Top, def.Width, def.Height};
         if (def.Anchor == res::EAnchor::RightBottom) {
@@ -827,6 +829,8 @@ LRESULT TWinWizardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
                 ShowPageWindow(static_cast<int>(SendMessageW(FTab, TCM_GETCURSEL, 0, 0)));
                 return 0;
             }
+            if (n->code == TCN_KEYDOWN)
+                return 0;
         }
         break;
     }
@@ -983,6 +987,25 @@ LRESULT CALLBACK TWinWizardWindow::TabProc(HWND hwnd, UINT msg, WPARAM wp, LPARA
         self->LayoutPages();
         return r;
     }
+    case WM_KEYDOWN:
+        // The keys that move between tabs ask first; some tab controls change the page on
+        // them whatever TCN_SELCHANGING answers.
+        switch (wp) {
+        case VK_LEFT:
+        case VK_RIGHT:
+        case VK_UP:
+        case VK_DOWN:
+        case VK_HOME:
+        case VK_END:
+        case VK_PRIOR:
+        case VK_NEXT:
+            if (!self->AskPageChange())
+                return 0;
+            break;
+        default:
+            break;
+        }
+        break;
     case WM_NCDESTROY:
         RemoveWindowSubclass(hwnd, TabProc, id);
         break;

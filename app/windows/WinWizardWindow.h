@@ -55,6 +55,11 @@ public:
     bool TimerRunning(ETimer timer) const { return FTimerRunning[static_cast<std::size_t>(timer)]; }
     const std::string& ApplicationTitle() const { return FApplicationTitle; }
     UINT Dpi() const;
+    // The id of a timer's WM_TIMER messages.
+    static constexpr UINT_PTR TimerIdBase = 1;
+    static constexpr UINT_PTR TimerId(ETimer timer) {
+        return TimerIdBase + static_cast<UINT_PTR>(timer);
+    }
 
     // Called with every message dialog once it is shown, before its loop runs (tests answer
     // it through this).

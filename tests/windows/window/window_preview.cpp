@@ -1,0 +1,66 @@
+// Puts the Win32 wizard window into one of its states and leaves it there, for screenshots:
+//   win_window_preview briefing|detectkey|found|waitbrowser|error|confirm
+// The texts come from the locale.db beside Pendock.exe, the skin and pictures from its
+// resource. A new drive that nothing identifies appears for "error", an identified key for
+// "found". Runs until its window is closed or the process is ended.
+
+#include <windows.h>
+
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <string>
+
+#include "WinWizardWindow.h"
+#include "platform/windows/wide_text.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
+    const std::string state = commandLine ? commandLine : "";
+    CoInitialize(nullptr);
+    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&icc);
+
+    std::string exe = PENDOCK_EXE;
+    if (!exe.empty() && exe[0] == '/')
+        exe = "Z:" + exe;
+    HMODULE resources = LoadLibraryExW(platform::win::Widen(exe).c_str(), nullptr,
+                                       LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    const std::string folder = exe.substr(0, exe.find_last_of("/\\") + 1);
+
+    bool plugged = false;
+    TPendockPlatform p;
+    p.ProgramFolder = [folder] { return folder; };
+    p.ConnectedDrives = [&plugged] {
+        TDriveConn d{};
+        d[0] = true;          // C:
+        d[2] = plugged;       // E:
+        return d;
+    };
+    p.DriveUsbInfo = [&state](const std::string&, std::string& vid, std::string& pid,
+                              std::string& sn) {
+        if (state == "found") {
+            vid = "Quorvento";
+            pid = "Pendock";
+            sn = "0123456789";
+        }
+        return state == "found";
+    };
+    p.ShellOpen = [](const std::string&) {};
+    p.SearchPackageId = [](const std::string&, std::string&) { return false; };
+
+    TWinWizardWindow window(std::move(p), resources);
+    window.Show();
+    if (state == "detectkey" || state == "error" || state == "found") {
+        SendMessageW(window.Control(EControl::ButtonNext), BM_CLICK, 0, 0);
+        if (state != "detectkey") {
+            plugged = true;
+            PostMessageW(window.Handle(), WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0);
+        }
+    } else if (state == "waitbrowser") {
+        window.ShowPage(EPage::WaitBrowser);
+    } else if (state == "confirm") {
+        PostMessageW(window.Handle(), WM_CLOSE, 0, 0);
+    }
+    window.RunMessageLoop();
+    return 0;
+}
