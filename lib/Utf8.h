@@ -59,4 +59,23 @@ inline std::size_t Decode(const std::string& text, std::size_t i, char32_t& cp) 
     return len;
 }
 
+// `text` with every well-formed code point replaced by `map(cp)` (which must give a code point
+// that is no surrogate and at most U+10FFFF); bytes that are not well-formed UTF-8 are kept.
+template <typename TMap> std::string MapCodePoints(const std::string& text, TMap map) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size();) {
+        char32_t cp = 0;
+        const std::size_t len = Decode(text, i, cp);
+        if (len == 0) {
+            out += text[i];
+            ++i;
+            continue;
+        }
+        Append(out, map(cp));
+        i += len;
+    }
+    return out;
+}
+
 } // namespace utf8

@@ -27,6 +27,40 @@ TSWbemLocator::ConnectServer(const std::string& strServer, const std::string& st
                                             objWbemNamedValueSet);
 }
 
+namespace {
+
+class TObjectEnum : public IEnumWbemObject {
+public:
+    explicit TObjectEnum(std::vector<std::shared_ptr<ISWbemObject>> objects)
+        : FObjects(std::move(objects)) {}
+    std::shared_ptr<ISWbemObject> Next() override {
+        return FNext < FObjects.size() ? FObjects[FNext++] : nullptr;
+    }
+
+private:
+    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
+    std::size_t FNext = 0;
+};
+
+class TObjectSet : public ISWbemObjectSet {
+public:
+    explicit TObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects)
+        : FObjects(std::move(objects)) {}
+    int Count() override { return static_cast<int>(FObjects.size()); }
+    std::unique_ptr<IEnumWbemObject> NewEnum() override {
+        return std::make_unique<TObjectEnum>(FObjects);
+    }
+
+private:
+    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
+};
+
+} // namespace
+
+std::shared_ptr<ISWbemObjectSet> MakeWbemObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects) {
+    return std::make_shared<TObjectSet>(std::move(objects));
+}
+
 namespace platform {
 namespace {
 std::mutex& FactoryMutex() {

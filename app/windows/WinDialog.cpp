@@ -37,24 +37,6 @@ void Finish(HWND dlg, EDialogButton result) {
     }
 }
 
-// Text with every line break as CR LF, as the static control expects.
-std::wstring ControlText(const std::string& text) {
-    const std::wstring w = platform::win::Widen(text);
-    std::wstring out;
-    out.reserve(w.size());
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        if (w[i] == L'\r') {
-            out += L"\r\n";
-            if (i + 1 < w.size() && w[i + 1] == L'\n')
-                ++i;
-        } else if (w[i] == L'\n') {
-            out += L"\r\n";
-        } else {
-            out += w[i];
-        }
-    }
-    return out;
-}
 
 LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     TDialogState* s = StateOf(hwnd);

@@ -4,18 +4,12 @@
 
 #include <utility>
 
+#include "WinPaint.h"
+#include "platform/windows/com_ref.h"
+
 namespace {
 
-template <class T> struct TComPtr {
-    T* P = nullptr;
-    ~TComPtr() {
-        if (P)
-            P->Release();
-    }
-    T** operator&() { return &P; }
-    T* operator->() const { return P; }
-    explicit operator bool() const { return P != nullptr; }
-};
+using platform::win::TComRef;
 
 struct TViewState {
     const TWinPicture* Picture = nullptr;
@@ -75,15 +69,11 @@ LRESULT CALLBACK ImageViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         // Drawn off screen first: the background and the picture reach the screen at once.
         RECT rc;
         GetClientRect(hwnd, &rc);
-        HDC mem = CreateCompatibleDC(dc);
-        HBITMAP bmp = CreateCompatibleBitmap(dc, rc.right > 0 ? rc.right : 1,
-                                             rc.bottom > 0 ? rc.bottom : 1);
-        HGDIOBJ old = SelectObject(mem, bmp);
-        PaintView(hwnd, mem);
-        BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-        DeleteDC(mem);
+        {
+            const TOffscreen offscreen(dc, rc.right, rc.bottom);
+            PaintView(hwnd, offscreen.DC());
+            offscreen.Present(0, 0);
+        }
         EndPaint(hwnd, &ps);
         return 0;
     }
@@ -140,24 +130,24 @@ bool TWinPicture::Decode(const void* data, std::size_t size) {
     Reset();
     if (!data || size == 0 || size > 0x7fffffff)
         return false;
-    TComPtr<IWICImagingFactory> factory;
+    TComRef<IWICImagingFactory> factory;
     if (FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))))
+                                IID_IWICImagingFactory, reinterpret_cast<void**>(factory.Out()))))
         return false;
-    TComPtr<IWICStream> stream;
-    if (FAILED(factory->CreateStream(&stream)) ||
+    TComRef<IWICStream> stream;
+    if (FAILED(factory->CreateStream(stream.Out())) ||
         FAILED(stream->InitializeFromMemory(
             const_cast<BYTE*>(static_cast<const BYTE*>(data)), static_cast<DWORD>(size))))
         return false;
-    TComPtr<IWICBitmapDecoder> decoder;
-    if (FAILED(factory->CreateDecoderFromStream(stream.P, nullptr, WICDecodeMetadataCacheOnDemand,
-                                                &decoder)))
+    TComRef<IWICBitmapDecoder> decoder;
+    if (FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                                decoder.Out())))
         return false;
-    TComPtr<IWICBitmapFrameDecode> frame;
-    if (FAILED(decoder->GetFrame(0, &frame)))
+    TComRef<IWICBitmapFrameDecode> frame;
+    if (FAILED(decoder->GetFrame(0, frame.Out())))
         return false;
-    TComPtr<IWICBitmapSource> converted;
-    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppPBGRA, frame.P, &converted)))
+    TComRef<IWICBitmapSource> converted;
+    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppPBGRA, frame.Get(), converted.Out())))
         return false;
     UINT w = 0, h = 0;
     if (FAILED(converted->GetSize(&w, &h)) || w == 0 || h == 0 || w > 8192 || h > 8192)

@@ -34,6 +34,26 @@ LRESULT CALLBACK HoverProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR i
     return DefSubclassProc(hwnd, msg, wp, lp);
 }
 
+} // namespace
+
+std::wstring ControlText(const std::string& text) {
+    const std::wstring w = platform::win::Widen(text);
+    std::wstring out;
+    out.reserve(w.size() + 8);
+    for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w[i] == L'\r') {
+            out += L"\r\n";
+            if (i + 1 < w.size() && w[i + 1] == L'\n')
+                ++i;
+        } else if (w[i] == L'\n') {
+            out += L"\r\n";
+        } else {
+            out += w[i];
+        }
+    }
+    return out;
+}
+
 std::wstring WindowText(HWND hwnd) {
     const int n = GetWindowTextLengthW(hwnd);
     std::wstring s(static_cast<std::size_t>(n > 0 ? n : 0) + 1, L'\0');
@@ -42,7 +62,22 @@ std::wstring WindowText(HWND hwnd) {
     return s;
 }
 
-} // namespace
+TOffscreen::TOffscreen(HDC target, int width, int height)
+    : FTarget(target), FMem(CreateCompatibleDC(target)), FWidth(width > 0 ? width : 1),
+      FHeight(height > 0 ? height : 1) {
+    FBitmap = CreateCompatibleBitmap(target, FWidth, FHeight);
+    FOldBitmap = SelectObject(FMem, FBitmap);
+}
+
+TOffscreen::~TOffscreen() {
+    SelectObject(FMem, FOldBitmap);
+    DeleteObject(FBitmap);
+    DeleteDC(FMem);
+}
+
+void TOffscreen::Present(int x, int y) const {
+    BitBlt(FTarget, x, y, FWidth, FHeight, FMem, 0, 0, SRCCOPY);
+}
 
 void FillVerticalGradient(HDC dc, const RECT& rc, COLORREF top, COLORREF bottom) {
     TRIVERTEX v[2] = {
@@ -77,9 +112,8 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
     const bool hover = ButtonHovered(item.hwndItem);
     const UINT dpi = GetDpiForWindow(item.hwndItem);
 
-    HDC mem = CreateCompatibleDC(item.hDC);
-    HBITMAP bmp = CreateCompatibleBitmap(item.hDC, w, h);
-    HGDIOBJ oldBmp = SelectObject(mem, bmp);
+    const TOffscreen offscreen(item.hDC, w, h);
+    HDC mem = offscreen.DC();
     const RECT local{0, 0, w, h};
     HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(
                                             SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
@@ -136,11 +170,8 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
         format |= DT_HIDEPREFIX;
     DrawTextW(mem, caption.c_str(), static_cast<int>(caption.size()), &text, format);
 
-    BitBlt(item.hDC, rc.left, rc.top, w, h, mem, 0, 0, SRCCOPY);
+    offscreen.Present(rc.left, rc.top);
     SelectObject(mem, oldFont);
-    SelectObject(mem, oldBmp);
-    DeleteObject(bmp);
-    DeleteDC(mem);
 }
 
 HFONT CreateSpecFont(const wizard_resource::TFontSpec& spec, UINT dpi) {

@@ -5,9 +5,39 @@
 #include <windows.h>
 
 #include <functional>
+#include <string>
 
 #include "WinSkin.h"
 #include "WizardResource.h"
+
+// `text` (UTF-8) as a static control shows it: every line break (CR, LF or CR LF) as CR LF.
+std::wstring ControlText(const std::string& text);
+
+// The window's text.
+std::wstring WindowText(HWND hwnd);
+
+// A bitmap of width x height (at least 1 x 1) compatible with `target`, drawn into through DC()
+// and copied to `target` by Present(), so that a control reaches the screen in one piece.
+// Freed with the object.
+class TOffscreen {
+public:
+    TOffscreen(HDC target, int width, int height);
+    ~TOffscreen();
+    TOffscreen(const TOffscreen&) = delete;
+    TOffscreen& operator=(const TOffscreen&) = delete;
+
+    HDC DC() const { return FMem; }
+    // Copies the whole bitmap to `target` at (x, y).
+    void Present(int x, int y) const;
+
+private:
+    HDC FTarget;
+    HDC FMem;
+    HBITMAP FBitmap;
+    HGDIOBJ FOldBitmap;
+    int FWidth;
+    int FHeight;
+};
 
 // A vertical gradient from `top` to `bottom` over `rc`.
 void FillVerticalGradient(HDC dc, const RECT& rc, COLORREF top, COLORREF bottom);

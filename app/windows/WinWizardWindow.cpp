@@ -32,31 +32,6 @@ int ControlId(EControl c) {
 }
 
 // Text for a static control: every line break as CR LF.
-std::wstring ControlText(const std::string& text) {
-    const std::wstring w = platform::win::Widen(text);
-    std::wstring out;
-    out.reserve(w.size() + 8);
-    for (std::size_t i = 0; i < w.size(); ++i) {
-        if (w[i] == L'\r') {
-            out += L"\r\n";
-            if (i + 1 < w.size() && w[i + 1] == L'\n')
-                ++i;
-        } else if (w[i] == L'\n') {
-            out += L"\r\n";
-        } else {
-            out += w[i];
-        }
-    }
-    return out;
-}
-
-std::wstring WindowText(HWND hwnd) {
-    const int n = GetWindowTextLengthW(hwnd);
-    std::wstring s(static_cast<std::size_t>(n > 0 ? n : 0) + 1, L'\0');
-    const int got = GetWindowTextW(hwnd, s.data(), n + 1);
-    s.resize(static_cast<std::size_t>(got > 0 ? got : 0));
-    return s;
-}
 
 const res::TControlSpec* SpecOf(EControl c) {
     for (const res::TControlSpec& def : res::Controls) {
@@ -718,9 +693,8 @@ void TWinWizardWindow::DrawHeading(const DRAWITEMSTRUCT& item) {
     const int h = rc.bottom - rc.top;
     if (w <= 0 || h <= 0)
         return;
-    HDC mem = CreateCompatibleDC(item.hDC);
-    HBITMAP bmp = CreateCompatibleBitmap(item.hDC, w, h);
-    HGDIOBJ oldBmp = SelectObject(mem, bmp);
+    const TOffscreen offscreen(item.hDC, w, h);
+    HDC mem = offscreen.DC();
     PaintBackground(item.hwndItem, mem);
     HGDIOBJ oldFont = SelectObject(mem, FHeadingFont);
     SetBkMode(mem, TRANSPARENT);
@@ -735,11 +709,8 @@ void TWinWizardWindow::DrawHeading(const DRAWITEMSTRUCT& item) {
     if (textHeight < h)
         box.top = (h - textHeight) / 2;
     DrawTextW(mem, text.c_str(), static_cast<int>(text.size()), &box, format);
-    BitBlt(item.hDC, rc.left, rc.top, w, h, mem, 0, 0, SRCCOPY);
+    offscreen.Present(rc.left, rc.top);
     SelectObject(mem, oldFont);
-    SelectObject(mem, oldBmp);
-    DeleteObject(bmp);
-    DeleteDC(mem);
 }
 
 void TWinWizardWindow::PaintTabControl(HDC dc) {
@@ -969,15 +940,11 @@ LRESULT CALLBACK TWinWizardWindow::TabProc(HWND hwnd, UINT msg, WPARAM wp, LPARA
         HDC dc = msg == WM_PAINT ? BeginPaint(hwnd, &ps) : reinterpret_cast<HDC>(wp);
         RECT rc;
         GetClientRect(hwnd, &rc);
-        HDC mem = CreateCompatibleDC(dc);
-        HBITMAP bmp = CreateCompatibleBitmap(dc, std::max<int>(1, rc.right),
-                                             std::max<int>(1, rc.bottom));
-        HGDIOBJ old = SelectObject(mem, bmp);
-        self->PaintTabControl(mem);
-        BitBlt(dc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-        SelectObject(mem, old);
-        DeleteObject(bmp);
-        DeleteDC(mem);
+        {
+            const TOffscreen offscreen(dc, rc.right, rc.bottom);
+            self->PaintTabControl(offscreen.DC());
+            offscreen.Present(0, 0);
+        }
         if (msg == WM_PAINT)
             EndPaint(hwnd, &ps);
         return 0;

@@ -34,27 +34,11 @@ char32_t LowerOf(char32_t cp) {
 } // namespace
 
 std::string LowerCaseUtf8(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size();) {
-        char32_t cp = 0;
-        const size_t len = utf8::Decode(text, i, cp);
-        if (len == 0) {
-            out += text[i];
-            ++i;
-            continue;
-        }
-        char32_t lower = cp;
-        if (cp < 0x80) {
-            if (cp >= 'A' && cp <= 'Z')
-                lower = cp + ('a' - 'A');
-        } else {
-            lower = LowerOf(cp);
-        }
-        utf8::Append(out, lower);
-        i += len;
-    }
-    return out;
+    return utf8::MapCodePoints(text, [](char32_t cp) -> char32_t {
+        if (cp < 0x80)
+            return cp >= 'A' && cp <= 'Z' ? cp + ('a' - 'A') : cp;
+        return LowerOf(cp);
+    });
 }
 
 } // namespace app_platform

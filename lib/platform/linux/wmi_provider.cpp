@@ -88,32 +88,6 @@ private:
     std::shared_ptr<PropertySet> FProps;
 };
 
-class ObjectEnum : public IEnumWbemObject {
-public:
-    explicit ObjectEnum(std::vector<std::shared_ptr<ISWbemObject>> objects)
-        : FObjects(std::move(objects)) {}
-    std::shared_ptr<ISWbemObject> Next() override {
-        return FNext < FObjects.size() ? FObjects[FNext++] : nullptr;
-    }
-
-private:
-    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
-    std::size_t FNext = 0;
-};
-
-class ObjectSet : public ISWbemObjectSet {
-public:
-    explicit ObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects)
-        : FObjects(std::move(objects)) {}
-    int Count() override { return static_cast<int>(FObjects.size()); }
-    std::unique_ptr<IEnumWbemObject> NewEnum() override {
-        return std::make_unique<ObjectEnum>(FObjects);
-    }
-
-private:
-    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
-};
-
 // ---------------------------------------------------------------- WQL
 
 struct WqlQuery {
@@ -622,7 +596,7 @@ public:
                                                        FClass.Properties[i].second, values[i]));
         FObjects.push_back(std::make_shared<Object>(std::make_shared<PropertySet>(props)));
     }
-    std::shared_ptr<ISWbemObjectSet> Result() { return std::make_shared<ObjectSet>(FObjects); }
+    std::shared_ptr<ISWbemObjectSet> Result() { return MakeWbemObjectSet(FObjects); }
 
 private:
     const ClassDef& FClass;

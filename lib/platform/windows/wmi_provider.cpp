@@ -241,33 +241,6 @@ private:
     TComRef<IWbemClassObject> FObject;
 };
 
-class ObjectEnum : public IEnumWbemObject {
-public:
-    explicit ObjectEnum(std::vector<std::shared_ptr<ISWbemObject>> objects)
-        : FObjects(std::move(objects)) {}
-    std::shared_ptr<ISWbemObject> Next() override {
-        return FNext < FObjects.size() ? FObjects[FNext++] : nullptr;
-    }
-
-private:
-    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
-    std::size_t FNext = 0;
-};
-
-// The objects of a query, all read when the set is made: the count is known only then.
-class ObjectSet : public ISWbemObjectSet {
-public:
-    explicit ObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects)
-        : FObjects(std::move(objects)) {}
-    int Count() override { return static_cast<int>(FObjects.size()); }
-    std::unique_ptr<IEnumWbemObject> NewEnum() override {
-        return std::make_unique<ObjectEnum>(FObjects);
-    }
-
-private:
-    std::vector<std::shared_ptr<ISWbemObject>> FObjects;
-};
-
 // ---------------------------------------------------------------- services and locator
 
 // The usual blanket for WMI: the caller's identity, impersonation allowed. An object in this
@@ -295,6 +268,7 @@ public:
         if (!results)
             Fail(static_cast<HRESULT>(WBEM_E_FAILED), "IWbemServices::ExecQuery");
         SetBlanket(results.Get());
+        // The whole result is read now: the set's count is known only then.
         std::vector<std::shared_ptr<ISWbemObject>> objects;
         for (;;) {
             IWbemClassObject* got[16] = {};
@@ -307,7 +281,7 @@ public:
             if (hr != WBEM_S_NO_ERROR || count == 0)
                 break;
         }
-        return std::make_shared<ObjectSet>(std::move(objects));
+        return MakeWbemObjectSet(std::move(objects));
     }
 
 private:
