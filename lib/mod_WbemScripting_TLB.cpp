@@ -29,6 +29,20 @@ TSWbemLocator::ConnectServer(const std::string& strServer, const std::string& st
 
 namespace {
 
+class TProperty : public ISWbemProperty {
+public:
+    TProperty(std::string name, int type, TWbemVariant value)
+        : FName(std::move(name)), FType(type), FValue(std::move(value)) {}
+    std::string Name() const override { return FName; }
+    int CIMType() const override { return FType; }
+    TWbemVariant Value() const override { return FValue; }
+
+private:
+    std::string FName;
+    int FType;
+    TWbemVariant FValue;
+};
+
 class TObjectEnum : public IEnumWbemObject {
 public:
     explicit TObjectEnum(std::vector<std::shared_ptr<ISWbemObject>> objects)
@@ -57,7 +71,13 @@ private:
 
 } // namespace
 
-std::shared_ptr<ISWbemObjectSet> MakeWbemObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects) {
+std::shared_ptr<ISWbemProperty> MakeWbemProperty(std::string name, int cimType,
+                                                 TWbemVariant value) {
+    return std::make_shared<TProperty>(std::move(name), cimType, std::move(value));
+}
+
+std::shared_ptr<ISWbemObjectSet>
+MakeWbemObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects) {
     return std::make_shared<TObjectSet>(std::move(objects));
 }
 

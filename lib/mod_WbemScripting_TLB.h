@@ -127,9 +127,13 @@ public:
     virtual std::unique_ptr<IEnumWbemObject> NewEnum() = 0;
 };
 
+// A property whose name, CIM type and value are known already.
+std::shared_ptr<ISWbemProperty> MakeWbemProperty(std::string name, int cimType, TWbemVariant value);
+
 // An object set over objects already read, for providers that read a query's whole result at
 // once; each enumeration walks the objects in the order given.
-std::shared_ptr<ISWbemObjectSet> MakeWbemObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects);
+std::shared_ptr<ISWbemObjectSet>
+MakeWbemObjectSet(std::vector<std::shared_ptr<ISWbemObject>> objects);
 
 // A named-value set is not used by this program; the parameter keeps the call's shape.
 class ISWbemNamedValueSet;

@@ -37,7 +37,6 @@ void Finish(HWND dlg, EDialogButton result) {
     }
 }
 
-
 LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     TDialogState* s = StateOf(hwnd);
     switch (msg) {
@@ -144,8 +143,8 @@ SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text, int maxWidth, U
 
 const wchar_t* const DialogClass = L"TPendockDialog";
 
-EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSkin& skin,
-                        HFONT font, const std::function<void(HWND)>& opening) {
+EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSkin& skin, HFONT font,
+                        const std::function<void(HWND)>& opening) {
     TDialogState state;
     state.Skin = &skin;
     state.Kind = request.Kind;
@@ -156,9 +155,9 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
 
     const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
     const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    HWND dlg = CreateWindowExW(exStyle, DialogClass,
-                               platform::win::Widen(request.Captions.Title).c_str(), style, 0, 0,
-                               100, 100, owner, nullptr, GetModuleHandleW(nullptr), &state);
+    HWND dlg =
+        CreateWindowExW(exStyle, DialogClass, platform::win::Widen(request.Captions.Title).c_str(),
+                        style, 0, 0, 100, 100, owner, nullptr, GetModuleHandleW(nullptr), &state);
     if (!dlg) {
         DeleteObject(state.Face);
         return state.Result;
@@ -196,8 +195,8 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
     int buttonsWidth = 0;
     for (const TButtonDef& b : buttons) {
         const std::wstring caption = platform::win::Widen(*b.Caption);
-        const SIZE cs = TextExtent(dlg, font, caption.empty() ? L" " : caption, 1000,
-                                   DT_SINGLELINE);
+        const SIZE cs =
+            TextExtent(dlg, font, caption.empty() ? L" " : caption, 1000, DT_SINGLELINE);
         const int w = std::max<int>(S(skin.DialogButtonWidth), cs.cx + S(28));
         widths.push_back(w);
         buttonsWidth += w;
@@ -208,30 +207,29 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
     const int buttonsTop = accent + margin + textHeight + S(18);
     const int clientHeight = buttonsTop + buttonHeight + margin;
 
-    HWND iconView = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON, margin,
-                                    accent + margin, icon, icon, dlg,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(IconId)),
-                                    GetModuleHandleW(nullptr), nullptr);
-    HICON systemIcon = static_cast<HICON>(LoadImageW(
-        nullptr, error ? IDI_ERROR : IDI_QUESTION, IMAGE_ICON, icon, icon, LR_SHARED));
+    HWND iconView =
+        CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON, margin, accent + margin,
+                        icon, icon, dlg, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IconId)),
+                        GetModuleHandleW(nullptr), nullptr);
+    HICON systemIcon = static_cast<HICON>(
+        LoadImageW(nullptr, error ? IDI_ERROR : IDI_QUESTION, IMAGE_ICON, icon, icon, LR_SHARED));
     SendMessageW(iconView, STM_SETICON, reinterpret_cast<WPARAM>(systemIcon), 0);
 
     const int textTop = accent + margin + (textHeight - textSize.cy) / 2;
-    HWND label = CreateWindowExW(0, L"STATIC", text.c_str(),
-                                 WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, textLeft, textTop,
-                                 textSize.cx, textSize.cy, dlg,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(TextId)),
-                                 GetModuleHandleW(nullptr), nullptr);
+    HWND label = CreateWindowExW(
+        0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, textLeft,
+        textTop, textSize.cx, textSize.cy, dlg,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(TextId)), GetModuleHandleW(nullptr), nullptr);
     SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
 
     HWND defaultButton = nullptr;
     int x = clientWidth - margin - buttonsWidth;
     for (std::size_t i = 0; i < buttons.size(); ++i) {
-        HWND b = CreateWindowExW(
-            0, L"BUTTON", platform::win::Widen(*buttons[i].Caption).c_str(),
-            WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, x, buttonsTop, widths[i],
-            buttonHeight, dlg, reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttons[i].Id)),
-            GetModuleHandleW(nullptr), nullptr);
+        HWND b = CreateWindowExW(0, L"BUTTON", platform::win::Widen(*buttons[i].Caption).c_str(),
+                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, x, buttonsTop,
+                                 widths[i], buttonHeight, dlg,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttons[i].Id)),
+                                 GetModuleHandleW(nullptr), nullptr);
         SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         TrackButtonHover(b);
         if (buttons[i].Id == state.DefaultId)
@@ -254,7 +252,8 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
     GetMonitorInfoW(monitor, &mi);
     int left = (over.left + over.right - fw) / 2;
     int top = (over.top + over.bottom - fh) / 2;
-    left = std::clamp<int>(left, mi.rcWork.left, std::max<int>(mi.rcWork.left, mi.rcWork.right - fw));
+    left =
+        std::clamp<int>(left, mi.rcWork.left, std::max<int>(mi.rcWork.left, mi.rcWork.right - fw));
     top = std::clamp<int>(top, mi.rcWork.top, std::max<int>(mi.rcWork.top, mi.rcWork.bottom - fh));
     SetWindowPos(dlg, nullptr, left, top, fw, fh, SWP_NOZORDER | SWP_NOACTIVATE);
 

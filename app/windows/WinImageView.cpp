@@ -136,12 +136,12 @@ bool TWinPicture::Decode(const void* data, std::size_t size) {
         return false;
     TComRef<IWICStream> stream;
     if (FAILED(factory->CreateStream(stream.Out())) ||
-        FAILED(stream->InitializeFromMemory(
-            const_cast<BYTE*>(static_cast<const BYTE*>(data)), static_cast<DWORD>(size))))
+        FAILED(stream->InitializeFromMemory(const_cast<BYTE*>(static_cast<const BYTE*>(data)),
+                                            static_cast<DWORD>(size))))
         return false;
     TComRef<IWICBitmapDecoder> decoder;
-    if (FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                                decoder.Out())))
+    if (FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr,
+                                                WICDecodeMetadataCacheOnDemand, decoder.Out())))
         return false;
     TComRef<IWICBitmapFrameDecode> frame;
     if (FAILED(decoder->GetFrame(0, frame.Out())))

@@ -115,8 +115,8 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
     const TOffscreen offscreen(item.hDC, w, h);
     HDC mem = offscreen.DC();
     const RECT local{0, 0, w, h};
-    HGDIOBJ oldFont = SelectObject(mem, reinterpret_cast<HFONT>(
-                                            SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
+    HGDIOBJ oldFont =
+        SelectObject(mem, reinterpret_cast<HFONT>(SendMessageW(item.hwndItem, WM_GETFONT, 0, 0)));
 
     COLORREF textColour;
     if (skin.Loaded) {
@@ -139,7 +139,7 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
             FillVerticalGradient(mem, local, skin.ButtonTop, skin.ButtonBottom);
         }
         SelectClipRgn(mem, nullptr);
-        const COLORREF edge = disabled ? skin.ButtonDisabledBorder
+        const COLORREF edge = disabled  ? skin.ButtonDisabledBorder
                               : focused ? skin.ButtonFocus
                                         : skin.ButtonBorder;
         HBRUSH edgeBrush = CreateSolidBrush(edge);
@@ -176,8 +176,8 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
 
 HFONT CreateSpecFont(const wizard_resource::TFontSpec& spec, UINT dpi) {
     const int px = ScaleToDpi(spec.Pixels, dpi);
-    return CreateFontW(spec.CellHeight ? px : -px, 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL,
-                       FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                       CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+    return CreateFontW(spec.CellHeight ? px : -px, 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL, FALSE,
+                       FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                       CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
                        platform::win::Widen(spec.Family).c_str());
 }

@@ -7,8 +7,8 @@
 #include "WinDialog.h"
 #include "WinPaint.h"
 #include "WizardResource.h"
-#include "resource_ids.h"
 #include "platform/windows/wide_text.h"
+#include "resource_ids.h"
 
 namespace res = wizard_resource;
 
@@ -25,7 +25,6 @@ constexpr int PanePadding = 10;
 constexpr int RailWidth = 41;
 constexpr int TabItemWidth = 40;
 constexpr int TabItemHeight = 60;
-
 
 int ControlId(EControl c) {
     return 1000 + static_cast<int>(c);
@@ -161,12 +160,13 @@ void TWinWizardWindow::LoadPictures(HMODULE resources) {
 
 void TWinWizardWindow::BuildControls() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
-    FTab = CreateWindowExW(WS_EX_CONTROLPARENT, WC_TABCONTROLW, L"",
-                           WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_TABSTOP |
-                               TCS_VERTICAL | TCS_RIGHT | TCS_MULTILINE | TCS_FIXEDWIDTH,
-                           0, 0, 0, 0, FHwnd,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(EControl::Wizard))),
-                           instance, nullptr);
+    FTab =
+        CreateWindowExW(WS_EX_CONTROLPARENT, WC_TABCONTROLW, L"",
+                        WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_TABSTOP |
+                            TCS_VERTICAL | TCS_RIGHT | TCS_MULTILINE | TCS_FIXEDWIDTH,
+                        0, 0, 0, 0, FHwnd,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(EControl::Wizard))),
+                        instance, nullptr);
     SetWindowSubclass(FTab, TabProc, 1, reinterpret_cast<DWORD_PTR>(this));
     SendMessageW(FTab, WM_SETFONT, reinterpret_cast<WPARAM>(FTabFont), FALSE);
     FControls[EControl::Wizard] = FTab;
@@ -175,23 +175,23 @@ void TWinWizardWindow::BuildControls() {
         TCITEMW item{};
         item.mask = TCIF_TEXT;
         item.pszText = caption.data();
-        SendMessageW(FTab, TCM_INSERTITEMW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&item));
+        SendMessageW(FTab, TCM_INSERTITEMW, static_cast<WPARAM>(i),
+                     reinterpret_cast<LPARAM>(&item));
     }
     FBounds[EControl::Wizard] = {res::DesignWizardLeft, res::DesignWizardTop,
                                  res::DesignClientWidth, res::DesignClientHeight};
 
     static const wchar_t* const pageNames[] = {L"Briefing", L"DetectKey", L"WaitBrowser"};
     for (int i = 0; i < res::PageCount; ++i) {
-        HWND page = CreateWindowExW(WS_EX_CONTROLPARENT, WizardPageClass, pageNames[i],
-                                    WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, FTab,
-                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)),
-                                    instance, this);
+        HWND page = CreateWindowExW(
+            WS_EX_CONTROLPARENT, WizardPageClass, pageNames[i], WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0,
+            0, FTab, reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)), instance, this);
         FPages[static_cast<std::size_t>(i)] = page;
     }
 
     for (const res::TControlSpec& def : res::Controls) {
-        HWND parent = def.Control == EControl::Image ? FControls.at(EControl::PanelImage)
-                                                     : Page(def.Page);
+        HWND parent =
+            def.Control == EControl::Image ? FControls.at(EControl::PanelImage) : Page(def.Page);
         HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(def.Control)));
         const std::wstring text = platform::win::Widen(def.ResourceText);
         HWND w = nullptr;
@@ -219,8 +219,8 @@ void TWinWizardWindow::BuildControls() {
             TrackButtonHover(w);
             break;
         case res::EKind::Panel:
-            w = CreateWindowExW(WS_EX_CONTROLPARENT, WizardPanelClass, L"",
-                                WS_CHILD | WS_VISIBLE, 0, 0, 0, 0, parent, id, instance, this);
+            w = CreateWindowExW(WS_EX_CONTROLPARENT, WizardPanelClass, L"", WS_CHILD | WS_VISIBLE,
+                                0, 0, 0, 0, parent, id, instance, this);
             break;
         case res::EKind::PageControl:
             break;
@@ -402,7 +402,8 @@ void TWinWizardWindow::Show(int showCommand) {
     FocusPage();
 }
 
-// ---- The message loop -----------------------------------------------------------------------------
+// ---- The message loop
+// -----------------------------------------------------------------------------
 
 bool TWinWizardWindow::PreTranslate(MSG& msg) {
     if (!FHwnd || (msg.hwnd != FHwnd && !IsChild(FHwnd, msg.hwnd)))
@@ -457,7 +458,8 @@ void TWinWizardWindow::Terminate() {
     PostQuitMessage(0);
 }
 
-// ---- Pages ------------------------------------------------------------------------------------------
+// ---- Pages
+// ------------------------------------------------------------------------------------------
 
 bool TWinWizardWindow::AskPageChange() {
     bool allow = true;
@@ -516,7 +518,8 @@ void TWinWizardWindow::ShowPage(EPage page) {
     ShowPageWindow(index);
 }
 
-// ---- IWizardView ------------------------------------------------------------------------------------
+// ---- IWizardView
+// ------------------------------------------------------------------------------------
 
 HWND TWinWizardWindow::Control(EControl control) const {
     const auto it = FControls.find(control);
@@ -636,12 +639,11 @@ void TWinWizardWindow::SetBorderIcons(unsigned icons) {
     FBorderIcons = icons;
     if (!FHwnd)
         return;
-    const LONG_PTR keep =
-        GetWindowLongPtrW(FHwnd, GWL_STYLE) & ~static_cast<LONG_PTR>(WS_SYSMENU | WS_MINIMIZEBOX |
-                                                                      WS_MAXIMIZEBOX);
-    SetWindowLongPtrW(FHwnd, GWL_STYLE, keep | static_cast<LONG_PTR>(Style() & (WS_SYSMENU |
-                                                                                 WS_MINIMIZEBOX |
-                                                                                 WS_MAXIMIZEBOX)));
+    const LONG_PTR keep = GetWindowLongPtrW(FHwnd, GWL_STYLE) &
+                          ~static_cast<LONG_PTR>(WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX);
+    SetWindowLongPtrW(
+        FHwnd, GWL_STYLE,
+        keep | static_cast<LONG_PTR>(Style() & (WS_SYSMENU | WS_MINIMIZEBOX | WS_MAXIMIZEBOX)));
     SetWindowPos(FHwnd, nullptr, 0, 0, 0, 0,
                  SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
     SetClientSize(FClientWidth, FClientHeight);
@@ -654,9 +656,8 @@ void TWinWizardWindow::SetClientSize(int width, int height) {
         return;
     const UINT dpi = Dpi();
     RECT frame{0, 0, ScaleToDpi(width, dpi), ScaleToDpi(height, dpi)};
-    AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_STYLE)),
-                             FALSE, static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_EXSTYLE)),
-                             dpi);
+    AdjustWindowRectExForDpi(&frame, static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(GetWindowLongPtrW(FHwnd, GWL_EXSTYLE)), dpi);
     SetWindowPos(FHwnd, nullptr, 0, 0, frame.right - frame.left, frame.bottom - frame.top,
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     // The caption may wrap its buttons differently from the estimate; the client area decides.
@@ -685,7 +686,8 @@ void TWinWizardWindow::SetBounds(EControl control, int left, int top, int width,
     ApplyBounds(control);
 }
 
-// ---- Drawing ----------------------------------------------------------------------------------------
+// ---- Drawing
+// ----------------------------------------------------------------------------------------
 
 void TWinWizardWindow::DrawHeading(const DRAWITEMSTRUCT& item) {
     const RECT rc = item.rcItem;
@@ -745,8 +747,8 @@ void TWinWizardWindow::PaintTabControl(HDC dc) {
         DeleteObject(face);
         if (i == selected) {
             RECT marker = item;
-            marker.right = std::min<int>(item.right,
-                                         item.left + ScaleToDpi(FSkin.TabMarkerWidth, dpi));
+            marker.right =
+                std::min<int>(item.right, item.left + ScaleToDpi(FSkin.TabMarkerWidth, dpi));
             HBRUSH m = CreateSolidBrush(FSkin.TabMarker);
             FillRect(dc, &marker, m);
             DeleteObject(m);
@@ -862,9 +864,9 @@ LRESULT TWinWizardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT CALLBACK TWinWizardWindow::PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg == WM_NCCREATE) {
-        SetWindowLongPtrW(hwnd, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(
-                              reinterpret_cast<const CREATESTRUCTW*>(lp)->lpCreateParams));
+        SetWindowLongPtrW(
+            hwnd, GWLP_USERDATA,
+            reinterpret_cast<LONG_PTR>(reinterpret_cast<const CREATESTRUCTW*>(lp)->lpCreateParams));
     }
     TWinWizardWindow* self = WindowOf(hwnd);
     if (!self || msg == WM_NCDESTROY)
@@ -882,8 +884,8 @@ LRESULT TWinWizardWindow::HandlePageMessage(HWND page, UINT msg, WPARAM wp, LPAR
         HDC dc = reinterpret_cast<HDC>(wp);
         HWND child = reinterpret_cast<HWND>(lp);
         SetBkMode(dc, TRANSPARENT);
-        const bool body = child == Control(EControl::BriefingText) ||
-                          child == Control(EControl::WaitBrowserText);
+        const bool body =
+            child == Control(EControl::BriefingText) || child == Control(EControl::WaitBrowserText);
         SetTextColor(dc, body ? FSkin.Body : FSkin.Text);
         if (!FPaneBrush)
             return reinterpret_cast<LRESULT>(FFaceBrush);

@@ -25,7 +25,7 @@ std::string LowerCaseUtf8(const std::string& text) {
             return cp;
         const wint_t l = towlower_l(static_cast<wint_t>(cp), loc);
         return l > 0 && l <= 0x10FFFF && !(l >= 0xD800 && l <= 0xDFFF) ? static_cast<char32_t>(l)
-                                                                         : cp;
+                                                                       : cp;
     });
 }
 

@@ -50,23 +50,10 @@ bool ParseDecimal(std::string_view text, unsigned& value) {
 
 // ---------------------------------------------------------------- objects
 
-class Property : public ISWbemProperty {
-public:
-    Property(std::string name, int type, TWbemVariant value)
-        : FName(std::move(name)), FType(type), FValue(std::move(value)) {}
-    std::string Name() const override { return FName; }
-    int CIMType() const override { return FType; }
-    TWbemVariant Value() const override { return FValue; }
-
-private:
-    std::string FName;
-    int FType;
-    TWbemVariant FValue;
-};
-
 class PropertySet : public ISWbemPropertySet {
 public:
-    explicit PropertySet(std::vector<std::shared_ptr<Property>> props) : FProps(std::move(props)) {}
+    explicit PropertySet(std::vector<std::shared_ptr<ISWbemProperty>> props)
+        : FProps(std::move(props)) {}
     std::shared_ptr<ISWbemProperty> Item(const std::string& name, int) override {
         for (const auto& p : FProps)
             if (IEquals(p->Name(), name)) // property names are not case-sensitive
@@ -76,7 +63,7 @@ public:
     int Count() override { return static_cast<int>(FProps.size()); }
 
 private:
-    std::vector<std::shared_ptr<Property>> FProps;
+    std::vector<std::shared_ptr<ISWbemProperty>> FProps;
 };
 
 class Object : public ISWbemObject {
@@ -590,10 +577,10 @@ public:
         }
     }
     void Add(const Values& values) {
-        std::vector<std::shared_ptr<Property>> props;
+        std::vector<std::shared_ptr<ISWbemProperty>> props;
         for (const std::size_t i : FPick)
-            props.push_back(std::make_shared<Property>(FClass.Properties[i].first,
-                                                       FClass.Properties[i].second, values[i]));
+            props.push_back(MakeWbemProperty(FClass.Properties[i].first,
+                                             FClass.Properties[i].second, values[i]));
         FObjects.push_back(std::make_shared<Object>(std::make_shared<PropertySet>(props)));
     }
     std::shared_ptr<ISWbemObjectSet> Result() { return MakeWbemObjectSet(FObjects); }

@@ -151,20 +151,6 @@ TWbemVariant ArrayOf(const VARIANT& v, CIMTYPE base) {
 
 // ---------------------------------------------------------------- objects
 
-class Property : public ISWbemProperty {
-public:
-    Property(std::string name, int type, TWbemVariant value)
-        : FName(std::move(name)), FType(type), FValue(std::move(value)) {}
-    std::string Name() const override { return FName; }
-    int CIMType() const override { return FType; }
-    TWbemVariant Value() const override { return FValue; }
-
-private:
-    std::string FName;
-    int FType;
-    TWbemVariant FValue;
-};
-
 class PropertySet : public ISWbemPropertySet {
 public:
     explicit PropertySet(TComRef<IWbemClassObject> object) : FObject(std::move(object)) {}
@@ -180,7 +166,7 @@ public:
         Check(hr, "IWbemClassObject::Get");
         const int baseType = type & ~CIM_FLAG_ARRAY;
         TWbemVariant converted = VariantToWbem(value.v, type);
-        return std::make_shared<Property>(SpelledName(name), baseType, std::move(converted));
+        return MakeWbemProperty(SpelledName(name), baseType, std::move(converted));
     }
 
     int Count() override {
