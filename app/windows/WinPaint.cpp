@@ -174,10 +174,10 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
     SelectObject(mem, oldFont);
 }
 
-HFONT CreateSpecFont(const wizard_resource::TFontSpec& spec, UINT dpi) {
-    const int px = ScaleToDpi(spec.Pixels, dpi);
-    return CreateFontW(spec.CellHeight ? px : -px, 0, 0, 0, spec.Bold ? FW_BOLD : FW_NORMAL, FALSE,
+HFONT CreateTableFont(const wizard_resource::TFontSpec& font, UINT dpi) {
+    const int px = ScaleToDpi(font.Pixels, dpi);
+    return CreateFontW(font.CellHeight ? px : -px, 0, 0, 0, font.Bold ? FW_BOLD : FW_NORMAL, FALSE,
                        FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
                        CLEARTYPE_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
-                       platform::win::Widen(spec.Family).c_str());
+                       platform::win::Widen(font.Family).c_str());
 }

@@ -53,7 +53,7 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
 
 // A font of the resource's font table at `dpi`: a negative height for a character height, a
 // positive one for a cell height.
-HFONT CreateSpecFont(const wizard_resource::TFontSpec& spec, UINT dpi);
+HFONT CreateTableFont(const wizard_resource::TFontSpec& font, UINT dpi);
 
 // `value` pixels at 96 DPI in pixels at `dpi`.
 inline int ScaleToDpi(int value, UINT dpi) {

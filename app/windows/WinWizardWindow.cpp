@@ -147,10 +147,10 @@ void TWinWizardWindow::CreateFonts() {
             DeleteObject(*f);
     }
     const UINT dpi = Dpi();
-    FDefaultFont = CreateSpecFont(res::DefaultFont, dpi);
-    FHeadingFont = CreateSpecFont(res::HeadingFont, dpi);
-    FBodyFont = CreateSpecFont(res::BodyFont, dpi);
-    FTabFont = CreateSpecFont(res::TabFont, dpi);
+    FDefaultFont = CreateTableFont(res::DefaultFont, dpi);
+    FHeadingFont = CreateTableFont(res::HeadingFont, dpi);
+    FBodyFont = CreateTableFont(res::BodyFont, dpi);
+    FTabFont = CreateTableFont(res::TabFont, dpi);
 }
 
 void TWinWizardWindow::LoadPictures(HMODULE resources) {
