@@ -1,0 +1,38 @@
+#pragma once
+// WQL queries of the one form the provider answers (SELECT props|* FROM Class [WHERE Prop =
+// 'value']) and WMI object paths (\\HOST\root\cimv2:Class.Key="value").
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform::lnx {
+
+struct WqlQuery {
+    std::string ClassName;
+    std::vector<std::string> Select; // empty for *
+    bool HasWhere = false;
+    std::string WhereProperty;
+    std::string WhereValue; // escapes undone
+};
+
+struct ObjectRef {
+    std::string ClassName;
+    std::string Key;
+    std::string Value; // escapes undone
+};
+
+// Both throw EWbemError with wbemErrInvalidQuery for text they do not accept.
+WqlQuery ParseWql(std::string_view text);
+// `hostName` is this machine's name; "." is accepted as well.
+ObjectRef ParseObjectPath(std::string_view path, std::string_view hostName);
+
+// A key value with every backslash and double quote escaped, as object paths carry it.
+std::string EscapePathValue(std::string_view value);
+
+// ASCII-only case-insensitive comparison, as WMI compares class, property and key names.
+bool IEquals(std::string_view a, std::string_view b);
+bool IStartsWith(std::string_view text, std::string_view prefix);
+char UpperAscii(char c);
+
+} // namespace platform::lnx
