@@ -64,8 +64,13 @@ std::vector<LetteredDrive> DriveLetterMap::Refresh() {
     std::vector<SeenDrive> seen;
     std::optional<std::pair<unsigned, unsigned>> rootDevice;
     std::set<std::pair<unsigned, unsigned>> known;
+    // A process always has a root mount: a reading without one (the table could not be read,
+    // was over the limit, or was caught empty or half-written) says nothing about the drives,
+    // and taking it for "no drives" would make every drive look new at the next reading.
+    bool rootSeen = false;
     if (const auto text = ReadSmallFile(FMountInfoPath, MountInfoLimit)) {
         for (const MountEntry& m : ParseMountInfo(*text)) {
+            rootSeen = rootSeen || m.MountPoint == "/";
             std::optional<SeenDrive> drive;
             unsigned major = m.Major, minor = m.Minor;
             bool block = true;
@@ -89,6 +94,8 @@ std::vector<LetteredDrive> DriveLetterMap::Refresh() {
                 seen.push_back(std::move(*drive));
         }
     }
+    if (!rootSeen)
+        return FLastDrives;
     for (auto it = FNodes.begin(); it != FNodes.end();)
         it = known.count(it->first) ? std::next(it) : FNodes.erase(it);
 
@@ -122,6 +129,7 @@ std::vector<LetteredDrive> DriveLetterMap::Refresh() {
     }
     std::sort(drives.begin(), drives.end(),
               [](const LetteredDrive& a, const LetteredDrive& b) { return a.Letter < b.Letter; });
+    FLastDrives = drives;
     return drives;
 }
 
@@ -175,7 +183,9 @@ void ResetProcessDriveLetters() {
 namespace platform {
 
 std::uint32_t GetLogicalDrives() {
-    return lnx::ProcessDriveLetters()->LogicalDrives();
+    // As on Windows, the system drive never goes while the program runs: not even before a
+    // first good reading of the mount table, nor where / lies on no block device.
+    return lnx::ProcessDriveLetters()->LogicalDrives() | 1u << ('C' - 'A');
 }
 
 std::string DriveRootPath(char letter) {

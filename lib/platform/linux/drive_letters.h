@@ -27,7 +27,9 @@ public:
     DriveLetterMap(std::string mountInfoPath, std::string sysfsRoot);
 
     // Reads the mount table afresh and returns the drives that have a letter, by letter.
-    // An unreadable mount table counts as one without drives.
+    // A reading that is no picture of the machine (the table cannot be read, is too large, or
+    // holds no mount on /) changes nothing: the drives of the last good reading are returned,
+    // none before the first.
     std::vector<LetteredDrive> Refresh();
 
     // Bit n set for the letter 'A' + n in use (after a fresh read).
@@ -45,6 +47,7 @@ private:
     std::string FSysfsRoot;
     std::mutex FLock;
     std::map<std::pair<unsigned, unsigned>, char> FLetters; // device numbers -> letter
+    std::vector<LetteredDrive> FLastDrives;                  // of the last good reading
     // device numbers -> (text of its dev/block link, kernel name), for links seen to resolve
     std::map<std::pair<unsigned, unsigned>, std::pair<std::string, std::string>> FNodes;
 };
