@@ -19,8 +19,9 @@
 // these two directories (tests use them to stay apart from a running program and from each
 // other). The user's directory must be owned by the user and writable by no one else.
 // A machine-wide directory that cannot be used (missing, not a directory, or a new lock file
-// cannot be created in it) fails the open with ERROR_INVALID_NAME, as Windows does without a
-// machine-wide namespace. Limits of this implementation: the maximum count is at most
+// cannot be created in it), or a machine-wide name held there by something this user cannot use
+// as a lock file (a symbolic link, folder, pipe, or a file that may not be opened), fails the
+// open with ERROR_INVALID_NAME, as Windows does without a machine-wide namespace. Limits of this implementation: the maximum count is at most
 // kMaxSemaphoreCount, and a name maps to a file name of at most 255 bytes.
 
 #include <cstdint>
@@ -73,9 +74,9 @@ inline constexpr LONG kMaxSemaphoreCount = 4096;
 // given are ignored. `attributes` must be null (no security attributes). Returns the handle,
 // with last error ERROR_ALREADY_EXISTS when it was opened and 0 when it was created; returns 0
 // on failure with the reason as last error (ERROR_INVALID_PARAMETER for bad counts or
-// attributes, ERROR_INVALID_NAME for an empty name or an unusable machine-wide directory,
-// ERROR_INVALID_HANDLE when something other than a lock file has the name, ERROR_ACCESS_DENIED
-// when the lock file or the user's directory may not be used).
+// attributes, ERROR_INVALID_NAME for an empty name or an unusable machine-wide directory or
+// name, ERROR_INVALID_HANDLE when something other than a lock file has the name,
+// ERROR_ACCESS_DENIED when the lock file or the user's directory may not be used).
 SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maximumCount,
                            const std::string& name);
 

@@ -261,32 +261,52 @@ TEST_F(Lock, SymbolicLinkAtTheLockPathIsNotFollowed) {
         fs::create_symlink(target, lockPath);
         platform::SetLastError(0);
         EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + name), 0u);
-        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_NAME);
         EXPECT_TRUE(fs::is_symlink(lockPath));
     }
     EXPECT_EQ(readFile(existing), "precious");
     EXPECT_FALSE(fs::exists(missing));
 
-    // The guard does not take the bare name instead: someone else holds this name.
+    // Anyone may plant a link in the shared directory: the guard takes the user's own name
+    // instead, as it does without a machine-wide directory, rather than refusing every copy.
     TMaxInstance g;
     g.SetAutoKill(false);
     g.SetSemName(name);
     g.GetSem();
-    EXPECT_FALSE(g.IsSemHeld());
-    EXPECT_EQ(g.SemName(), "Global\\" + name);
-    EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
+    EXPECT_TRUE(g.IsSemHeld());
+    EXPECT_EQ(g.SemName(), name);
+    EXPECT_EQ(TempLockDirs::list(dirs.user()), std::vector<std::string>{"pendock-sem-" + name});
+    EXPECT_TRUE(fs::is_symlink(lockPath));
+    EXPECT_EQ(readFile(existing), "precious");
 }
 
 TEST_F(Lock, OtherThingsAtTheLockPathAreNotLockFiles) {
-    const std::string name = uniqueName("dir");
-    fs::create_directory(dirs.global() / ("pendock-sem-" + name));
-    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + name), 0u);
-    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+    for (const bool fifo : {false, true}) {
+        SCOPED_TRACE(fifo ? "fifo" : "folder");
+        const std::string name = uniqueName(fifo ? "fifo" : "dir");
+        const std::string file = "pendock-sem-" + name;
+        for (const fs::path& dir : {dirs.global(), dirs.user()}) {
+            if (fifo)
+                ASSERT_EQ(::mkfifo((dir / file).c_str(), 0666), 0);
+            else
+                fs::create_directory(dir / file);
+        }
+        // In the shared directory the name cannot be used; in the user's own it is taken.
+        EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + name), 0u);
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_NAME);
+        EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
+        EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
 
-    const std::string fifo = uniqueName("fifo");
-    ASSERT_EQ(::mkfifo((dirs.global() / ("pendock-sem-" + fifo)).c_str(), 0666), 0);
-    EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + fifo), 0u);
-    EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
+        // The guard falls back to the user's name, which then keeps a second copy out.
+        fs::remove(dirs.user() / file);
+        TMaxInstance* first = nullptr;
+        TMaxInstance* second = nullptr;
+        EXPECT_TRUE(FirstInstance(name, first));
+        EXPECT_EQ(first->SemName(), name);
+        EXPECT_FALSE(FirstInstance(name, second));
+        FreeFirstInstance(second);
+        FreeFirstInstance(first);
+    }
 }
 
 TEST_F(Lock, LeftOverFileFromAnEarlierRunIsTakenOver) {

@@ -255,9 +255,12 @@ TEST_F(OtherUsers, LinkPlantedByAnotherUserIsNotFollowed) {
     fs::create_symlink(secret, lockPath);
     ASSERT_EQ(::lchown(lockPath.c_str(), user->uid, user->gid), 0);
 
+    // The copy runs under the user's own name; a second one is kept out there.
     auto mine = first(id, helper.string());
-    EXPECT_EQ(verdict(*mine), "refused");
-    EXPECT_EQ(mine->wait(), 0);
+    EXPECT_EQ(mine->readLine(), "held " + id);
+    auto second = first(id, helper.string());
+    EXPECT_EQ(second->readLine(), "refused 123 " + id);
+    EXPECT_EQ(second->wait(), 0);
     std::ifstream in(secret);
     std::stringstream content;
     content << in.rdbuf();
@@ -266,6 +269,22 @@ TEST_F(OtherUsers, LinkPlantedByAnotherUserIsNotFollowed) {
     ASSERT_EQ(::stat(secret.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0600u);
     EXPECT_TRUE(fs::is_symlink(lockPath));
+}
+
+TEST_F(OtherUsers, FileOfAnotherUserThatMayNotBeOpenedIsNoLockFile) {
+    const std::string id = uniqueName("{private}");
+    const fs::path lockPath = dirs.global() / ("pendock-sem-" + id);
+    { std::ofstream(lockPath) << "not yours"; }
+    ::chmod(lockPath.c_str(), 0600);
+    const fs::path theirDir = dirs.root() / "their-runtime";
+    fs::create_directory(theirDir);
+    ::chmod(theirDir.c_str(), 0700);
+    ASSERT_EQ(::chown(theirDir.c_str(), user->uid, user->gid), 0);
+    ::setenv("PENDOCK_LOCK_DIR_USER", theirDir.c_str(), 1);
+
+    auto theirs = firstAsOther(id);
+    EXPECT_EQ(theirs->readLine(), "held " + id);
+    EXPECT_EQ(TempLockDirs::list(theirDir), std::vector<std::string>{"pendock-sem-" + id});
 }
 
 TEST_F(OtherUsers, MachineWideDirectoryClosedToTheUserFallsBackToTheBareName) {

@@ -254,6 +254,15 @@ int createLockFile(int dirFd, const std::string& fileName) {
     return fd;
 }
 
+// Something at the lock file's name that is no lock file this process may use: a symbolic
+// link, a folder, a pipe, a socket or device, or a file it may not open. In the machine-wide
+// directory anyone can put such a thing there, so it says only that this name cannot be used
+// there (ERROR_INVALID_NAME, which sends the guard to the user's own name); in the user's
+// directory it is refused as a name taken by another kind of object.
+DWORD notALockFile(bool global, DWORD otherwise) {
+    return fail(global ? ERROR_INVALID_NAME : otherwise);
+}
+
 // Opens the lock file, creating it when missing. Never follows a symbolic link at the name,
 // and opens an existing file without O_CREAT (sticky directories refuse O_CREAT on another
 // user's file). -1 with the last error set.
@@ -265,17 +274,23 @@ int openLockFile(int dirFd, const std::string& fileName, bool global) {
             struct stat st {};
             if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
                 ::close(fd);
-                fail(ERROR_INVALID_HANDLE);
+                notALockFile(global, ERROR_INVALID_HANDLE);
                 return -1;
             }
             return fd;
         }
-        if (errno == EROFS && global) {
+        const int openError = errno;
+        if (openError == EROFS && global) {
             fail(ERROR_INVALID_NAME);
             return -1;
         }
-        if (errno != ENOENT) {
-            fail(errorFromErrno(errno));
+        if (openError == ELOOP || openError == EISDIR || openError == ENXIO ||
+            openError == EACCES || openError == EPERM) {
+            notALockFile(global, errorFromErrno(openError));
+            return -1;
+        }
+        if (openError != ENOENT) {
+            fail(errorFromErrno(openError));
             return -1;
         }
         fd = createLockFile(dirFd, fileName);
