@@ -130,19 +130,45 @@ char16_t Unit16(const std::string& b, std::size_t at, bool bigEndian) {
     return static_cast<char16_t>(bigEndian ? (b0 << 8 | b1) : (b1 << 8 | b0));
 }
 
+// C0 controls and DEL. A package identifier is a short text of its own: the first of them
+// (CR and LF, but also NUL, TAB and the rest) ends its line.
+constexpr bool IsLineEnd(char32_t c) {
+    return c < 0x20 || c == 0x7F;
+}
+
 // Byte offset of the first line end at or after `from`, or npos. UTF-16 text is scanned by
 // code unit.
 std::size_t LineEnd(const std::string& b, TEncoding enc, std::size_t from) {
     if (enc == TEncoding::Utf16Le || enc == TEncoding::Utf16Be) {
         const bool be = enc == TEncoding::Utf16Be;
         for (std::size_t i = from; i + 1 < b.size(); i += 2) {
-            const char16_t u = Unit16(b, i, be);
-            if (u == u'\r' || u == u'\n')
+            if (IsLineEnd(Unit16(b, i, be)))
                 return i;
         }
         return std::string::npos;
     }
-    return b.find_first_of("\r\n", from);
+    for (std::size_t i = from; i < b.size(); ++i)
+        if (IsLineEnd(static_cast<unsigned char>(b[i])))
+            return i;
+    return std::string::npos;
+}
+
+// `text` (valid UTF-8) up to its first C1 control (U+0080 to U+009F, as a Windows-1252 byte
+// without a character of its own gives), then cut to at most PackageIdMaxBytes on a character
+// boundary.
+void CutIdentifier(std::string& text) {
+    const std::size_t c1 = text.find('\xC2');
+    for (std::size_t i = c1; i != std::string::npos; i = text.find('\xC2', i + 1))
+        if (i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) <= 0x9F) {
+            text.resize(i);
+            break;
+        }
+    if (text.size() <= PackageIdMaxBytes)
+        return;
+    std::size_t end = PackageIdMaxBytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80)
+        --end; // text[end] continues the character that starts before it
+    text.resize(end);
 }
 
 std::string Utf16Text(const std::string& b, bool bigEndian, bool cut) {
@@ -257,20 +283,23 @@ bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut) {
     const bool lineCut = cut && end == std::string::npos;
     const std::string raw =
         bytes.substr(bom, end == std::string::npos ? std::string::npos : end - bom);
+    std::string text;
     switch (enc) {
     case TEncoding::Utf16Le:
     case TEncoding::Utf16Be:
-        line = Utf16Text(raw, enc == TEncoding::Utf16Be, lineCut);
-        return true;
+        text = Utf16Text(raw, enc == TEncoding::Utf16Be, lineCut);
+        break;
     case TEncoding::Utf8Bom:
-        Utf8Text(raw, lineCut, true, line);
-        return true;
+        Utf8Text(raw, lineCut, true, text);
+        break;
     case TEncoding::Plain:
-        if (!Utf8Text(raw, lineCut, false, line))
-            line = Windows1252Text(raw);
-        return true;
+        if (!Utf8Text(raw, lineCut, false, text))
+            text = Windows1252Text(raw);
+        break;
     }
-    return false;
+    CutIdentifier(text);
+    line = std::move(text);
+    return true;
 }
 
 bool ReadFirstLine(const std::string& path, std::string& line) {

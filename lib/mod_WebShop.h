@@ -9,6 +9,9 @@
 
 // Most bytes read from a package.id file; a longer first line is cut there.
 inline constexpr std::size_t PackageIdReadLimit = 64 * 1024;
+// Most bytes (of UTF-8) of a package identifier; a longer one is cut on a character boundary.
+// Well below the length of an argument the system refuses, also once percent-encoded.
+inline constexpr std::size_t PackageIdMaxBytes = 255;
 
 // A package.id file that exists but cannot be read (opening or reading it failed with an
 // error other than "not there"). Error() is the system's error number (errno, or the Windows
@@ -25,15 +28,18 @@ private:
 // Decodes the first line of a file's leading bytes into UTF-8. A UTF-8 byte-order mark
 // (EF BB BF) gives UTF-8, FF FE UTF-16 little-endian, FE FF UTF-16 big-endian; without a mark
 // the bytes are taken as UTF-8 where they are valid UTF-8 and as Windows-1252 otherwise. The
-// line ends at the first carriage return or line feed; without one it runs to the end of
-// `bytes`. `cut` says that `bytes` stops short of the file's end: a character cut in two there
-// is then dropped (and does not make the text invalid UTF-8). Malformed sequences become
-// U+FFFD. False, with `line` untouched, when `bytes` holds no line (nothing, or only a
+// line ends at the first control character: a carriage return or line feed, but also NUL, TAB
+// or any other C0 control or DEL, and after decoding a C1 control (U+0080 to U+009F); without
+// one it runs to the end of `bytes`. `cut` says that `bytes` stops short of the file's end: a
+// character cut in two there is then dropped (and does not make the text invalid UTF-8).
+// Malformed sequences become U+FFFD. The result is cut to PackageIdMaxBytes on a character
+// boundary. False, with `line` untouched, when `bytes` holds no line (nothing, or only a
 // byte-order mark).
 bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut = false);
 
 // Reads the first line of the file at `path` (symbolic links followed) as DecodeFirstLine
-// does, reading no further than the first line end and no more than PackageIdReadLimit bytes.
+// does, reading no further than the first control character and no more than
+// PackageIdReadLimit bytes.
 // False, with `line` untouched, when the file has no line or `path` is not a regular file
 // (missing, a dangling link, a folder, a device, a pipe). Throws TPackageIdReadError when the
 // file exists but cannot be read.

@@ -48,7 +48,7 @@ TEST(FirstLine, LineEndsAndBlanks) {
     EXPECT_EQ(Decoded("QV-1\r\nQV-2\r\n"), "QV-1");
     EXPECT_EQ(Decoded("QV-1\nQV-2"), "QV-1");
     EXPECT_EQ(Decoded("QV-1\rQV-2"), "QV-1");
-    EXPECT_EQ(Decoded("  QV 1 \t \n"), "  QV 1 \t ");
+    EXPECT_EQ(Decoded("  QV 1  \n"), "  QV 1  ");
     EXPECT_EQ(Decoded("no line end"), "no line end");
     EXPECT_EQ(Decoded("\nsecond"), "");
     EXPECT_EQ(Decoded(""), "<no line>");
@@ -114,6 +114,29 @@ TEST(FirstLine, MalformedAndCutText) {
                                   5),
                       true),
               "a");
+}
+
+// An identifier is a short text: a damaged file (zeros, a tab, escape codes, a line longer than
+// any identifier) gives what comes before the first control character, cut to 255 bytes.
+TEST(FirstLine, ControlCharactersEndTheLineAndTheIdentifierIsShort) {
+    EXPECT_EQ(Decoded(std::string(4096, '\0')), "");
+    EXPECT_EQ(Decoded(std::string("QV-1\0\0\0garbage", 16)), "QV-1");
+    EXPECT_EQ(Decoded("QV-1\tx"), "QV-1");
+    EXPECT_EQ(Decoded("QV\x1B[31m"), "QV");
+    EXPECT_EQ(Decoded("QV\x7F"), "QV");
+    EXPECT_EQ(Decoded("caf\xE9\x81x"), "caf\xC3\xA9") << "1252 byte without a character";
+    EXPECT_EQ(Decoded("a\xC2\x85"), "a") << "UTF-8 next-line control";
+    EXPECT_EQ(Decoded(std::string("\xFF\xFE" "Q\0\0\0V\0", 8)), "Q");
+    EXPECT_EQ(Decoded(std::string("\xFE\xFF\0Q\0\x09\0V", 8)), "Q");
+
+    EXPECT_EQ(Decoded(std::string(300, 'x')), std::string(PackageIdMaxBytes, 'x'));
+    // 254 ASCII bytes and a two-byte letter: the letter would end at byte 256 and goes.
+    EXPECT_EQ(Decoded(std::string(254, 'x') + "\xC3\xA9yz"), std::string(254, 'x'));
+    std::string euros;
+    for (int i = 0; i < 100; ++i)
+        euros += "\xE2\x82\xAC";
+    EXPECT_EQ(Decoded(euros), euros.substr(0, 255));
+    EXPECT_EQ(Decoded(euros + "z").size(), 255u);
 }
 
 } // namespace

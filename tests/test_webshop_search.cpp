@@ -240,16 +240,16 @@ TEST_F(WebShopSearch, LongFirstLineIsCutAtTheLimit) {
     Write("Quorvento/package.id", std::string(100000, 'x') + "\nsecond\n");
     std::string id;
     ASSERT_TRUE(FindPackageId(Product, id));
-    EXPECT_EQ(id, std::string(PackageIdReadLimit, 'x'));
+    EXPECT_EQ(id, std::string(PackageIdMaxBytes, 'x'));
 
-    // UTF-16: the limit counts bytes, the mark included; the character cut in two is dropped.
+    // UTF-16: 85 euro signs of three bytes each fill the 255 bytes.
     std::string utf16 = "\xFF\xFE";
     for (int i = 0; i < 40000; ++i)
         utf16 += std::string("\xAC\x20", 2); // U+20AC
     Write("Quorvento/package.id", utf16);
     ASSERT_TRUE(ReadFirstLine(P("Quorvento/package.id"), id));
     std::string euros;
-    for (std::size_t i = 0; i < (PackageIdReadLimit - 2) / 2; ++i)
+    for (std::size_t i = 0; i < PackageIdMaxBytes / 3; ++i)
         euros += "\xE2\x82\xAC";
     EXPECT_EQ(id, euros);
 }
@@ -281,9 +281,15 @@ TEST_F(WebShopSearch, HugeFileIsNotReadThrough) {
     ASSERT_TRUE(FindPackageId(Product, id));
     EXPECT_EQ(id, "HUGE-1");
     EXPECT_LT(BytesRead() - before, 16 * 1024);
+    // A file of zeros, as a damaged key gives: its first NUL ends the line at once.
     before = BytesRead();
     ASSERT_TRUE(ReadFirstLine(P("nolineend"), id));
-    EXPECT_EQ(id, std::string(PackageIdReadLimit, '\0'));
+    EXPECT_EQ(id, "");
+    EXPECT_LT(BytesRead() - before, 16 * 1024);
+    Write("nolineend", std::string(100000, 'x'));
+    before = BytesRead();
+    ASSERT_TRUE(ReadFirstLine(P("nolineend"), id));
+    EXPECT_EQ(id.size(), PackageIdMaxBytes);
     EXPECT_LT(BytesRead() - before, 80 * 1024);
 }
 
