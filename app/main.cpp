@@ -25,7 +25,7 @@ int main(int argc, char** argv) {
         application = std::make_unique<QApplication>(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Pendock"));
         QApplication::setApplicationVersion(QStringLiteral(PENDOCK_VERSION));
-        QApplication::setDesktopFileName(QStringLiteral("pendock"));
+        QApplication::setDesktopFileName(QStringLiteral("example.quorvento.Pendock"));
 
         PendockForm = std::make_unique<TQtWizardWindow>(DefaultPendockPlatform());
         PendockForm->show();

@@ -137,6 +137,14 @@ QFont FontForCellHeight(const QString& family, int cellPixels, bool bold) {
     return f;
 }
 
+QIcon ApplicationIcon() {
+    InitPendockResource();
+    QIcon icon;
+    for (int n : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/pendock/icon/%1.png").arg(n), QSize(n, n));
+    return icon;
+}
+
 QString LoadSkin() {
     InitPendockResource();
     QFile file(QStringLiteral(":/pendock/ZiviZeduze.skn"));
@@ -154,6 +162,8 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     setObjectName(QStringLiteral("PendockForm"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QString::fromLatin1(res::Caption));
+    // The message dialogs take it from their parent, this window.
+    setWindowIcon(ApplicationIcon());
     setFont(FontOf(res::DefaultFont));
     setFixedSize(res::DesignClientWidth, res::DesignClientHeight);
 

@@ -3,6 +3,7 @@
 // skin), implements IWizardView for TPendockForm and delivers the window's events (clicks,
 // timer ticks, tab requests, close requests) to the form's handlers.
 
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
@@ -28,6 +29,9 @@ class TWizardPageControl;
 // A font of `family` whose cell height (ascent plus descent) is at most `cellPixels`, as
 // large as it can be.
 QFont FontForCellHeight(const QString& family, int cellPixels, bool bold);
+
+// The program's icon in every size the build draws.
+QIcon ApplicationIcon();
 
 // The skin "ZiviZeduze.skn" from the window's resource, inflated; empty if it is missing or
 // damaged.

@@ -162,6 +162,11 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
         DeleteObject(state.Face);
         return state.Result;
     }
+    // The owner's icons, for the task switcher (the owner keeps them).
+    if (owner) {
+        for (WPARAM kind : {ICON_BIG, ICON_SMALL})
+            SendMessageW(dlg, WM_SETICON, kind, SendMessageW(owner, WM_GETICON, kind, 0));
+    }
     const UINT dpi = GetDpiForWindow(dlg);
     auto S = [dpi](int v) { return ScaleToDpi(v, dpi); };
 

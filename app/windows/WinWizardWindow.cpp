@@ -69,6 +69,7 @@ TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
         return;
     SetClientSize(FClientWidth, FClientHeight);
 
+    LoadIcons();
     CreateFonts();
     LoadPictures(FResources);
     BuildControls();
@@ -92,6 +93,10 @@ TWinWizardWindow::~TWinWizardWindow() {
     for (HFONT f : {FDefaultFont, FHeadingFont, FBodyFont, FTabFont}) {
         if (f)
             DeleteObject(f);
+    }
+    for (HICON icon : {FIconBig, FIconSmall}) {
+        if (icon)
+            DestroyIcon(icon);
     }
     if (FPaneBrush)
         DeleteObject(FPaneBrush);
@@ -139,6 +144,26 @@ void TWinWizardWindow::RegisterClasses() {
     RegisterClassExW(&pc);
     pc.lpszClassName = WizardPanelClass;
     RegisterClassExW(&pc);
+}
+
+void TWinWizardWindow::LoadIcons() {
+    const UINT dpi = Dpi();
+    const struct {
+        HICON* Icon;
+        WPARAM Kind;
+        int Size;
+    } icons[] = {{&FIconBig, ICON_BIG, GetSystemMetricsForDpi(SM_CXICON, dpi)},
+                 {&FIconSmall, ICON_SMALL, GetSystemMetricsForDpi(SM_CXSMICON, dpi)}};
+    for (const auto& i : icons) {
+        HICON icon = static_cast<HICON>(LoadImageW(FResources, MAKEINTRESOURCEW(PENDOCK_ICON),
+                                                   IMAGE_ICON, i.Size, i.Size, 0));
+        if (!icon)
+            continue; // no icon in the resource: the class's own stays
+        SendMessageW(FHwnd, WM_SETICON, i.Kind, reinterpret_cast<LPARAM>(icon));
+        if (*i.Icon)
+            DestroyIcon(*i.Icon);
+        *i.Icon = icon;
+    }
 }
 
 void TWinWizardWindow::CreateFonts() {
@@ -351,6 +376,7 @@ void TWinWizardWindow::PaintBackground(HWND child, HDC dc) {
 }
 
 void TWinWizardWindow::OnDpiChanged(UINT, const RECT* suggested) {
+    LoadIcons();
     CreateFonts();
     for (const auto& [control, hwnd] : FControls) {
         const res::TControlSpec* def = SpecOf(control);

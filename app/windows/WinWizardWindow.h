@@ -106,6 +106,8 @@ private:
 
     void RegisterClasses();
     void CreateFonts();
+    // The program's icon at the sizes of the window's DPI, on its caption and taskbar button.
+    void LoadIcons();
     void LoadPictures(HMODULE resources);
     void BuildControls();
     void ApplyBounds(EControl control);
@@ -142,6 +144,8 @@ private:
     HFONT FHeadingFont = nullptr;
     HFONT FBodyFont = nullptr;
     HFONT FTabFont = nullptr;
+    HICON FIconBig = nullptr;
+    HICON FIconSmall = nullptr;
     HBRUSH FPaneBrush = nullptr;
     int FPaneBrushHeight = 0;
     HBRUSH FFaceBrush = nullptr;

@@ -141,7 +141,10 @@ protected:
         p.DriveUsbInfo = [](const std::string&, std::string&, std::string&, std::string&) {
             return false;
         };
-        p.ShellOpen = [this](const std::string& url) { Opened.push_back(url); };
+        p.ShellOpen = [this](const std::string& url) {
+            Opened.push_back(url);
+            return true;
+        };
         return p;
     }
 
@@ -715,6 +718,32 @@ TEST(PendockExe, VersionRecordCarriesEveryField) {
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
     EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));
     EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(69, 0));
+}
+
+TEST_F(WinWindow, WindowAndDialogCarryTheProgramsIcon) {
+    // The shell shows the first icon group of Pendock.exe; it holds every size up to 256.
+    HRSRC group = FindResourceW(Resources, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
+    ASSERT_NE(group, nullptr);
+    const auto* dir = static_cast<const WORD*>(LockResource(LoadResource(Resources, group)));
+    EXPECT_EQ(dir[2], 7) << "icons in the group";
+
+    TWinWizardWindow& w = Open();
+    const auto icon = [](HWND hwnd, WPARAM kind) {
+        return reinterpret_cast<HICON>(SendMessageW(hwnd, WM_GETICON, kind, 0));
+    };
+    ICONINFO info{};
+    ASSERT_TRUE(GetIconInfo(icon(w.Handle(), ICON_SMALL), &info));
+    BITMAP bm{};
+    GetObjectW(info.hbmColor, sizeof(bm), &bm);
+    EXPECT_EQ(bm.bmWidth, GetSystemMetrics(SM_CXSMICON));
+    DeleteObject(info.hbmColor);
+    DeleteObject(info.hbmMask);
+    ASSERT_NE(icon(w.Handle(), ICON_BIG), nullptr);
+    w.DialogOpening = [&](HWND dlg) {
+        EXPECT_EQ(icon(dlg, ICON_BIG), icon(w.Handle(), ICON_BIG));
+        PostMessageW(dlg, WM_COMMAND, IDOK, 0);
+    };
+    w.ShowDialog(EDialogKind::Error, "e", {"E", "", "", "OK"});
 }
 
 TEST(PendockExe, ManifestAsksForNoElevationCommonControls6AndPerMonitorDpi) {

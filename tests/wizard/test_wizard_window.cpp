@@ -84,6 +84,11 @@ TEST_F(WizardWindow, EveryControlSitsAtItsPlace) {
     EXPECT_EQ(w->PageControl()->count(), 3);
     EXPECT_EQ(w->PageControl()->tabText(2), "Pag6");
 
+    // The program's icon in every size the icon theme gets.
+    const QList<QSize> sizes = w->windowIcon().availableSizes();
+    for (int n : {16, 24, 32, 48, 64, 128, 256})
+        EXPECT_TRUE(sizes.contains(QSize(n, n))) << n;
+
     // Close and minimize only.
     const Qt::WindowFlags f = w->windowFlags();
     EXPECT_TRUE(f & Qt::WindowCloseButtonHint);
@@ -212,6 +217,7 @@ TEST_F(WizardWindow, SkinIsStoredCompressedAndDrawnOnWindowAndDialog) {
         dialogSheet = box->styleSheet();
         dialogStyle = box->findChild<QPushButton*>("ButtonYes")->style()->metaObject()->className();
         title = box->windowTitle();
+        EXPECT_EQ(box->windowIcon().cacheKey(), w->windowIcon().cacheKey());
         yes = box->findChild<QPushButton*>("ButtonYes")->text();
         no = box->findChild<QPushButton*>("ButtonNo")->text();
         box->findChild<QPushButton*>("ButtonNo")->click();
