@@ -116,7 +116,7 @@ void TPendockForm::ButtonNextClick() {
     Drives = Platform.ConnectedDrives ? Platform.ConnectedDrives() : TDriveConn{};
     View.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_NOKEY"));
     View.SetImage(EControl::Image, EImage::Insert1);
-    CheckDeviceChange = true;
+    ArmDetection();
 }
 
 void TPendockForm::ButtonCancelClick() {
@@ -136,6 +136,8 @@ void TPendockForm::FormCloseQuery(bool& CanClose) {
     const EDialogButton answer =
         View.ShowDialog(EDialogKind::Confirmation, text, Captions(EDialogKind::Confirmation));
     CanClose = answer == EDialogButton::Yes;
+    if (CanClose)
+        Ending = true;
 }
 
 void TPendockForm::ShowError(const std::string& Key) {
@@ -187,6 +189,12 @@ void TPendockForm::WMDeviceChange() {
     }
 }
 
+void TPendockForm::ArmDetection() {
+    CheckDeviceChange = true;
+    if (PollDrives)
+        WMDeviceChange(); // no notice will come: the next scan is due a second from now
+}
+
 void TPendockForm::TimerCheckTimer() {
     View.StopTimer(ETimer::TimerCheck); // one shot per start
     ScanForKey();
@@ -217,7 +225,7 @@ void TPendockForm::ScanForKey() {
     // Taken after the dialog: a drive that failed stays in the snapshot and is not tried
     // again until it has been removed and plugged in again.
     Drives = Platform.ConnectedDrives ? Platform.ConnectedDrives() : TDriveConn{};
-    CheckDeviceChange = true;
+    ArmDetection();
 }
 
 void TPendockForm::KeyFound() {
@@ -239,7 +247,8 @@ void TPendockForm::TimerContTimer() {
     ButtonUpgradeClick();
     // Not reached when reading the package id failed: the error box has shown why, and the
     // waiting page stays until the user closes the window.
-    View.StartTimer(ETimer::TimerWait);
+    if (!Ending)
+        View.StartTimer(ETimer::TimerWait);
 }
 
 void TPendockForm::ButtonUpgradeClick() {
@@ -252,17 +261,23 @@ void TPendockForm::ButtonUpgradeClick() {
         else
             FindPackageId(folder, id);
     }
+    // The user may have chosen to leave while the key was searched.
+    if (Ending)
+        return;
     const std::string address = BuildShopAddress(UsbVID, UsbSN, UsbPID, id);
-    if (Platform.ShellOpen)
-        Platform.ShellOpen(address);
+    if (Platform.ShellOpen && !Platform.ShellOpen(address))
+        ShowError("ERR_CANNOTOPENBROWSER");
 }
 
 bool TPendockForm::FindPackageId(const std::string& Folder, std::string& Id) {
-    // The window stays responsive: pending messages are processed after each folder.
-    return ::FindPackageId(Folder, Id, [this] { View.ProcessMessages(); });
+    // The window stays responsive: pending messages are processed after each folder, and the
+    // search stops once they have asked the program to end.
+    return ::FindPackageId(
+        Folder, Id, [this] { View.ProcessMessages(); }, [this] { return Ending; });
 }
 
 void TPendockForm::TimerWaitTimer() {
     View.StopTimer(ETimer::TimerWait);
+    Ending = true;
     View.Terminate(); // no close question on this way out
 }

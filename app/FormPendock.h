@@ -25,8 +25,9 @@ struct TPendockPlatform {
         DriveUsbInfo;
     // The folder at the root of a drive letter, without a trailing separator.
     std::function<std::string(char Letter)> DriveFolder;
-    // Opens an address in the default browser without waiting for it.
-    std::function<void(const std::string& Url)> ShellOpen;
+    // Opens an address in the default browser without waiting for it; false when no browser
+    // could be started at all.
+    std::function<bool(const std::string& Url)> ShellOpen;
     // The search for the installed package identifier below a folder; empty: FindPackageId.
     std::function<bool(const std::string& Folder, std::string& Id)> SearchPackageId;
     // The file whose changes stand for the device-change message (the window watches it and
@@ -71,6 +72,12 @@ public:
     std::string UsbPID;
     std::string UsbSN;
     TDriveConn Drives{};
+    // Device-change notices cannot arrive (the window could not watch for them): while
+    // detection is armed, the drives are looked at once a second instead.
+    bool PollDrives = false;
+    // The program has been asked to end (the close question answered Yes, or the end after the
+    // shop page): a package search still running stops, and no address is opened any more.
+    bool Ending = false;
 
     TPendockPlatform Platform;
 
@@ -79,6 +86,7 @@ protected:
     void LocalizeForm();
     std::string SubstOperation(const std::string& Text);
     void ShowError(const std::string& Key);
+    void ArmDetection();
     void ScanForKey();
     void KeyFound();
     bool FindPackageId(const std::string& Folder, std::string& Id);

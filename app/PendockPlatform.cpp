@@ -15,7 +15,7 @@ TPendockPlatform DefaultPendockPlatform() {
         return GetDriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN);
     };
     p.DriveFolder = [](char Letter) { return platform::DriveRootPath(Letter); };
-    p.ShellOpen = [](const std::string& Url) { platform::OpenInBrowser(Url); };
+    p.ShellOpen = [](const std::string& Url) { return platform::OpenInBrowser(Url); };
 #if !defined(_WIN32)
     // Windows delivers WM_DEVICECHANGE to the window itself.
     p.DeviceNoticePath = [] { return platform::TDeviceNotice::DefaultPath(); };

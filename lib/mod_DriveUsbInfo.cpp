@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <exception>
 #include <type_traits>
 
 #include "mod_WbemScripting_TLB.h"
@@ -113,6 +114,11 @@ std::string WmiPropertyToString(const ISWbemProperty& Prop) {
 
 int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
                       std::string& PropValue) {
+    return WmiGetOneProperty(Query, PropName, PropValue, nullptr);
+}
+
+int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
+                      std::string& PropValue, std::string* Error) {
     PropValue.clear();
     TSWbemLocator locator; // released on every way out
     try {
@@ -142,8 +148,15 @@ int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
         }
         PropValue = std::move(value);
         return 1;
+    } catch (const std::exception& e) {
+        PropValue.clear();
+        if (Error)
+            *Error = e.what();
+        return -1;
     } catch (...) {
         PropValue.clear();
+        if (Error)
+            *Error = "unknown error";
         return -1;
     }
 }
@@ -168,6 +181,25 @@ std::string ExtractPnpSerial(const std::string& PnpId) {
 
 bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
                      std::string& UsbSN) {
+    return GetDriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN, nullptr);
+}
+
+namespace {
+int AskOne(const std::string& query, const std::string& property, std::string& value,
+           TUsbInfoTrace* trace) {
+    if (!trace)
+        return WmiGetOneProperty(query, property, value);
+    TUsbInfoStep& step = trace->Steps.emplace_back();
+    step.Query = query;
+    step.Property = property;
+    step.Count = WmiGetOneProperty(query, property, value, &step.Error);
+    step.Value = value;
+    return step.Count;
+}
+} // namespace
+
+bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
+                     std::string& UsbSN, TUsbInfoTrace* Trace) {
     // The letter goes into the query text; anything but one letter could change the query.
     if (!IsDriveLetter(Drive))
         return false;
@@ -176,7 +208,7 @@ bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string&
     const std::string query1 =
         R"(SELECT * FROM  Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_LogicalDisk.DeviceID=")" +
         Drive + R"(:"')";
-    if (WmiGetOneProperty(query1, "Antecedent", value) != 1)
+    if (AskOne(query1, "Antecedent", value, Trace) != 1)
         return false;
     std::string partition;
     if (!CutDeviceId(value, partition))
@@ -185,7 +217,7 @@ bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string&
     const std::string query2 =
         R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID=")" +
         partition + R"("')";
-    if (WmiGetOneProperty(query2, "Antecedent", value) != 1)
+    if (AskOne(query2, "Antecedent", value, Trace) != 1)
         return false;
     std::string disk;
     if (!CutDeviceId(value, disk))
@@ -193,9 +225,11 @@ bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string&
 
     const std::string query3 = R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID=")" + disk + "\"";
     std::string pnpId;
-    if (WmiGetOneProperty(query3, "PNPDeviceID", pnpId) != 1)
+    if (AskOne(query3, "PNPDeviceID", pnpId, Trace) != 1)
         return false;
 
+    if (Trace)
+        Trace->PnpDeviceId = pnpId;
     if (pnpId.size() < 2 || pnpId.compare(pnpId.size() - 2, 2, "&0") != 0)
         pnpId += "&0";
 

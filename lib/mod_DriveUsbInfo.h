@@ -3,6 +3,7 @@
 
 #include <array>
 #include <string>
+#include <vector>
 
 // One flag per drive letter C to Z: element 0 is C:, element 23 is Z:.
 using TDriveConn = std::array<bool, 24>;
@@ -15,6 +16,24 @@ TDriveConn GetConnectedDrives();
 bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
                      std::string& UsbSN);
 
+// What one identification asked and was told, for diagnostics: each query with the number of
+// objects it returned (-1 for an error), the property's text and the error's message.
+struct TUsbInfoStep {
+    std::string Query;
+    std::string Property;
+    int Count = -1;
+    std::string Value;
+    std::string Error;
+};
+struct TUsbInfoTrace {
+    std::vector<TUsbInfoStep> Steps;
+    std::string PnpDeviceId; // as read, before "&0" is appended
+};
+
+// GetDriveUsbInfo, recording its steps into `Trace` as it goes.
+bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
+                     std::string& UsbSN, TUsbInfoTrace* Trace);
+
 class ISWbemProperty;
 
 // Runs the WQL query and renders the property `PropName` of its single result into
@@ -23,6 +42,9 @@ class ISWbemProperty;
 // property's own name is exactly `PropName`.
 int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
                       std::string& PropValue);
+// The same, with the message of an error that gives -1 put into `Error` (when not null).
+int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
+                      std::string& PropValue, std::string* Error);
 
 // The text of a property's value, by its CIM type: "NULL" for a null value, numbers in
 // decimal, strings as they are, arrays joined by "|", "True"/"False", "<CIM Object>",

@@ -307,7 +307,7 @@ bool ReadFirstLine(const std::string& path, std::string& line) {
 }
 
 bool FindPackageId(const std::string& folder, std::string& id,
-                   const TProcessMessages& processMessages) {
+                   const TProcessMessages& processMessages, const TSearchStopped& stopped) {
     struct TFrame {
         platform::TFolder dir;
         std::string path;
@@ -332,6 +332,8 @@ bool FindPackageId(const std::string& folder, std::string& id,
             stack.pop_back();
             if (processMessages)
                 processMessages();
+            if (!found && stopped && stopped())
+                return false;
             continue;
         }
         if (kind == platform::TEntryKind::Folder) {

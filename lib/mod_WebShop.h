@@ -47,6 +47,9 @@ bool ReadFirstLine(const std::string& path, std::string& line);
 
 // Called after each folder listed by FindPackageId; the window processes its pending messages.
 using TProcessMessages = std::function<void()>;
+// Asked after each call of TProcessMessages: true when the program has meanwhile been asked to
+// end, and the search is to stop.
+using TSearchStopped = std::function<bool()>;
 
 // Depth-first search of `folder` for a file named "package.id" (ASCII letters matched without
 // regard to case), entries taken in the order the file system lists them, hidden ones included.
@@ -54,10 +57,12 @@ using TProcessMessages = std::function<void()>;
 // and the result is true. Empty files are passed over. Linked folders are not entered (a linked
 // file is read as usual), and `folder` itself must be a real folder, not a link. A folder that
 // cannot be listed is passed over. `processMessages`, when set, is called after each folder
-// listed. False with `id` untouched when nothing was found. A package.id that cannot be read
+// listed, and then `stopped`, when set: if it says so, the search ends at once. False with `id`
+// untouched when nothing was found or the search was stopped. A package.id that cannot be read
 // throws TPackageIdReadError.
 bool FindPackageId(const std::string& folder, std::string& id,
-                   const TProcessMessages& processMessages = {});
+                   const TProcessMessages& processMessages = {},
+                   const TSearchStopped& stopped = {});
 
 // The web-shop host this build was configured with.
 std::string ShopHost();

@@ -298,8 +298,9 @@ void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
         type = QSocketNotifier::Read;
         break;
     default:
-        // Nothing to watch: the wizard then never hears of a new drive.
+        // Nothing to watch: the wizard looks at the drives itself while it waits for the key.
         FDeviceNotice.reset();
+        FForm.PollDrives = true;
         return;
     }
     FDeviceNotifier = new QSocketNotifier(FDeviceNotice->Fd(), type, this);

@@ -21,3 +21,6 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('WAITBROWSER',           'Restore', 'de', 'CH', 'In wenigen Augenblicken zeigt Ihr Standardbrowser die Seite unseres Webshops für Ihren USB-Stick mit den Upgrades, die für das installierte Paket verfügbar sind.\n\nDer Stick kann eingesteckt bleiben. Dieses Fenster schliesst sich von selbst.');
+
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('ERR_CANNOTOPENBROWSER', 'Restore', 'de', NULL, 'Ihr Webbrowser konnte nicht gestartet werden; die %Operation-Seite des Webshops kann nicht geöffnet werden.\nRichten Sie einen Standardbrowser ein und starten Sie den Assistenten erneut.');

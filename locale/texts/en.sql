@@ -18,3 +18,6 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('MSG_BTN_OK',            'Skin',    'en', NULL, 'OK'),
 ('MSG_CAP_CONFIRM',       'Skin',    'en', NULL, 'Confirm'),
 ('MSG_CAP_ERROR',         'Skin',    'en', NULL, 'Error');
+
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('ERR_CANNOTOPENBROWSER', 'Restore', 'en', NULL, 'Your web browser could not be started, so the %operation page of the web shop cannot be opened.\nMake sure a default web browser is set up, then run the wizard again.');

@@ -18,3 +18,6 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('MSG_BTN_OK',            'Skin',    'es', NULL, 'Aceptar'),
 ('MSG_CAP_CONFIRM',       'Skin',    'es', NULL, 'Confirmación'),
 ('MSG_CAP_ERROR',         'Skin',    'es', NULL, 'Error');
+
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('ERR_CANNOTOPENBROWSER', 'Restore', 'es', NULL, 'No se ha podido iniciar el navegador web, por lo que no se puede abrir la página de %operation de la tienda en línea.\nCompruebe que hay un navegador predeterminado configurado y vuelva a ejecutar el asistente.');

@@ -18,3 +18,6 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('MSG_BTN_OK',            'Skin',    'fr', NULL, 'OK'),
 ('MSG_CAP_CONFIRM',       'Skin',    'fr', NULL, 'Confirmation'),
 ('MSG_CAP_ERROR',         'Skin',    'fr', NULL, 'Erreur');
+
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('ERR_CANNOTOPENBROWSER', 'Restore', 'fr', NULL, 'Impossible de démarrer votre navigateur web : la page de %operation de la boutique en ligne ne peut pas être ouverte.\nVérifiez qu''un navigateur par défaut est configuré, puis relancez l''assistant.');

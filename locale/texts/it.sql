@@ -18,3 +18,6 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('MSG_BTN_OK',            'Skin',    'it', NULL, 'OK'),
 ('MSG_CAP_CONFIRM',       'Skin',    'it', NULL, 'Conferma'),
 ('MSG_CAP_ERROR',         'Skin',    'it', NULL, 'Errore');
+
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('ERR_CANNOTOPENBROWSER', 'Restore', 'it', NULL, 'Impossibile avviare il browser web: la pagina di %operation del negozio online non può essere aperta.\nVerifica che sia impostato un browser predefinito, poi avvia di nuovo la procedura.');

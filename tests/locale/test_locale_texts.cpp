@@ -19,14 +19,14 @@ const std::vector<std::string> RestoreKeys = {
     "CAPTION_UPGRADE",  "MESSAGE_BRIEFING",    "BRIEFING",         "NEXT",
     "PLEASE_WAIT",      "MESSAGE_NOKEY",       "MESSAGE_KEYFOUND", "ERR_CANNOTREADUSBINFO",
     "CANCEL",           "MESSAGE_WAITBROWSER", "WAITBROWSER",      "MESSAGE_WANTEXIT",
-    "OPERATION_UPGRADE"};
+    "OPERATION_UPGRADE", "ERR_CANNOTOPENBROWSER"};
 
 const std::vector<std::string> SkinKeys = {"MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN_OK",
                                            "MSG_CAP_CONFIRM", "MSG_CAP_ERROR"};
 
 // The texts that the wizard passes through the operation-word substitution.
 const std::set<std::string> SubstitutedKeys = {"BRIEFING", "ERR_CANNOTREADUSBINFO",
-                                               "MESSAGE_WAITBROWSER"};
+                                               "MESSAGE_WAITBROWSER", "ERR_CANNOTOPENBROWSER"};
 
 std::size_t CodePoints(const std::string& s) {
     std::size_t n = 0;

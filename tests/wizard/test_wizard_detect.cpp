@@ -93,7 +93,10 @@ protected:
             const auto it = Roots.find(Letter);
             return it == Roots.end() ? std::string() : it->second;
         };
-        p.ShellOpen = [this](const std::string& Url) { Opened.push_back(Url); };
+        p.ShellOpen = [this](const std::string& Url) {
+            Opened.push_back(Url);
+            return true;
+        };
         Form = std::make_unique<TTestForm>(View, p);
         ASSERT_TRUE(Form->Dispatch([&] { Form->FormCreate(); }));
         ASSERT_TRUE(View.Exceptions.empty());

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <unistd.h>
@@ -110,15 +112,17 @@ std::string InquiryText(std::string text) {
     return text;
 }
 
+// The serial as an instance identifier, upper-cased; nothing where Windows would refuse it:
+// missing, empty, or holding a control character, a blank, a byte from 0x7F up or a comma.
 std::optional<std::string> UsableSerial(const std::optional<std::string>& serial) {
     if (!serial || serial->empty())
         return std::nullopt;
     std::string out;
     for (const char c : *serial) {
         const auto u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u > 0x7F || c == ',')
+        if (u <= 0x20 || u >= 0x7F || c == ',')
             return std::nullopt;
-        out += c == ' ' ? '_' : UpperAscii(c);
+        out += UpperAscii(c);
     }
     return out;
 }
@@ -130,13 +134,14 @@ struct DiskIdentity {
 
 class Machine {
 public:
-    explicit Machine(std::shared_ptr<DriveLetterMap> drives)
-        : FDrives(std::move(drives)), FSysfs(FDrives->SysfsRoot()) {}
+    Machine(std::shared_ptr<DriveLetterMap> drives, std::shared_ptr<DiskNumberMap> numbers)
+        : FDrives(std::move(drives)), FNumbers(std::move(numbers)),
+          FSysfs(FDrives->SysfsRoot()) {}
 
     DriveLetterMap& Drives() { return *FDrives; }
 
-    // Kernel names of the disks, by rank.
-    const std::vector<std::string>& Disks() {
+    // Kernel names of the disks present, by their number.
+    const std::map<unsigned, std::string>& Disks() {
         if (FDisks)
             return *FDisks;
         struct Entry {
@@ -151,7 +156,7 @@ public:
             throw SysfsError("no block devices in sysfs");
         for (; it != end; it.increment(ec)) {
             std::string name = it->path().filename().string();
-            if (IsVirtualBlockName(name) || name.starts_with("dm-") || name.starts_with("md"))
+            if (!IsDiskDrive(name))
                 continue;
             Entry e{false, 0, name};
             if (const auto seq = TryReadAttribute(FSysfs + "/block/" + name + "/diskseq")) {
@@ -173,18 +178,27 @@ public:
                 return a.Seq < b.Seq;
             return a.Name < b.Name;
         });
+        std::vector<std::string> keys;
+        for (const auto& e : entries)
+            keys.push_back(e.HasSeq ? e.Name + "#" + std::to_string(e.Seq) : e.Name);
         FDisks.emplace();
-        for (auto& e : entries)
-            FDisks->push_back(std::move(e.Name));
+        const auto numbers = FNumbers->Assign(keys);
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            (*FDisks)[numbers[i]] = std::move(entries[i].Name);
         return *FDisks;
     }
 
-    std::optional<unsigned> DiskRank(const std::string& name) {
+    std::optional<unsigned> DiskNumber(const std::string& name) {
+        for (const auto& [n, disk] : Disks())
+            if (disk == name)
+                return n;
+        return std::nullopt;
+    }
+
+    const std::string* DiskName(unsigned number) {
         const auto& disks = Disks();
-        const auto it = std::find(disks.begin(), disks.end(), name);
-        if (it == disks.end())
-            return std::nullopt;
-        return static_cast<unsigned>(it - disks.begin());
+        const auto it = disks.find(number);
+        return it == disks.end() ? nullptr : &it->second;
     }
 
     // Kernel names of the partitions of a disk by number, MBR extended containers left out.
@@ -235,12 +249,9 @@ public:
         const bool isPartition = PathExists(*dir + "/partition");
         const std::string name = BaseName(*dir);
         const std::string disk = isPartition ? BaseName(dir->substr(0, dir->rfind('/'))) : name;
-        if (disk.starts_with("sr") || disk.starts_with("dm-") || disk.starts_with("md"))
+        if (!IsDiskDrive(disk))
             return std::nullopt;
-        if (const auto type = TryReadAttribute(FSysfs + "/block/" + disk + "/device/type");
-            type && *type == "5")
-            return std::nullopt; // optical drive
-        const auto rank = DiskRank(disk);
+        const auto rank = DiskNumber(disk);
         if (!rank)
             return std::nullopt;
         if (!isPartition)
@@ -253,10 +264,10 @@ public:
     }
 
     bool PartitionExists(unsigned disk, unsigned part) {
-        const auto& disks = Disks();
-        if (disk >= disks.size())
+        const std::string* name = DiskName(disk);
+        if (!name)
             return false;
-        const auto parts = Partitions(disks[disk]);
+        const auto parts = Partitions(*name);
         return parts.empty() ? part == 0 : part < parts.size();
     }
 
@@ -284,11 +295,15 @@ public:
 
         const bool nvme = disk.starts_with("nvme");
         const auto deviceDir = ResolveLink(*dir + "/device");
-        if (!deviceDir || !Below(*deviceDir))
+        std::error_code ec;
+        if (!deviceDir || !Below(*deviceDir) || !fs::is_directory(*deviceDir, ec))
             throw SysfsError("device of disk " + disk + " not found");
-        const std::string vendor =
-            nvme ? "NVME" : InquiryText(ReadAttribute(*deviceDir + "/vendor"));
-        const std::string product = InquiryText(ReadAttribute(*deviceDir + "/model"));
+        // Descriptive attributes that the kernel does not give (virtio, MMC) are empty fields.
+        auto text = [&](const char* attribute) {
+            return InquiryText(TryReadAttribute(*deviceDir + "/" + attribute).value_or(""));
+        };
+        const std::string vendor = nvme ? "NVME" : text("vendor");
+        const std::string product = text("model");
         const unsigned lun = nvme ? 0 : Lun(BaseName(*deviceDir));
 
         auto madeUp = [&] {
@@ -302,7 +317,7 @@ public:
 
         DiskIdentity id;
         if (massStorage) {
-            const std::string rev = InquiryText(ReadAttribute(*deviceDir + "/rev"));
+            const std::string rev = text("rev");
             const auto serial =
                 usbDevice ? UsableSerial(TryReadAttribute(*usbDevice + "/serial")) : std::nullopt;
             std::string instance = serial ? *serial + "&" + std::to_string(lun) : madeUp();
@@ -324,8 +339,11 @@ private:
         return p.size() > FSysfs.size() && p.compare(0, FSysfs.size(), FSysfs) == 0 &&
                (FSysfs == "/" || p[FSysfs.size()] == '/');
     }
-    // The last number of a SCSI address H:C:T:L.
+    // The last number of a SCSI address H:C:T:L; 0 for a device that is not on SCSI at all
+    // (virtio, MMC), whose name holds no colon.
     static unsigned Lun(const std::string& address) {
+        if (address.find(':') == std::string::npos)
+            return 0;
         unsigned parts[4];
         std::string_view rest = address;
         for (int i = 0; i < 4; ++i) {
@@ -338,9 +356,20 @@ private:
         return parts[3];
     }
 
+    // Windows lists optical drives apart from disk drives, and has no disks for loop, RAM,
+    // device-mapper or md devices.
+    bool IsDiskDrive(const std::string& name) const {
+        if (IsVirtualBlockName(name) || name.starts_with("dm-") || name.starts_with("md") ||
+            name.starts_with("sr"))
+            return false;
+        const auto type = TryReadAttribute(FSysfs + "/block/" + name + "/device/type");
+        return !(type && *type == "5");
+    }
+
     std::shared_ptr<DriveLetterMap> FDrives;
+    std::shared_ptr<DiskNumberMap> FNumbers;
     std::string FSysfs;
-    std::optional<std::vector<std::string>> FDisks;
+    std::optional<std::map<unsigned, std::string>> FDisks;
 };
 
 // ---------------------------------------------------------------- the classes
@@ -440,8 +469,8 @@ std::shared_ptr<ISWbemObjectSet> QueryDiskDriveToDiskPartition(Machine& m, const
         return out.Result();
     }
     const auto disks = m.Disks();
-    for (unsigned n = 0; n < disks.size(); ++n) {
-        const auto count = std::max<std::size_t>(m.Partitions(disks[n]).size(), 1);
+    for (const auto& [n, disk] : disks) {
+        const auto count = std::max<std::size_t>(m.Partitions(disk).size(), 1);
         for (unsigned k = 0; k < count; ++k)
             add(n, k);
     }
@@ -454,17 +483,16 @@ std::shared_ptr<ISWbemObjectSet> QueryDiskDrive(Machine& m, const WqlQuery& q) {
         const DiskIdentity id = m.Identity(disk);
         out.Add({DiskId(n), std::int64_t{n}, id.InterfaceType, id.PnpDeviceId});
     };
-    const auto& disks = m.Disks();
     if (q.HasWhere) {
         if (!IEquals(q.WhereProperty, "DeviceID"))
             InvalidQuery("condition on " + q.WhereProperty + " not supported");
         const auto n = ParseDiskId(q.WhereValue);
-        if (n && *n < disks.size())
-            add(*n, disks[*n]);
+        if (const std::string* name = n ? m.DiskName(*n) : nullptr)
+            add(*n, *name);
         return out.Result();
     }
-    for (unsigned n = 0; n < disks.size(); ++n)
-        add(n, disks[n]);
+    for (const auto& [n, disk] : m.Disks())
+        add(n, disk);
     return out.Result();
 }
 
@@ -472,7 +500,8 @@ std::shared_ptr<ISWbemObjectSet> QueryDiskDrive(Machine& m, const WqlQuery& q) {
 
 class Services : public ISWbemServices {
 public:
-    explicit Services(std::shared_ptr<DriveLetterMap> drives) : FDrives(std::move(drives)) {}
+    Services(std::shared_ptr<DriveLetterMap> drives, std::shared_ptr<DiskNumberMap> numbers)
+        : FDrives(std::move(drives)), FNumbers(std::move(numbers)) {}
 
     std::shared_ptr<ISWbemObjectSet> ExecQuery(const std::string& strQuery,
                                                const std::string& strQueryLanguage, int,
@@ -480,7 +509,7 @@ public:
         if (!IEquals(strQueryLanguage, "WQL"))
             throw EWbemError(wbemErrInvalidQueryType, "Invalid query language");
         const WqlQuery q = ParseWql(strQuery);
-        Machine machine(FDrives);
+        Machine machine(FDrives, FNumbers);
         try {
             if (IEquals(q.ClassName, LogicalDiskToPartition.Name))
                 return QueryLogicalDiskToPartition(machine, q);
@@ -498,11 +527,13 @@ public:
 
 private:
     std::shared_ptr<DriveLetterMap> FDrives;
+    std::shared_ptr<DiskNumberMap> FNumbers;
 };
 
 class Locator : public ISWbemLocator {
 public:
-    explicit Locator(std::shared_ptr<DriveLetterMap> drives) : FDrives(std::move(drives)) {}
+    Locator(std::shared_ptr<DriveLetterMap> drives, std::shared_ptr<DiskNumberMap> numbers)
+        : FDrives(std::move(drives)), FNumbers(std::move(numbers)) {}
 
     std::shared_ptr<ISWbemServices>
     ConnectServer(const std::string& strServer, const std::string& strNamespace,
@@ -516,11 +547,12 @@ public:
                              "User credentials cannot be used for local connections");
         if (!IEquals(strNamespace, "root\\cimv2"))
             throw EWbemError(wbemErrInvalidNamespace, "Invalid namespace: " + strNamespace);
-        return std::make_shared<Services>(FDrives);
+        return std::make_shared<Services>(FDrives, FNumbers);
     }
 
 private:
     std::shared_ptr<DriveLetterMap> FDrives;
+    std::shared_ptr<DiskNumberMap> FNumbers;
 };
 
 } // namespace
@@ -535,14 +567,40 @@ const std::string& WbemHostName() {
     return name;
 }
 
-std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<DriveLetterMap> drives) {
-    return std::make_shared<Locator>(std::move(drives));
+std::vector<unsigned> DiskNumberMap::Assign(const std::vector<std::string>& present) {
+    std::lock_guard lock(FLock);
+    for (auto it = FNumbers.begin(); it != FNumbers.end();)
+        it = std::find(present.begin(), present.end(), it->first) == present.end()
+                 ? FNumbers.erase(it)
+                 : std::next(it);
+    std::vector<unsigned> numbers;
+    for (const std::string& key : present) {
+        auto it = FNumbers.find(key);
+        if (it == FNumbers.end()) {
+            unsigned n = 0;
+            while (std::any_of(FNumbers.begin(), FNumbers.end(),
+                               [n](const auto& e) { return e.second == n; }))
+                ++n;
+            it = FNumbers.emplace(key, n).first;
+        }
+        numbers.push_back(it->second);
+    }
+    return numbers;
+}
+
+std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<DriveLetterMap> drives,
+                                               std::shared_ptr<DiskNumberMap> numbers) {
+    if (!numbers)
+        numbers = std::make_shared<DiskNumberMap>();
+    return std::make_shared<Locator>(std::move(drives), std::move(numbers));
 }
 
 } // namespace platform::lnx
 
 namespace platform {
 std::shared_ptr<ISWbemLocator> CreatePlatformWbemLocator() {
-    return lnx::MakeWbemLocator(lnx::ProcessDriveLetters());
+    // Disk numbers live as long as the process, as Windows keeps them while a disk is present.
+    static const auto numbers = std::make_shared<lnx::DiskNumberMap>();
+    return lnx::MakeWbemLocator(lnx::ProcessDriveLetters(), numbers);
 }
 } // namespace platform

@@ -45,7 +45,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         }
         return state == "found";
     };
-    p.ShellOpen = [](const std::string&) {};
+    p.ShellOpen = [](const std::string&) { return true; };
     p.SearchPackageId = [](const std::string&, std::string&) { return false; };
 
     TWinWizardWindow window(std::move(p), resources);
