@@ -8,6 +8,7 @@
 
 #include "FormPendock.h"
 #include "WinWizardWindow.h"
+#include "main_windows.h"
 #include "platform/windows/com_init.h"
 #include "mod_FirstInstance.h"
 
@@ -20,7 +21,7 @@ const char* const InstanceIdentifier = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
 
 TMaxInstance* InstanceGuard = nullptr;
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
+int RunPendock(int showCommand) {
     // COM for this thread was initialised as the program's modules started (com_init).
     std::unique_ptr<TWinWizardWindow> PendockForm;
 
@@ -31,8 +32,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
         InitCommonControlsEx(&controls);
 
         PendockForm = std::make_unique<TWinWizardWindow>(DefaultPendockPlatform());
-        PendockForm->Show(showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand);
-        PendockForm->RunMessageLoop();
+        // A window that could not be created leaves nothing to show and nothing that could
+        // ever end the message loop, which would keep the instance slot for good: the program
+        // ends at once instead.
+        if (PendockForm->Handle()) {
+            PendockForm->Show(showCommand == SW_HIDE ? SW_SHOWNORMAL : showCommand);
+            PendockForm->RunMessageLoop();
+        }
 
         ReleaseFirstInstance(InstanceGuard);
     }
@@ -42,4 +48,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
     PendockForm.reset();
     platform::win::FinalizeComForApplication();
     return 0;
+}
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int showCommand) {
+    return RunPendock(showCommand);
 }
