@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets.
-.PHONY: all deps build run test test-default test-asan test-windows windows bench demo clean
+.PHONY: all deps build run test test-default test-asan test-windows windows package bench demo clean
 
 all: build
 
@@ -39,6 +39,11 @@ windows: deps
 	cmake --preset windows
 	cmake --build --preset windows --target Pendock pendock_locale
 	@echo "Windows program: build/windows/app/Pendock.exe (with locale.db and locale.xml)"
+
+# The packages a user installs, with their SHA-256 sums, in build/package/: the Debian package,
+# the Windows installer and the portable Windows archive (packaging/build-packages).
+package: deps
+	packaging/build-packages
 
 # The wizard on a simulated machine: Enter in the terminal plugs a simulated key in.
 demo: build

@@ -67,7 +67,7 @@ shot() {
 }
 
 # ---- The texts the window shows, from the database beside the program -------------------------
-DIR=$(dirname "$PROGRAM")
+DIR=$(dirname "$(readlink -f "$PROGRAM")")
 LANGID=$(sed -n 's:.*<locale>\([A-Za-z]*\).*</locale>.*:\1:p' "$DIR/locale.xml")
 text() { # text GROUP KEY
     sqlite3 -readonly "$DIR/locale.db" \
