@@ -1,0 +1,122 @@
+#!/bin/bash
+# The desktop side of the virtual-machine scenarios, run inside the guest as root.
+#
+#   guest.sh automount start|stop     a desktop automounter: every new filesystem on USB is
+#                                     mounted through udisks as the desktop user
+#   guest.sh wizard RUN PROGRAM       Pendock started as the desktop user on a virtual X display,
+#                                     Next pressed; the address reaches RUN/opened.url through a
+#                                     recording xdg-open, the exit code RUN/exit
+#   guest.sh dismiss RUN SECONDS      waits for the error box, notes its text, presses Return
+#   guest.sh probe RUN PROBE          pendock-probe's report as the desktop user into RUN/probe.txt
+set -u
+DESK=desk DESK_ID=4242
+as_desk() {
+    setpriv --reuid=$DESK_ID --regid=$DESK_ID --init-groups env -i HOME=/home/$DESK USER=$DESK \
+        LOGNAME=$DESK LANG=C.UTF-8 XDG_RUNTIME_DIR=/run/user/$DESK_ID DISPLAY=:7 \
+        PATH="${EXTRA_PATH:-}/usr/bin:/bin" "$@"
+}
+stamp() { cut -d' ' -f1 /proc/uptime; }
+
+case $1 in
+automount)
+    if [ "$2" = stop ]; then
+        pkill -f "udevadm monitor --udev -s block" 2>/dev/null
+        exit 0
+    fi
+    log=/share/automount.log
+    # udev's events end with a blank line; a desktop mounts what carries a filesystem on USB.
+    setsid bash -c '
+        declare -A tried
+        udevadm monitor --udev -s block --property | while IFS= read -r line; do
+            case $line in
+            ACTION=*) action=${line#ACTION=} ;;
+            DEVNAME=*) dev=${line#DEVNAME=} ;;
+            ID_BUS=*) bus=${line#ID_BUS=} ;;
+            ID_FS_USAGE=*) usage=${line#ID_FS_USAGE=} ;;
+            "")
+                if [ "${action:-}" != remove ] && [ "${usage:-}" = filesystem ] &&
+                    [ "${bus:-}" = usb ] && [ -z "${tried[$dev]:-}" ]; then
+                    tried[$dev]=1
+                    echo "$(cut -d" " -f1 /proc/uptime) mount $dev" >>'"$log"'
+                    setpriv --reuid='$DESK_ID' --regid='$DESK_ID' --init-groups \
+                        udisksctl mount -b "$dev" --no-user-interaction >>'"$log"' 2>&1 &
+                fi
+                [ "${action:-}" = remove ] && unset "tried[$dev]"
+                action="" dev="" bus="" usage="" ;;
+            esac
+        done' </dev/null >/dev/null 2>&1 &
+    sleep 1 # the monitor is listening
+    ;;
+wizard)
+    RUN=$2 PROGRAM=$3
+    mkdir -p "$RUN/bin"
+    chmod 777 "$RUN"
+    cat >"$RUN/bin/xdg-open" <<REC
+#!/bin/sh
+printf '%s\n' "\$(cut -d' ' -f1 /proc/uptime) \$#" >>"$RUN/opened.calls"
+printf '%s\n' "\$1" >"$RUN/opened.tmp" && mv "$RUN/opened.tmp" "$RUN/opened.url"
+REC
+    chmod 755 "$RUN/bin/xdg-open"
+    if ! xdpyinfo -display :7 >/dev/null 2>&1; then
+        setsid Xvfb :7 -screen 0 800x600x24 -nolisten tcp -ac </dev/null >/dev/null 2>&1 &
+        for _ in $(seq 100); do xdpyinfo -display :7 >/dev/null 2>&1 && break; sleep 0.1; done
+    fi
+    export DISPLAY=:7
+    DB=$(dirname "$PROGRAM")/locale.db
+    LANGID=$(sed -n 's:.*<locale>\([A-Za-z]*\).*</locale>.*:\1:p' "$(dirname "$PROGRAM")/locale.xml")
+    text() { sqlite3 -readonly "$DB" "SELECT Description FROM localize WHERE ID='$2' AND GroupID='$1' AND LangID='$LANGID' LIMIT 1"; }
+    CAPTION=$(text Restore CAPTION_UPGRADE)
+    MNEMONIC=$(text Restore NEXT | sed -n 's/^[^&]*&\(.\).*/\1/p' | tr '[:upper:]' '[:lower:]')
+    text Skin MSG_CAP_ERROR >"$RUN/error-caption"
+    (
+        EXTRA_PATH="$RUN/bin:" as_desk "$PROGRAM" >"$RUN/program.out" 2>&1 &
+        pid=$!
+        echo $pid >"$RUN/pid"
+        wait $pid
+        echo "$? $(stamp)" >"$RUN/exit.tmp" && mv "$RUN/exit.tmp" "$RUN/exit"
+    ) &
+    for _ in $(seq 600); do [ -s "$RUN/pid" ] && break; sleep 0.05; done
+    pid=$(cat "$RUN/pid")
+    for _ in $(seq 600); do
+        [ -e "$RUN/exit" ] && { echo "the program ended: $(cat "$RUN/exit")"; cat "$RUN/program.out"; exit 1; }
+        WIN=$(xdotool search --onlyvisible --name "^$CAPTION\$" 2>/dev/null | head -1)
+        [ -n "$WIN" ] && break
+        sleep 0.1
+    done
+    [ -n "$WIN" ] || { echo "no window \"$CAPTION\""; exit 1; }
+    echo "$WIN" >"$RUN/window"
+    xdotool windowfocus --sync "$WIN"
+    sleep 0.3
+    xdotool key "alt+$MNEMONIC"
+    sleep 0.5 # the drives' snapshot is taken on the press
+    import -display :7 -window root "$RUN/armed.png" 2>/dev/null
+    echo "armed at $(stamp)"
+    ;;
+dismiss)
+    RUN=$2 SECONDS_LEFT=$3
+    export DISPLAY=:7
+    CAP=$(cat "$RUN/error-caption")
+    for _ in $(seq $((SECONDS_LEFT * 10))); do
+        for w in $(xdotool search --onlyvisible --name "." 2>/dev/null); do
+            name=$(xdotool getwindowname "$w" 2>/dev/null)
+            if [ "$name" = "$CAP" ] || [ "${name%% — *}" = "$CAP" ]; then
+                import -display :7 -window root "$RUN/error.png" 2>/dev/null
+                xdotool windowfocus --sync "$w"
+                xdotool key Return
+                echo "dismissed \"$name\" at $(stamp)"
+                exit 0
+            fi
+        done
+        sleep 0.1
+    done
+    echo "no error box"
+    exit 1
+    ;;
+probe)
+    as_desk "$3" >"$2/probe.txt" 2>&1
+    ;;
+*)
+    echo "usage: see the head of $0" >&2
+    exit 2
+    ;;
+esac

@@ -1,0 +1,354 @@
+#!/usr/bin/env python3
+"""The real Pendock on Debian's kernel: USB keys hot-plugged into a QEMU guest's xHCI controller.
+
+One guest is booted and shared by every scenario. In each, the wizard runs as the desktop user
+on a virtual X display, Next is pressed, devices are plugged from outside through QMP and
+mounted by udisks as a desktop's automounter does, and the address that reaches a recording
+xdg-open is compared with the one Windows would give for the same device.
+
+    vm_scenarios.py BUILD_DIR SHOP_HOST [--only NAME] [--record DIR]
+
+--record copies the sysfs chain and mount table of the guest, as identification reads them,
+into DIR/<case>/ for the unit tests that replay them. Exit 0: all passed, 1: a scenario
+failed, 77: the machine cannot run the guest (the reason is printed).
+"""
+
+import argparse
+import shutil
+import sys
+import time
+import traceback
+from pathlib import Path
+
+HERE = Path(__file__).resolve().parent
+sys.path.insert(0, str(HERE.parent.parent / "tools" / "vm"))
+import pendock_vm  # noqa: E402
+from pendock_vm import Guest, VmUnavailable, log, make_fat_image, make_iso_image  # noqa: E402
+
+GUEST_SH = HERE / "guest.sh"
+PACKAGE = "QV-2024 Pro"
+
+
+class Failure(Exception):
+    pass
+
+
+def check(cond, what):
+    if not cond:
+        raise Failure(what)
+
+
+class Run:
+    """One start of the wizard in the guest."""
+
+    def __init__(self, ctx, name):
+        self.ctx, self.g, self.name = ctx, ctx.g, name
+        self.host = ctx.g.share / "runs" / name
+        self.guest = f"/share/runs/{name}"
+        if self.host.exists():
+            shutil.rmtree(self.host)
+        self.host.mkdir(parents=True)
+
+    def start(self):
+        out = self.g.must(f"{GUEST_SH} wizard {self.guest} {self.ctx.program}", timeout=120)
+        log(f"{self.name}: {out.strip().splitlines()[-1]}")
+
+    def address(self, timeout=40):
+        url = self.host / "opened.url"
+        until = time.monotonic() + timeout
+        while not url.exists():
+            check(not (self.host / "exit").exists(),
+                  f"the wizard ended before opening an address: {self.exit_text()}")
+            check(time.monotonic() < until, f"no address within {timeout} s")
+            time.sleep(0.1)
+        self.opened_at = time.monotonic()
+        return url.read_text().strip()
+
+    def no_address(self):
+        check(not (self.host / "opened.url").exists(),
+              "an address was opened: " + (self.host / "opened.url").read_text(errors="replace")
+              if (self.host / "opened.url").exists() else "")
+        check(not (self.host / "exit").exists(), f"the wizard ended: {self.exit_text()}")
+
+    def exit_text(self):
+        out = self.host / "program.out"
+        return ((self.host / "exit").read_text().strip() if (self.host / "exit").exists()
+                else "-") + (" / output: " + out.read_text(errors="replace")[-800:]
+                             if out.exists() else "")
+
+    def exit_code(self, timeout=30):
+        until = time.monotonic() + timeout
+        while not (self.host / "exit").exists():
+            check(time.monotonic() < until, f"the wizard still runs {timeout} s later")
+            time.sleep(0.1)
+        calls = (self.host / "opened.calls").read_text().splitlines()
+        check(len(calls) == 1, f"xdg-open started {len(calls)} times")
+        check(calls[0].split()[1] == "1", "xdg-open got more than one argument")
+        return int((self.host / "exit").read_text().split()[0])
+
+    def dismiss_error(self, timeout):
+        rc, out = self.g.run(f"{GUEST_SH} dismiss {self.guest} {timeout}", timeout=timeout + 30)
+        return rc == 0
+
+    def probe(self):
+        self.g.run(f"{GUEST_SH} probe {self.guest} {self.ctx.probe}", timeout=60)
+        text = (self.host / "probe.txt").read_text(errors="replace")
+        print("\n".join("    | " + line for line in text.splitlines()), flush=True)
+        return text
+
+
+class Context:
+    def __init__(self, g, build, shop, images, record):
+        self.g = g
+        self.program = Path(build) / "app" / "Pendock"
+        self.probe = Path(build) / "app" / "pendock-probe"
+        self.shop = shop
+        self.images = images
+        self.record_dir = record
+
+    def url(self, vendor, serial, product):
+        return (f"http://{self.shop}/custom-backend?q=ecommerce---usbupgrade---vendor___{vendor}"
+                f"---serial___{serial}---type___{product}---installed___QV-2024%20Pro")
+
+    def key(self, name, **kw):
+        path = self.images / f"{name}.img"
+        if not path.exists():
+            make_fat_image(path, PACKAGE, **kw)
+        return path
+
+    def mounted(self, dev_hint, timeout=30):
+        """Waits for the automounter's next mount of a device whose name holds dev_hint."""
+        log_file = self.g.share / "automount.log"
+        until = time.monotonic() + timeout
+        while time.monotonic() < until:
+            lines = log_file.read_text(errors="replace").splitlines() if log_file.exists() else []
+            for i in range(self.log_lines, len(lines)):
+                if lines[i].startswith("Mounted ") and dev_hint in lines[i]:
+                    self.log_lines = i + 1
+                    return lines[i]
+            time.sleep(0.1)
+        raise Failure(f"nothing mounted within {timeout} s")
+
+    log_lines = 0
+
+    def record(self, case):
+        if not self.record_dir:
+            return
+        self.g.must(f"python3 {HERE / 'record_sysfs.py'} /share/fixtures/{case}")
+        dst = Path(self.record_dir) / case
+        if dst.exists():
+            shutil.rmtree(dst)
+        shutil.copytree(self.g.share / "fixtures" / case, dst)
+        log(f"recorded {case} into {dst}")
+
+
+# ---- the scenarios -----------------------------------------------------------------------------
+
+STICK = dict(serial="4c530001230615110171", vendor="SanDisk", product="Cruzer Blade", rev="1.00")
+STICK_URL = ("SANDISK", "4C530001230615110171", "CRUZER_BLADE")
+
+
+def scenario_partitioned_key(ctx):
+    """A partitioned key with a serial, plugged after Next."""
+    run = Run(ctx, "partitioned")
+    run.start()
+    t0 = time.monotonic()
+    ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    t_mount = time.monotonic()
+    url = run.address()
+    log(f"partitioned: mounted {t_mount - t0:.1f} s after the plug, address "
+        f"{run.opened_at - t_mount:.1f} s after the mount")
+    check(url == ctx.url(*STICK_URL), f"address\n  got      {url}\n  expected {ctx.url(*STICK_URL)}")
+    ctx.record("stick")
+    run.probe()
+    check(run.exit_code() == 0, "exit code")
+    ctx.g.unplug("stick")
+
+
+def scenario_key_plugged_before_next(ctx):
+    """A key already plugged in is found only after it is pulled out and plugged in again."""
+    ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    run = Run(ctx, "replug")
+    run.start()
+    time.sleep(3)
+    run.no_address()
+    ctx.g.unplug("stick")
+    time.sleep(4)  # the pull is seen, the scan finds nothing new and takes a fresh snapshot
+    run.no_address()
+    ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    url = run.address()
+    check(url == ctx.url(*STICK_URL), f"address {url}")
+    check(run.exit_code() == 0, "exit code")
+    ctx.g.unplug("stick")
+
+
+def scenario_card_reader(ctx):
+    """A two-LUN card reader whose second LUN holds the key's partition."""
+    blank = ctx.images / "blank-card.img"
+    if not blank.exists():
+        with open(blank, "wb") as f:
+            f.truncate(8 << 20)
+    run = Run(ctx, "reader")
+    run.start()
+    ctx.g.plug_reader("reader", [
+        dict(image=blank, vendor="Generic", product="SD/MMC", rev="0819"),
+        dict(image=ctx.key("card"), vendor="Generic", product="MS/MS-Pro", rev="0819"),
+    ], serial="000000000819", port="2")
+    ctx.mounted("/dev/sd")
+    url = run.address()
+    expected = ctx.url("GENERIC", "000000000819%261", "MS%2FMS-PRO")
+    check(url == expected, f"address\n  got      {url}\n  expected {expected}")
+    ctx.record("reader")
+    run.probe()
+    check(run.exit_code() == 0, "exit code")
+    ctx.g.unplug("reader")
+
+
+def scenario_key_without_serial(ctx):
+    """A key without a serial number and without a partition table: a made-up instance."""
+    run = Run(ctx, "noserial")
+    run.start()
+    ctx.g.plug_stick("bare", ctx.key("bare", partitioned=False), serial="", port="3",
+                     vendor="ACME", product="Flash Drive", rev="1.00")
+    ctx.mounted("/dev/sd")
+    url = run.address()
+    # 6&<CRC-32 of "/devices/pci0000:00/0000:00:04.0/usb2/2-3">&0: the instance Windows makes
+    # from the port
+    expected = ctx.url("ACME", "6%26BA011770", "FLASH_DRIVE")
+    check(url == expected, f"address\n  got      {url}\n  expected {expected}")
+    ctx.record("noserial")
+    check(run.exit_code() == 0, "exit code")
+    ctx.g.unplug("bare")
+
+
+def scenario_uas_disk(ctx):
+    """A USB Attached SCSI disk: the SCSI form of the identifier."""
+    run = Run(ctx, "uas")
+    run.start()
+    ctx.g.plug_reader("uas", [dict(image=ctx.key("uas"), vendor="Samsung", product="PSSD T7",
+                                   rev="0")], serial="S6XNNS0T123456", port="5", uas=True)
+    ctx.mounted("/dev/sd")
+    url = run.address()
+    # The identifier's product runs to the next "&": "PSSD_T7\\6", as Windows 8 and later give
+    # it; the instance is 6&<CRC-32 of "/devices/pci0000:00/0000:00:04.0/usb2/2-5">&0.
+    expected = ctx.url("SAMSUNG", "6%265362B245", "PSSD_T7%5C6")
+    check(url == expected, f"address\n  got      {url}\n  expected {expected}")
+    ctx.record("uas")
+    run.probe()
+    check(run.exit_code() == 0, "exit code")
+    ctx.g.unplug("uas")
+
+
+def scenario_cdrom_first(ctx):
+    """A USB CD-ROM plugged first: the error box, the wizard keeps waiting, then the key."""
+    run = Run(ctx, "cdrom")
+    run.start()
+    ctx.g.plug_reader("cd", [dict(image=make_iso_image(ctx.images / "disc.iso"), cdrom=True,
+                                  vendor="ACME", product="DVD Writer", rev="1.00")],
+                      serial="CD0001", port="4")
+    ctx.mounted("/dev/sr")
+    check(run.dismiss_error(20), "no error box for the CD-ROM")
+    ctx.record("cdrom")
+    run.probe()
+    time.sleep(3)
+    run.no_address()
+    ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    url = run.address()
+    check(url == ctx.url(*STICK_URL), f"address {url}")
+    check(run.exit_code() == 0, "exit code")
+    ctx.g.unplug("stick")
+    ctx.g.unplug("cd")
+
+
+def scenario_key_pulled_during_check(ctx):
+    """The key pulled out while the one-second check is pending: the wizard keeps waiting."""
+    run = Run(ctx, "pulled")
+    run.start()
+    ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    ctx.g.unplug("stick")
+    time.sleep(4)
+    shown = run.dismiss_error(1)
+    log(f"pulled: {'an error box was shown and dismissed' if shown else 'no error box'}")
+    run.no_address()
+    ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    url = run.address()
+    check(url == ctx.url(*STICK_URL), f"address {url}")
+    check(run.exit_code() == 0, "exit code")
+    ctx.g.unplug("stick")
+
+
+SCENARIOS = [
+    scenario_partitioned_key,
+    scenario_key_plugged_before_next,
+    scenario_card_reader,
+    scenario_key_without_serial,
+    scenario_uas_disk,
+    scenario_cdrom_first,
+    scenario_key_pulled_during_check,
+]
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("build")
+    ap.add_argument("shop")
+    ap.add_argument("--only")
+    ap.add_argument("--record")
+    args = ap.parse_args()
+    build = Path(args.build).resolve()
+    for f in (build / "app" / "Pendock", build / "app" / "pendock-probe"):
+        if not f.exists():
+            print(f"vm_scenarios: {f} is not built")
+            return 1
+    vmdir = build / "vm"
+    try:
+        cache = pendock_vm.prepare(vmdir / "cache")
+    except VmUnavailable as e:
+        print(f"SKIPPED: the virtual machine cannot run here: {e}")
+        return 77
+    for tool in ("mkfs.vfat", "mmd", "mcopy", "sfdisk", "genisoimage"):
+        if not shutil.which(tool):
+            print(f"SKIPPED: {tool} is not installed (tools/install-deps installs it)")
+            return 77
+    images = vmdir / "images"
+    images.mkdir(parents=True, exist_ok=True)
+    chosen = [s for s in SCENARIOS if not args.only or args.only in s.__name__]
+    passed = failed = 0
+    t_all = time.monotonic()
+    with Guest(cache, vmdir / "guest") as g:
+        ctx = Context(g, build, args.shop, images, args.record)
+        g.must(f"{GUEST_SH} automount start")
+        for sc in chosen:
+            name = sc.__name__.removeprefix("scenario_")
+            t0 = time.monotonic()
+            log(f"{name}: {sc.__doc__}")
+            try:
+                sc(ctx)
+                passed += 1
+                log(f"PASS {name} ({time.monotonic() - t0:.1f} s)")
+            except Exception as e:  # one scenario's failure must not hide the others
+                failed += 1
+                log(f"FAIL {name} ({time.monotonic() - t0:.1f} s): {e}")
+                if not isinstance(e, Failure):
+                    traceback.print_exc()
+                for dev in list(getattr(g, "plugged", {})):
+                    try:
+                        g.unplug(dev)
+                    except Exception:
+                        pass
+                g.run("pkill -x Pendock; true")
+                time.sleep(1)
+        boot = g.boot_seconds
+    log(f"boot {boot:.1f} s, whole suite {time.monotonic() - t_all:.1f} s")
+    print(f"vm: {passed} passed, {failed} failed", flush=True)
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
