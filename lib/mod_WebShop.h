@@ -73,7 +73,8 @@ std::string PercentEncode(const std::string& text);
 
 // "http://" host "/custom-backend?q=ecommerce---usbupgrade---vendor___" vendor
 // "---serial___" serial "---type___" type "---installed___" installed, each of the four values
-// percent-encoded.
+// percent-encoded; a '-' at either end of a value or next to another '-' is written %2D, so
+// that the separators "---" are the only ones in the address.
 std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN,
                              const std::string& UsbPID, const std::string& installed,
                              const std::string& host = ShopHost());

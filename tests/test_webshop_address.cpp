@@ -37,6 +37,16 @@ TEST(ShopAddress, EachValueIsPercentEncoded) {
     EXPECT_EQ(PercentEncode(std::string("\0\x7F\xFF\"'<>\\", 8)), "%00%7F%FF%22%27%3C%3E%5C");
 }
 
+// Found by fuzzing: a value holding "---", or a '-' at its end, made more separators than the
+// fixed ones. A lone '-' inside a value stays as it is.
+TEST(ShopAddress, DashesInValuesNeverMakeASeparator) {
+    EXPECT_EQ(BuildShopAddress("A---serial___B", "S-", "-T", "x--y-z"),
+              Prefix + "A%2D%2D%2Dserial___B---serial___S%2D---type___%2DT"
+                       "---installed___x%2D%2Dy-z");
+    EXPECT_EQ(BuildShopAddress("-", "", "", "QV-2024.1-PRO"),
+              Prefix + "%2D---serial___---type___---installed___QV-2024.1-PRO");
+}
+
 std::string Decoded(const std::string& bytes, bool cut = false) {
     std::string line = "<untouched>";
     if (!DecodeFirstLine(bytes, line, cut))
