@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets.
-.PHONY: all deps build run test test-default test-asan test-windows windows package bench demo clean
+.PHONY: all deps build run test test-default test-asan test-windows test-fuzz fuzz windows package bench demo clean
 
 all: build
 
@@ -14,9 +14,9 @@ build: deps
 run: build
 	build/default/app/Pendock
 
-# Builds and passes every test: the default build, the sanitizer build, then the Windows build
-# under Wine.
-test: deps test-default test-asan test-windows
+# Builds and passes every test: the default build, the sanitizer build, the Windows build
+# under Wine, then each fuzz target for 20 s.
+test: deps test-default test-asan test-windows test-fuzz
 
 test-default:
 	cmake --preset default
@@ -32,6 +32,18 @@ test-windows:
 	cmake --preset windows
 	cmake --build --preset windows
 	ctest --preset windows -j2
+
+# The fuzz targets (fuzz/), two at a time: 20 s each in `make test`, FUZZ_SECONDS each here.
+FUZZ_SECONDS ?= 600
+test-fuzz:
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	ctest --preset fuzz -j2
+
+fuzz: deps
+	cmake --preset fuzz
+	cmake --build --preset fuzz
+	PENDOCK_FUZZ_SECONDS=$(FUZZ_SECONDS) ctest --preset fuzz -j2 --timeout $$(( $(FUZZ_SECONDS) + 120 ))
 
 # Pendock.exe with locale.db and locale.xml beside it, in build/windows/app/, ready to copy to
 # a Windows machine.
