@@ -118,6 +118,17 @@ TEST_F(DeviceNoticeFile, TableNotThereYetOrNoFolder) {
     EXPECT_FALSE(none.Acknowledge());
 }
 
+// A kernel file that answers poll() with the default (it has no notices of its own) cannot be
+// watched: the wizard then looks at the table itself instead of waiting for nothing.
+TEST(DeviceNoticeKernel, AProcFileWithoutChangeNoticesIsNoWatch) {
+    TDeviceNotice table("/proc/self/mountinfo");
+    EXPECT_EQ(table.Kind(), TDeviceNotice::TKind::Priority) << table.ErrorText();
+    TDeviceNotice stat("/proc/self/stat");
+    EXPECT_FALSE(stat.IsOpen());
+    EXPECT_EQ(stat.Kind(), TDeviceNotice::TKind::None);
+    EXPECT_NE(stat.ErrorText().find("/proc/self/stat"), std::string::npos) << stat.ErrorText();
+}
+
 TEST_F(DeviceNoticeFile, PathFromTheEnvironment) {
     ::setenv("PENDOCK_MOUNTINFO", Table.c_str(), 1);
     EXPECT_EQ(TDeviceNotice::DefaultPath(), Table.string());

@@ -41,6 +41,18 @@ TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path) {
     if (fd >= 0) {
         struct statfs fs;
         if (::fstatfs(fd, &fs) == 0 && static_cast<long>(fs.f_type) == ProcSuperMagic) {
+            // The kernel's mount tables answer poll() themselves and never as writable; a
+            // file that does not (the kernel's default answer says readable and writable at
+            // once) will never signal a change.
+            pollfd p{fd, static_cast<short>(POLLIN | POLLOUT | POLLPRI), 0};
+            int ready;
+            while ((ready = ::poll(&p, 1, 0)) < 0 && errno == EINTR) {
+            }
+            if (ready < 0 || (p.revents & (POLLOUT | POLLNVAL)) != 0) {
+                FError = "\"" + path + "\" gives no notice of changes";
+                ::close(fd);
+                return;
+            }
             FFd = fd;
             FKind = TKind::Priority;
             return;
