@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFontMetrics>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -17,6 +18,8 @@
 
 #include "WizardResource.h"
 #include "platform/device_notice.h"
+#include "qt/WizardAccessibility.h"
+#include "qt/WizardLabels.h"
 #include "qt/WizardPageControl.h"
 
 // The resource compiled by rcc under the name "pendock" (a static library's resources need
@@ -36,6 +39,17 @@ QString ToQt(const std::string& text) {
     return s;
 }
 
+// Where Tahoma is not installed, fontconfig's usual stand-in (DejaVu Sans) runs far wider than
+// Tahoma. Liberation Sans keeps close to Tahoma's widths, and is what Windows programs get for it
+// under Wine, so that both builds set a text alike.
+void PreferNarrowStandIns() {
+    static const bool done = [] {
+        QFont::insertSubstitution(QStringLiteral("Tahoma"), QStringLiteral("Liberation Sans"));
+        return true;
+    }();
+    (void)done;
+}
+
 QFont FontOf(const res::TFontSpec& def) {
     if (def.CellHeight)
         return FontForCellHeight(QString::fromLatin1(def.Family), def.Pixels, def.Bold);
@@ -45,24 +59,24 @@ QFont FontOf(const res::TFontSpec& def) {
     return f;
 }
 
-const char* ImageResource(EImage image) {
+const char* PictureName(EImage image) {
     switch (image) {
     case EImage::Extract1:
-        return ":/pendock/images/Extract1.png";
+        return "Extract1";
     case EImage::Extract2:
-        return ":/pendock/images/Extract2.png";
+        return "Extract2";
     case EImage::Extract3:
-        return ":/pendock/images/Extract3.png";
+        return "Extract3";
     case EImage::Insert1:
-        return ":/pendock/images/Insert1.png";
+        return "Insert1";
     case EImage::Insert2:
-        return ":/pendock/images/Insert2.png";
+        return "Insert2";
     case EImage::Insert3:
-        return ":/pendock/images/Insert3.png";
+        return "Insert3";
     case EImage::Inserted:
-        return ":/pendock/images/Inserted.png";
+        return "Inserted";
     case EImage::Extract4:
-        return ":/pendock/images/Extract4.png";
+        return "Extract4";
     default:
         return nullptr; // 7 to 9: free places of the store
     }
@@ -145,6 +159,23 @@ QIcon ApplicationIcon() {
     return icon;
 }
 
+QPixmap LoadPicture(const QString& name, qreal ratio) {
+    InitPendockResource();
+    const bool large = ratio > 1.0;
+    // A name ending in "@2x" gives the image a device pixel ratio of 2 as it is read.
+    QImage image(QStringLiteral(":/pendock/images/%1%2.png")
+                     .arg(name, large ? QStringLiteral("@2x") : QString()));
+    if (image.isNull())
+        return {};
+    if (!qFuzzyCompare(image.devicePixelRatio(), ratio) && ratio > 0) {
+        const QSizeF logical = QSizeF(image.size()) / image.devicePixelRatio();
+        image = image.scaled((logical * ratio).toSize(), Qt::IgnoreAspectRatio,
+                             Qt::SmoothTransformation);
+        image.setDevicePixelRatio(ratio);
+    }
+    return QPixmap::fromImage(image);
+}
+
 QString LoadSkin() {
     InitPendockResource();
     QFile file(QStringLiteral(":/pendock/ZiviZeduze.skn"));
@@ -159,6 +190,8 @@ QString LoadSkin() {
 TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     : QWidget(parent, Qt::Window), FForm(*this, std::move(Platform)) {
     InitPendockResource();
+    InstallWizardAccessibility();
+    PreferNarrowStandIns();
     setObjectName(QStringLiteral("PendockForm"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QString::fromLatin1(res::Caption));
@@ -176,6 +209,9 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
         WatchDeviceChanges(FForm.Platform.DeviceNoticePath());
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
+    FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
+    for (EControl view : {EControl::BriefingImage, EControl::Image})
+        SetImage(view, ImageOf(view));
 }
 
 TQtWizardWindow::~TQtWizardWindow() {
@@ -188,16 +224,31 @@ TQtWizardWindow::~TQtWizardWindow() {
 }
 
 void TQtWizardWindow::LoadPictures() {
+    FPictureRatio = devicePixelRatioF();
     for (int i = 0; i < PngIconsCount; ++i) {
-        if (const char* path = ImageResource(static_cast<EImage>(i)))
-            FPngIcons[static_cast<size_t>(i)] = QPixmap(QString::fromLatin1(path));
+        if (const char* name = PictureName(static_cast<EImage>(i)))
+            FPngIcons[static_cast<size_t>(i)] =
+                LoadPicture(QString::fromLatin1(name), FPictureRatio);
+    }
+    FDialogIcons[static_cast<size_t>(EDialogKind::Error)] =
+        LoadPicture(QStringLiteral("DialogError"), FPictureRatio);
+    FDialogIcons[static_cast<size_t>(EDialogKind::Confirmation)] =
+        LoadPicture(QStringLiteral("DialogQuestion"), FPictureRatio);
+    for (const auto& [view, image] : FShownImage) {
+        if (auto* label = qobject_cast<QLabel*>(Control(view)))
+            label->setPixmap(FPngIcons[static_cast<size_t>(image)]);
     }
 }
 
 void TQtWizardWindow::BuildControls() {
     FWizard = new TWizardPageControl(this);
     FWizard->setObjectName(QStringLiteral("Wizard"));
+    // Its own background (the rail beside the pages) comes from the skin.
+    FWizard->setAttribute(Qt::WA_StyledBackground);
     FWizard->tabBar()->setFont(FontOf(res::TabFont));
+    // The tabs only mark the page in front: the keyboard passes them by.
+    FWizard->setFocusPolicy(Qt::NoFocus);
+    FWizard->tabBar()->setFocusPolicy(Qt::NoFocus);
     FWizard->setGeometry(res::DesignWizardLeft, res::DesignWizardTop, res::DesignClientWidth,
                          res::DesignClientHeight);
     FControls[EControl::Wizard] = FWizard;
@@ -211,6 +262,7 @@ void TQtWizardWindow::BuildControls() {
 
     const QFont heading = FontOf(res::HeadingFont);
     const QFont body = FontOf(res::BodyFont);
+    std::array<THeadingLabel*, 3> headings{};
     for (const res::TControlSpec& def : res::Controls) {
         auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(def.Page)]);
         QWidget* parent =
@@ -219,17 +271,23 @@ void TQtWizardWindow::BuildControls() {
         switch (def.Kind) {
         case res::EKind::Heading:
         case res::EKind::Label: {
-            auto* label = new QLabel(QString::fromLatin1(def.ResourceText), parent);
-            label->setTextFormat(Qt::PlainText);
-            label->setWordWrap(true);
+            const QString text = QString::fromLatin1(def.ResourceText);
+            QLabel* label = nullptr;
             if (def.Kind == res::EKind::Heading) {
+                auto* h = new THeadingLabel(text, parent);
+                headings[static_cast<size_t>(def.Page)] = h;
+                label = h;
                 label->setFont(heading);
                 label->setAlignment(Qt::AlignCenter);
                 label->setProperty("heading", true);
             } else {
+                // The table puts a page's heading before its text.
+                label = new TBodyLabel(text, headings[static_cast<size_t>(def.Page)], parent);
                 label->setFont(body);
                 label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             }
+            label->setTextFormat(Qt::PlainText);
+            label->setWordWrap(true);
             w = label;
             break;
         }
@@ -242,7 +300,9 @@ void TQtWizardWindow::BuildControls() {
         }
         case res::EKind::Button: {
             auto* button = new QPushButton(QString::fromLatin1(def.ResourceText), parent);
+            // Each page has one button, and it is the page's default: Enter presses it.
             button->setAutoDefault(false);
+            button->setDefault(true);
             // The platform may give buttons a font of their own; they take the window's.
             button->setFont(font());
             w = button;
@@ -262,8 +322,8 @@ void TQtWizardWindow::BuildControls() {
         w->setObjectName(QString::fromLatin1(ControlName(def.Control)));
         w->setGeometry(def.Left, def.Top, def.Width, def.Height);
         if (def.Anchor == res::EAnchor::RightBottom) {
-            page->Anchored.push_back({w, res::PageWidth - def.Left - def.Width,
-                                      res::PageHeight - def.Top - def.Height});
+            page->Anchored.push_back(
+                {w, res::PageWidth - def.Left - def.Width, res::PageHeight - def.Top - def.Height});
         }
         FControls[def.Control] = w;
     }
@@ -363,13 +423,31 @@ QTimer* TQtWizardWindow::Timer(ETimer timer) const {
 
 void TQtWizardWindow::ShowPage(EPage page) {
     FWizard->ShowPageIndex(static_cast<int>(page));
+    FocusPage();
+}
+
+QPushButton* TQtWizardWindow::PageButton(int page) const {
+    for (const res::TControlSpec& def : res::Controls) {
+        if (def.Kind == res::EKind::Button && static_cast<int>(def.Page) == page)
+            return static_cast<QPushButton*>(Control(def.Control));
+    }
+    return nullptr;
+}
+
+void TQtWizardWindow::FocusPage() {
+    QPushButton* button = PageButton(FWizard->currentIndex());
+    if (button && button->isEnabled())
+        button->setFocus(Qt::OtherFocusReason);
 }
 
 void TQtWizardWindow::SetText(EControl control, const std::string& text) {
     QWidget* w = Control(control);
-    if (auto* label = qobject_cast<QLabel*>(w))
+    if (auto* label = qobject_cast<QLabel*>(w)) {
         label->setText(ToQt(text));
-    else if (auto* button = qobject_cast<QAbstractButton*>(w))
+        // The text below a heading starts where the heading ends.
+        if (qobject_cast<THeadingLabel*>(label))
+            label->parentWidget()->update();
+    } else if (auto* button = qobject_cast<QAbstractButton*>(w))
         button->setText(ToQt(text));
 }
 
@@ -378,7 +456,15 @@ void TQtWizardWindow::SetImage(EControl control, EImage image) {
     if (!view)
         return;
     FShownImage[control] = image;
-    view->setPixmap(FPngIcons[static_cast<size_t>(image)]);
+    const auto i = static_cast<size_t>(image);
+    view->setPixmap(FPngIcons[i]);
+    // Said only when it changes: each change is announced to screen readers.
+    const QString name = ToQt(FPictureTexts[i].Name);
+    const QString description = ToQt(FPictureTexts[i].Description);
+    if (view->accessibleName() != name)
+        view->setAccessibleName(name);
+    if (view->accessibleDescription() != description)
+        view->setAccessibleDescription(description);
 }
 
 EImage TQtWizardWindow::ImageOf(EControl control) const {
@@ -408,17 +494,20 @@ EDialogButton TQtWizardWindow::ShowDialog(EDialogKind kind, const std::string& t
     box.setTextFormat(Qt::PlainText);
     box.setWindowTitle(ToQt(captions.Title));
     box.setText(ToQt(text));
+    // The texts of the window: the body's font for the message, the buttons' for the buttons.
+    box.setFont(font());
+    if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+        label->setFont(FontOf(res::BodyFont));
     QPushButton* yes = nullptr;
     QPushButton* no = nullptr;
     QPushButton* ok = nullptr;
+    box.setIconPixmap(DialogIcon(kind));
     if (kind == EDialogKind::Error) {
-        box.setIcon(QMessageBox::Critical);
         ok = box.addButton(ToQt(captions.OK), QMessageBox::AcceptRole);
         ok->setObjectName(QStringLiteral("ButtonOK"));
         box.setDefaultButton(ok);
         box.setEscapeButton(ok);
     } else {
-        box.setIcon(QMessageBox::Question);
         yes = box.addButton(ToQt(captions.Yes), QMessageBox::YesRole);
         no = box.addButton(ToQt(captions.No), QMessageBox::NoRole);
         yes->setObjectName(QStringLiteral("ButtonYes"));
@@ -434,7 +523,8 @@ EDialogButton TQtWizardWindow::ShowDialog(EDialogKind kind, const std::string& t
 }
 
 void TQtWizardWindow::ShowException(const std::string& message) {
-    QMessageBox box(QMessageBox::Critical, QGuiApplication::applicationDisplayName(), ToQt(message),
+    QMessageBox box(QMessageBox::Critical,
+                    FApplicationTitle.isEmpty() ? windowTitle() : FApplicationTitle, ToQt(message),
                     QMessageBox::Ok, this);
     box.setObjectName(QStringLiteral("ErrorBox"));
     box.setTextFormat(Qt::PlainText);
@@ -456,7 +546,9 @@ void TQtWizardWindow::SetCaption(const std::string& text) {
 }
 
 void TQtWizardWindow::SetApplicationTitle(const std::string& text) {
-    QGuiApplication::setApplicationDisplayName(ToQt(text));
+    // Kept by the window, not given to Qt as the application's display name: Qt would add that
+    // name to the title of every other window (the dialogs), which carry their caption alone.
+    FApplicationTitle = ToQt(text);
 }
 
 void TQtWizardWindow::SetBorderIcons(unsigned icons) {
@@ -502,11 +594,36 @@ void TQtWizardWindow::closeEvent(QCloseEvent* e) {
         e->ignore();
 }
 
+bool TQtWizardWindow::event(QEvent* e) {
+    const bool handled = QWidget::event(e);
+    // Moved to a screen of another pixel ratio: the pictures made for it.
+    if (e->type() == QEvent::ScreenChangeInternal &&
+        !qFuzzyCompare(devicePixelRatioF(), FPictureRatio))
+        LoadPictures();
+    return handled;
+}
+
+void TQtWizardWindow::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Escape && e->modifiers() == Qt::NoModifier) {
+        close(); // the close query decides
+        return;
+    }
+    const bool enter = e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter;
+    if (enter && (e->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+        QPushButton* button = PageButton(FWizard->currentIndex());
+        if (button && button->isEnabled() && button->isVisible())
+            button->click();
+        return;
+    }
+    QWidget::keyPressEvent(e);
+}
+
 void TQtWizardWindow::showEvent(QShowEvent* e) {
     QWidget::showEvent(e);
     if (FCentred)
         return;
     FCentred = true;
+    FocusPage();
     if (const QScreen* screen = this->screen()) {
         const QRect area = screen->availableGeometry();
         const QRect frame = frameGeometry();

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "FormPendock.h"
+#include "WizardPictureTexts.h"
 #include "WizardView.h"
 
 namespace platform {
@@ -33,6 +34,11 @@ QFont FontForCellHeight(const QString& family, int cellPixels, bool bold);
 // The program's icon in every size the build draws.
 QIcon ApplicationIcon();
 
+// The picture `name` of the window's resource (a name of the image store, or DialogError and
+// DialogQuestion) for a screen of device pixel ratio `ratio`: the drawing made for 2x above 1,
+// made to fit the ratio exactly when it is neither 1 nor 2. Null when there is no such picture.
+QPixmap LoadPicture(const QString& name, qreal ratio);
+
 // The skin "ZiviZeduze.skn" from the window's resource, inflated; empty if it is missing or
 // damaged.
 QString LoadSkin();
@@ -51,6 +57,10 @@ public:
     TWizardPageControl* PageControl() const { return FWizard; }
     const QString& Skin() const { return FSkin; }
     const QPixmap& Picture(EImage image) const { return FPngIcons[static_cast<size_t>(image)]; }
+    const QPixmap& DialogIcon(EDialogKind kind) const {
+        return FDialogIcons[static_cast<size_t>(kind)];
+    }
+    const QString& ApplicationTitle() const { return FApplicationTitle; }
 
     // IWizardView
     void ShowPage(EPage page) override;
@@ -80,13 +90,20 @@ signals:
     void DeviceChangeNoticed();
 
 protected:
+    bool event(QEvent* e) override;
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
+    // Escape asks to close, as the close box does; Enter presses the page's button.
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     void BuildControls();
     void BuildTimers();
+    // The pictures for the screen's device pixel ratio, shown again where they are shown.
     void LoadPictures();
+    // The page's button takes the focus (and so Enter) when it can.
+    void FocusPage();
+    QPushButton* PageButton(int page) const;
     void WatchDeviceChanges(const std::string& path);
 
     TPendockForm FForm;
@@ -96,6 +113,10 @@ private:
     std::map<EControl, EImage> FShownImage;
     std::array<QTimer*, 4> FTimers{};
     std::array<QPixmap, PngIconsCount> FPngIcons;
+    std::array<QPixmap, 2> FDialogIcons;
+    qreal FPictureRatio = 0;
+    std::array<TPictureTexts, PngIconsCount> FPictureTexts;
+    QString FApplicationTitle;
     QString FSkin;
     bool FCentred = false;
     std::unique_ptr<platform::TDeviceNotice> FDeviceNotice;

@@ -75,6 +75,20 @@ LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (s) {
             const auto* di = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
             HBRUSH face = s->Face;
+            if (di->CtlType == ODT_STATIC) {
+                // The message, broken into lines as the window's texts are.
+                FillRect(di->hDC, &di->rcItem, face);
+                SetBkMode(di->hDC, TRANSPARENT);
+                SetTextColor(di->hDC, s->Skin->DialogText);
+                HGDIOBJ old = SelectObject(
+                    di->hDC, reinterpret_cast<HFONT>(SendMessageW(di->hwndItem, WM_GETFONT, 0, 0)));
+                DrawLines(di->hDC,
+                          WrapForDc(di->hDC, WindowText(di->hwndItem),
+                                    di->rcItem.right - di->rcItem.left),
+                          di->rcItem, false);
+                SelectObject(di->hDC, old);
+                return TRUE;
+            }
             DrawSkinButton(*di, *s->Skin,
                            [face](HDC dc, const RECT& rc) { FillRect(dc, &rc, face); });
             return TRUE;
@@ -129,22 +143,30 @@ bool RegisterDialogClass() {
     return registered;
 }
 
-SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text, int maxWidth, UINT format) {
+// The size `text` takes in `font`: on one line, or broken into lines no wider than `maxWidth`.
+SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text, int maxWidth, bool wrap) {
     HDC dc = GetDC(hwnd);
     HGDIOBJ old = SelectObject(dc, font);
-    RECT rc{0, 0, maxWidth, 0};
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, format | DT_CALCRECT);
+    const std::vector<std::wstring> lines =
+        wrap ? WrapForDc(dc, text, maxWidth) : std::vector<std::wstring>{text};
+    SIZE extent{0, LineHeight(dc) * static_cast<LONG>(lines.size())};
+    for (const std::wstring& line : lines) {
+        SIZE size{};
+        GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        extent.cx = std::max(extent.cx, size.cx);
+    }
     SelectObject(dc, old);
     ReleaseDC(hwnd, dc);
-    return SIZE{rc.right, rc.bottom};
+    return extent;
 }
 
 } // namespace
 
 const wchar_t* const DialogClass = L"TPendockDialog";
 
-EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSkin& skin, HFONT font,
+EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TDialogLook& look,
                         const std::function<void(HWND)>& opening) {
+    const TWinSkin& skin = *look.Skin;
     TDialogState state;
     state.Skin = &skin;
     state.Kind = request.Kind;
@@ -187,11 +209,14 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
     }
 
     const std::wstring text = ControlText(request.Text);
-    const UINT textFormat = DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS | DT_LEFT;
-    const SIZE textSize = TextExtent(dlg, font, text.empty() ? L" " : text, S(340), textFormat);
+    const SIZE textSize = TextExtent(dlg, look.TextFont, text.empty() ? L" " : text, S(340), true);
     const int accent = skin.Loaded ? S(skin.DialogAccentHeight) : 0;
     const int margin = S(14);
-    const int icon = GetSystemMetricsForDpi(SM_CXICON, dpi);
+    const TWinPicture* picture = look.Icons[error ? 0 : 1];
+    if (picture && picture->Empty())
+        picture = nullptr;
+    const int icon = picture ? MulDiv(picture->Width(), static_cast<int>(dpi), picture->Dpi())
+                             : GetSystemMetricsForDpi(SM_CXICON, dpi);
     const int textLeft = margin + icon + S(12);
     const int textHeight = std::max<int>(textSize.cy, icon);
     const int buttonHeight = S(25);
@@ -201,7 +226,7 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
     for (const TButtonDef& b : buttons) {
         const std::wstring caption = platform::win::Widen(*b.Caption);
         const SIZE cs =
-            TextExtent(dlg, font, caption.empty() ? L" " : caption, 1000, DT_SINGLELINE);
+            TextExtent(dlg, look.ButtonFont, caption.empty() ? L" " : caption, 0, false);
         const int w = std::max<int>(S(skin.DialogButtonWidth), cs.cx + S(28));
         widths.push_back(w);
         buttonsWidth += w;
@@ -212,20 +237,32 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
     const int buttonsTop = accent + margin + textHeight + S(18);
     const int clientHeight = buttonsTop + buttonHeight + margin;
 
-    HWND iconView =
-        CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON, margin, accent + margin,
-                        icon, icon, dlg, reinterpret_cast<HMENU>(static_cast<INT_PTR>(IconId)),
-                        GetModuleHandleW(nullptr), nullptr);
-    HICON systemIcon = static_cast<HICON>(
-        LoadImageW(nullptr, error ? IDI_ERROR : IDI_QUESTION, IMAGE_ICON, icon, icon, LR_SHARED));
-    SendMessageW(iconView, STM_SETICON, reinterpret_cast<WPARAM>(systemIcon), 0);
+    // The skin's icon, drawn over the dialog's face; the system's where there is none.
+    const TBackgroundPainter face = [&state](HWND view, HDC dc) {
+        RECT rc;
+        GetClientRect(view, &rc);
+        FillRect(dc, &rc, state.Face);
+    };
+    if (picture) {
+        HWND iconView = CreateImageView(dlg, IconId, &face);
+        MoveWindow(iconView, margin, accent + margin, icon, icon, FALSE);
+        SetImageViewPicture(iconView, picture);
+    } else {
+        HWND iconView = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON, margin,
+                                        accent + margin, icon, icon, dlg,
+                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IconId)),
+                                        GetModuleHandleW(nullptr), nullptr);
+        HICON systemIcon = static_cast<HICON>(LoadImageW(nullptr, error ? IDI_ERROR : IDI_QUESTION,
+                                                         IMAGE_ICON, icon, icon, LR_SHARED));
+        SendMessageW(iconView, STM_SETICON, reinterpret_cast<WPARAM>(systemIcon), 0);
+    }
 
     const int textTop = accent + margin + (textHeight - textSize.cy) / 2;
     HWND label = CreateWindowExW(
-        0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, textLeft,
+        0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, textLeft,
         textTop, textSize.cx, textSize.cy, dlg,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(TextId)), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(look.TextFont), FALSE);
 
     HWND defaultButton = nullptr;
     int x = clientWidth - margin - buttonsWidth;
@@ -235,7 +272,7 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSki
                                  widths[i], buttonHeight, dlg,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttons[i].Id)),
                                  GetModuleHandleW(nullptr), nullptr);
-        SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(look.ButtonFont), FALSE);
         TrackButtonHover(b);
         if (buttons[i].Id == state.DefaultId)
             defaultButton = b;

@@ -9,6 +9,7 @@
 #include <functional>
 #include <string>
 
+#include "WinImageView.h"
 #include "WinSkin.h"
 #include "WizardView.h"
 
@@ -20,8 +21,17 @@ struct TDialogRequest {
     TDialogCaptions Captions;
 };
 
+// How the dialog looks: the window's skin and fonts, and the icons of the two kinds.
+struct TDialogLook {
+    const TWinSkin* Skin = nullptr;
+    HFONT TextFont = nullptr;   // the message: the font of the window's texts
+    HFONT ButtonFont = nullptr; // the buttons: the font of the window's buttons
+    // The icons by kind (Error, Confirmation); an empty one gives way to the system's icon.
+    const TWinPicture* Icons[2] = {nullptr, nullptr};
+};
+
 // Shows the dialog over `owner` and returns the button pressed. Escape, the close box or a quit
 // message give OK for Error and No for Confirmation (a quit message is posted again).
 // `opening` (may be empty) is called with the dialog once it is shown, before its loop runs.
-EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TWinSkin& skin,
-                        HFONT font, const std::function<void(HWND)>& opening);
+EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TDialogLook& look,
+                        const std::function<void(HWND)>& opening);

@@ -6,6 +6,7 @@
 
 #include "WinPaint.h"
 #include "platform/windows/com_ref.h"
+#include "resource_ids.h"
 
 namespace {
 
@@ -31,10 +32,11 @@ void PaintView(HWND view, HDC dc) {
     const TWinPicture* picture = state ? state->Picture : nullptr;
     if (!picture || picture->Empty())
         return;
-    // The picture keeps its size in pixels at 96 DPI; the view is scaled with the window.
-    const UINT dpi = GetDpiForWindow(view);
-    const int w = MulDiv(picture->Width(), static_cast<int>(dpi ? dpi : 96), 96);
-    const int h = MulDiv(picture->Height(), static_cast<int>(dpi ? dpi : 96), 96);
+    // Pixel for pixel when the picture is made for the view's DPI; scaled otherwise.
+    const int dpi = static_cast<int>(GetDpiForWindow(view) ? GetDpiForWindow(view) : 96);
+    const int made = static_cast<int>(picture->Dpi());
+    const int w = MulDiv(picture->Width(), dpi, made);
+    const int h = MulDiv(picture->Height(), dpi, made);
     const int x = (rc.right - w) / 2;
     const int y = (rc.bottom - h) / 2;
     HDC mem = CreateCompatibleDC(dc);
@@ -106,6 +108,7 @@ TWinPicture& TWinPicture::operator=(TWinPicture&& other) noexcept {
         std::swap(FBits, other.FBits);
         std::swap(FWidth, other.FWidth);
         std::swap(FHeight, other.FHeight);
+        std::swap(FDpi, other.FDpi);
     }
     return *this;
 }
@@ -116,6 +119,7 @@ void TWinPicture::Reset() {
     FBitmap = nullptr;
     FBits = nullptr;
     FWidth = FHeight = 0;
+    FDpi = 96;
 }
 
 std::uint32_t TWinPicture::Pixel(int x, int y) const {
@@ -126,7 +130,7 @@ std::uint32_t TWinPicture::Pixel(int x, int y) const {
                  static_cast<std::size_t>(x)];
 }
 
-bool TWinPicture::Decode(const void* data, std::size_t size) {
+bool TWinPicture::Decode(const void* data, std::size_t size, UINT dpi, int width, int height) {
     Reset();
     if (!data || size == 0 || size > 0x7fffffff)
         return false;
@@ -146,8 +150,17 @@ bool TWinPicture::Decode(const void* data, std::size_t size) {
     TComRef<IWICBitmapFrameDecode> frame;
     if (FAILED(decoder->GetFrame(0, frame.Out())))
         return false;
+    IWICBitmapSource* source = frame.Get();
+    TComRef<IWICBitmapScaler> scaler;
+    if (width > 0 && height > 0 && width <= 8192 && height <= 8192) {
+        if (FAILED(factory->CreateBitmapScaler(scaler.Out())) ||
+            FAILED(scaler->Initialize(frame.Get(), static_cast<UINT>(width),
+                                      static_cast<UINT>(height), WICBitmapInterpolationModeFant)))
+            return false;
+        source = scaler.Get();
+    }
     TComRef<IWICBitmapSource> converted;
-    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppPBGRA, frame.Get(), converted.Out())))
+    if (FAILED(WICConvertBitmapSource(GUID_WICPixelFormat32bppPBGRA, source, converted.Out())))
         return false;
     UINT w = 0, h = 0;
     if (FAILED(converted->GetSize(&w, &h)) || w == 0 || h == 0 || w > 8192 || h > 8192)
@@ -176,17 +189,36 @@ bool TWinPicture::Decode(const void* data, std::size_t size) {
     FBits = static_cast<const std::uint32_t*>(bits);
     FWidth = static_cast<int>(w);
     FHeight = static_cast<int>(h);
+    FDpi = dpi ? dpi : 96;
     return true;
 }
 
-bool TWinPicture::LoadResource(HMODULE module, int id) {
+bool TWinPicture::LoadResource(HMODULE module, int id, UINT dpi, int width, int height) {
     Reset();
     HRSRC info = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(10));
     if (!info)
         return false;
     HGLOBAL handle = ::LoadResource(module, info);
     const void* data = handle ? LockResource(handle) : nullptr;
-    return data && Decode(data, SizeofResource(module, info));
+    return data && Decode(data, SizeofResource(module, info), dpi, width, height);
+}
+
+bool TWinPicture::LoadForDpi(HMODULE module, int index, UINT dpi) {
+    static constexpr UINT Made[PENDOCK_PNG_SCALES] = {96, 120, 144, 192};
+    dpi = dpi ? dpi : 96;
+    int scale = PENDOCK_PNG_SCALES - 1;
+    for (int i = PENDOCK_PNG_SCALES - 1; i >= 0; --i) {
+        if (Made[i] >= dpi)
+            scale = i;
+    }
+    const int id = PENDOCK_PNG_BASE + PENDOCK_PNG_SCALE_STEP * scale + index;
+    if (!LoadResource(module, id, Made[scale]) || Made[scale] == dpi)
+        return !Empty();
+    // No drawing for this DPI: the nearest larger one (or the largest) brought to its size.
+    const int made = static_cast<int>(Made[scale]);
+    const int width = MulDiv(FWidth, static_cast<int>(dpi), made);
+    const int height = MulDiv(FHeight, static_cast<int>(dpi), made);
+    return LoadResource(module, id, dpi, width, height);
 }
 
 // ---- The image view -----------------------------------------------------------------------------

@@ -22,15 +22,21 @@ public:
     bool Empty() const { return !FBitmap; }
     int Width() const { return FWidth; }
     int Height() const { return FHeight; }
+    // The DPI the picture is made for: a window of that DPI shows it pixel for pixel.
+    UINT Dpi() const { return FDpi; }
     HBITMAP Bitmap() const { return FBitmap; }
     // The pixel at (x, y) as 0xAARRGGBB (premultiplied); 0 outside the picture.
     std::uint32_t Pixel(int x, int y) const;
 
-    // Decodes PNG (or any format WIC reads) data; false leaves the picture empty. COM must be
-    // initialised on the calling thread.
-    bool Decode(const void* data, std::size_t size);
-    // Decodes the RCDATA resource `id` of `module`.
-    bool LoadResource(HMODULE module, int id);
+    // Decodes PNG (or any format WIC reads) data made for `dpi`, resampled to width x height
+    // when both are given; false leaves the picture empty. COM must be initialised on the
+    // calling thread.
+    bool Decode(const void* data, std::size_t size, UINT dpi = 96, int width = 0, int height = 0);
+    // Decodes the RCDATA resource `id` of `module`, as Decode does.
+    bool LoadResource(HMODULE module, int id, UINT dpi = 96, int width = 0, int height = 0);
+    // The picture `index` of the program's resource (resource_ids.h) for a window of `dpi`:
+    // the drawing made for that DPI, or the nearest larger one resampled to it.
+    bool LoadForDpi(HMODULE module, int index, UINT dpi);
 
 private:
     void Reset();
@@ -39,6 +45,7 @@ private:
     const std::uint32_t* FBits = nullptr;
     int FWidth = 0;
     int FHeight = 0;
+    UINT FDpi = 96;
 };
 
 // The window class of the image view, registered on first use.

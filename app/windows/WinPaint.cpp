@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "WizardTextLayout.h"
 #include "platform/windows/wide_text.h"
 
 namespace {
@@ -79,6 +80,36 @@ void TOffscreen::Present(int x, int y) const {
     BitBlt(FTarget, x, y, FWidth, FHeight, FMem, 0, 0, SRCCOPY);
 }
 
+std::vector<std::wstring> WrapForDc(HDC dc, const std::wstring& text, int width) {
+    std::wstring plain;
+    plain.reserve(text.size());
+    for (wchar_t c : text) {
+        if (c != L'\r')
+            plain += c;
+    }
+    return wizard_layout::WrapLines(plain, width, [dc](const std::wstring& line) {
+        SIZE size{};
+        GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        return static_cast<int>(size.cx);
+    });
+}
+
+int LineHeight(HDC dc) {
+    TEXTMETRICW tm{};
+    GetTextMetricsW(dc, &tm);
+    return static_cast<int>(tm.tmHeight);
+}
+
+void DrawLines(HDC dc, const std::vector<std::wstring>& lines, const RECT& box, bool centred) {
+    const int step = LineHeight(dc);
+    RECT line{box.left, box.top, box.right, box.top + step};
+    for (const std::wstring& text : lines) {
+        DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &line,
+                  (centred ? DT_CENTER : DT_LEFT) | DT_SINGLELINE | DT_NOPREFIX | DT_EXPANDTABS);
+        OffsetRect(&line, 0, step);
+    }
+}
+
 void FillVerticalGradient(HDC dc, const RECT& rc, COLORREF top, COLORREF bottom) {
     TRIVERTEX v[2] = {
         {rc.left, rc.top, static_cast<COLOR16>(GetRValue(top) << 8),
@@ -142,8 +173,10 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
         const COLORREF edge = disabled  ? skin.ButtonDisabledBorder
                               : focused ? skin.ButtonFocus
                                         : skin.ButtonBorder;
+        // The focus shows as a wider edge, whether or not the keyboard has been used yet.
+        const int edgeWidth = focused && !disabled ? ScaleToDpi(2, dpi) : 1;
         HBRUSH edgeBrush = CreateSolidBrush(edge);
-        FrameRgn(mem, shape, edgeBrush, 1, 1);
+        FrameRgn(mem, shape, edgeBrush, edgeWidth, edgeWidth);
         DeleteObject(edgeBrush);
         DeleteObject(shape);
         textColour = disabled ? skin.ButtonDisabledText : skin.ButtonText;

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "WinSkin.h"
 #include "WizardResource.h"
@@ -38,6 +39,14 @@ private:
     int FWidth;
     int FHeight;
 };
+
+// `text` in the lines it takes at `width` on `dc` with its selected font, broken as every text of
+// the window is (wizard_layout::WrapLines); CR LF counts as one line break.
+std::vector<std::wstring> WrapForDc(HDC dc, const std::wstring& text, int width);
+// The distance between two lines of the font selected into `dc`.
+int LineHeight(HDC dc);
+// Draws `lines` one under the other from the top of `box`, centred in it or from its left.
+void DrawLines(HDC dc, const std::vector<std::wstring>& lines, const RECT& box, bool centred);
 
 // A vertical gradient from `top` to `bottom` over `rc`.
 void FillVerticalGradient(HDC dc, const RECT& rc, COLORREF top, COLORREF bottom);

@@ -7,6 +7,7 @@
 #include "WinDialog.h"
 #include "WinPaint.h"
 #include "WizardResource.h"
+#include "WizardTextLayout.h"
 #include "platform/windows/wide_text.h"
 #include "resource_ids.h"
 
@@ -80,6 +81,9 @@ TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
     }
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
+    FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
+    for (EControl view : {EControl::BriefingImage, EControl::Image})
+        SetImage(view, ImageOf(view));
 }
 
 TWinWizardWindow::~TWinWizardWindow() {
@@ -155,8 +159,8 @@ void TWinWizardWindow::LoadIcons() {
     } icons[] = {{&FIconBig, ICON_BIG, GetSystemMetricsForDpi(SM_CXICON, dpi)},
                  {&FIconSmall, ICON_SMALL, GetSystemMetricsForDpi(SM_CXSMICON, dpi)}};
     for (const auto& i : icons) {
-        HICON icon = static_cast<HICON>(LoadImageW(FResources, MAKEINTRESOURCEW(PENDOCK_ICON),
-                                                   IMAGE_ICON, i.Size, i.Size, 0));
+        HICON icon = static_cast<HICON>(
+            LoadImageW(FResources, MAKEINTRESOURCEW(PENDOCK_ICON), IMAGE_ICON, i.Size, i.Size, 0));
         if (!icon)
             continue; // no icon in the resource: the class's own stays
         SendMessageW(FHwnd, WM_SETICON, i.Kind, reinterpret_cast<LPARAM>(icon));
@@ -179,15 +183,21 @@ void TWinWizardWindow::CreateFonts() {
 }
 
 void TWinWizardWindow::LoadPictures(HMODULE resources) {
+    const UINT dpi = Dpi();
     for (int i = 0; i < PngIconsCount; ++i)
-        FPictures[static_cast<std::size_t>(i)].LoadResource(resources, PENDOCK_PNG_BASE + i);
+        FPictures[static_cast<std::size_t>(i)].LoadForDpi(resources, i, dpi);
+    FDialogIcons[0].LoadForDpi(resources, PENDOCK_PNG_DIALOG_ERROR, dpi);
+    FDialogIcons[1].LoadForDpi(resources, PENDOCK_PNG_DIALOG_QUESTION, dpi);
+    for (const auto& [control, image] : FShownImage)
+        SetImage(control, image);
 }
 
 void TWinWizardWindow::BuildControls() {
     HINSTANCE instance = GetModuleHandleW(nullptr);
     FTab =
         CreateWindowExW(WS_EX_CONTROLPARENT, WC_TABCONTROLW, L"",
-                        WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | WS_TABSTOP |
+                        // The tabs only mark the page in front: the keyboard passes them by.
+                        WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | TCS_FOCUSNEVER |
                             TCS_VERTICAL | TCS_RIGHT | TCS_MULTILINE | TCS_FIXEDWIDTH,
                         0, 0, 0, 0, FHwnd,
                         reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(EControl::Wizard))),
@@ -228,9 +238,10 @@ void TWinWizardWindow::BuildControls() {
             SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FHeadingFont), FALSE);
             break;
         case res::EKind::Label:
+            // Drawn by the page: its text starts clear of the heading above it.
             w = CreateWindowExW(0, L"STATIC", text.c_str(),
-                                WS_CHILD | WS_VISIBLE | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, parent,
-                                id, instance, nullptr);
+                                WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, 0, 0, 0, 0,
+                                parent, id, instance, nullptr);
             SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FBodyFont), FALSE);
             break;
         case res::EKind::ImageView:
@@ -378,6 +389,7 @@ void TWinWizardWindow::PaintBackground(HWND child, HDC dc) {
 void TWinWizardWindow::OnDpiChanged(UINT, const RECT* suggested) {
     LoadIcons();
     CreateFonts();
+    LoadPictures(FResources);
     for (const auto& [control, hwnd] : FControls) {
         const res::TControlSpec* def = SpecOf(control);
         HFONT font = nullptr;
@@ -522,17 +534,32 @@ void TWinWizardWindow::FocusPage() {
     HWND focus = GetFocus();
     if (focus && IsChild(FHwnd, focus) && IsWindowVisible(focus) && IsWindowEnabled(focus))
         return;
-    HWND page = FPages[static_cast<std::size_t>(FCurrentPage)];
-    HWND first = page ? GetNextDlgTabItem(FHwnd, nullptr, FALSE) : nullptr;
-    for (const auto& [control, hwnd] : FControls) {
-        const res::TControlSpec* def = SpecOf(control);
-        if (def && def->Kind == res::EKind::Button && GetParent(hwnd) == page &&
-            IsWindowEnabled(hwnd)) {
-            first = hwnd;
-            break;
-        }
+    HWND button = PageButton(FCurrentPage);
+    SetFocus(button && IsWindowEnabled(button) && IsWindowVisible(button) ? button : FHwnd);
+}
+
+HWND TWinWizardWindow::PageButton(int page) const {
+    for (const res::TControlSpec& def : res::Controls) {
+        if (def.Kind == res::EKind::Button && static_cast<int>(def.Page) == page)
+            return Control(def.Control);
     }
-    SetFocus(first && IsWindowVisible(first) ? first : FHwnd);
+    return nullptr;
+}
+
+HWND TWinWizardWindow::BodyOf(EPage page) const {
+    for (const res::TControlSpec& def : res::Controls) {
+        if (def.Kind == res::EKind::Label && def.Page == page)
+            return Control(def.Control);
+    }
+    return nullptr;
+}
+
+HWND TWinWizardWindow::HeadingOf(EPage page) const {
+    for (const res::TControlSpec& def : res::Controls) {
+        if (def.Kind == res::EKind::Heading && def.Page == page)
+            return Control(def.Control);
+    }
+    return nullptr;
 }
 
 void TWinWizardWindow::ShowPage(EPage page) {
@@ -563,6 +590,9 @@ void TWinWizardWindow::SetText(EControl control, const std::string& text) {
         def->Kind == res::EKind::Button ? platform::win::Widen(text) : ControlText(text);
     SetWindowTextW(w, wide.c_str());
     InvalidateRect(w, nullptr, TRUE);
+    // The text below a heading starts where the heading ends.
+    if (HWND body = def->Kind == res::EKind::Heading ? BodyOf(def->Page) : nullptr)
+        InvalidateRect(body, nullptr, FALSE);
 }
 
 void TWinWizardWindow::SetImage(EControl control, EImage image) {
@@ -576,6 +606,12 @@ void TWinWizardWindow::SetImage(EControl control, EImage image) {
     FShownImage[control] = image;
     const TWinPicture& picture = FPictures[static_cast<std::size_t>(index)];
     SetImageViewPicture(w, picture.Empty() ? nullptr : &picture);
+    // Screen readers (MSAA, UI Automation) name the view by its text; set only when it changes,
+    // as each change is announced.
+    const std::wstring name =
+        platform::win::Widen(FPictureTexts[static_cast<std::size_t>(index)].Name);
+    if (WindowText(w) != name)
+        SetWindowTextW(w, name.c_str());
 }
 
 EImage TWinWizardWindow::ImageOf(EControl control) const {
@@ -642,7 +678,13 @@ EDialogButton TWinWizardWindow::ShowDialog(EDialogKind kind, const std::string& 
     request.Kind = kind;
     request.Text = text;
     request.Captions = captions;
-    return RunDialog(FHwnd, request, FSkin, FDefaultFont, DialogOpening);
+    TDialogLook look;
+    look.Skin = &FSkin;
+    look.TextFont = FBodyFont;
+    look.ButtonFont = FDefaultFont;
+    look.Icons[0] = &FDialogIcons[0];
+    look.Icons[1] = &FDialogIcons[1];
+    return RunDialog(FHwnd, request, look, DialogOpening);
 }
 
 void TWinWizardWindow::ShowException(const std::string& message) {
@@ -715,28 +757,56 @@ void TWinWizardWindow::SetBounds(EControl control, int left, int top, int width,
 // ---- Drawing
 // ----------------------------------------------------------------------------------------
 
-void TWinWizardWindow::DrawHeading(const DRAWITEMSTRUCT& item) {
+RECT TWinWizardWindow::HeadingTextRect(HWND heading, HDC dc) const {
+    RECT rc;
+    GetClientRect(heading, &rc);
+    const std::wstring text = WindowText(heading);
+    const int pad = ScaleToDpi(FSkin.HeadingPadding, Dpi());
+    HGDIOBJ oldFont = SelectObject(dc, FHeadingFont);
+    const auto linesAt = [&](int width) { return WrapForDc(dc, text, width).size(); };
+    const int width = wizard_layout::BalancedWidth(std::max<int>(1, rc.right - 2 * pad), linesAt);
+    const int height = static_cast<int>(linesAt(width)) * LineHeight(dc);
+    SelectObject(dc, oldFont);
+    const int left = (rc.right - width) / 2;
+    const int top = std::max<int>(0, (rc.bottom - height) / 2);
+    return RECT{left, top, left + width, top + height};
+}
+
+int TWinWizardWindow::BodyInset(EPage page, HWND body) const {
+    HWND heading = HeadingOf(page);
+    if (!heading || GetWindowTextLengthW(heading) == 0)
+        return 0;
+    HDC dc = GetDC(heading);
+    RECT text = HeadingTextRect(heading, dc);
+    ReleaseDC(heading, dc);
+    // Both in the page's coordinates.
+    MapWindowPoints(heading, GetParent(body), reinterpret_cast<POINT*>(&text), 2);
+    POINT top{0, 0};
+    MapWindowPoints(body, GetParent(body), &top, 1);
+    return wizard_layout::BodyInset(text.bottom, top.y,
+                                    ScaleToDpi(wizard_layout::HeadingGap, Dpi()));
+}
+
+void TWinWizardWindow::DrawPageText(const DRAWITEMSTRUCT& item) {
     const RECT rc = item.rcItem;
     const int w = rc.right - rc.left;
     const int h = rc.bottom - rc.top;
     if (w <= 0 || h <= 0)
         return;
+    const res::TControlSpec* def =
+        SpecOf(static_cast<EControl>(static_cast<int>(item.CtlID) - ControlId(EControl::Wizard)));
+    if (!def)
+        return;
+    const bool heading = def->Kind == res::EKind::Heading;
     const TOffscreen offscreen(item.hDC, w, h);
     HDC mem = offscreen.DC();
     PaintBackground(item.hwndItem, mem);
-    HGDIOBJ oldFont = SelectObject(mem, FHeadingFont);
     SetBkMode(mem, TRANSPARENT);
-    SetTextColor(mem, FSkin.Heading);
-    const std::wstring text = WindowText(item.hwndItem);
-    const int pad = ScaleToDpi(FSkin.HeadingPadding, Dpi());
-    RECT box{pad, 0, std::max<int>(pad, w - pad), h};
-    const UINT format = DT_CENTER | DT_WORDBREAK | DT_NOPREFIX;
-    RECT measure = box;
-    DrawTextW(mem, text.c_str(), static_cast<int>(text.size()), &measure, format | DT_CALCRECT);
-    const int textHeight = measure.bottom - measure.top;
-    if (textHeight < h)
-        box.top = (h - textHeight) / 2;
-    DrawTextW(mem, text.c_str(), static_cast<int>(text.size()), &box, format);
+    SetTextColor(mem, heading ? FSkin.Heading : FSkin.Body);
+    const RECT box = heading ? HeadingTextRect(item.hwndItem, mem)
+                             : RECT{0, BodyInset(def->Page, item.hwndItem), w, h};
+    HGDIOBJ oldFont = SelectObject(mem, heading ? FHeadingFont : FBodyFont);
+    DrawLines(mem, WrapForDc(mem, WindowText(item.hwndItem), box.right - box.left), box, heading);
     offscreen.Present(rc.left, rc.top);
     SelectObject(mem, oldFont);
 }
@@ -834,12 +904,16 @@ LRESULT TWinWizardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         break;
     }
     case WM_COMMAND:
-        // Enter (from the dialog navigation) presses the button that has the focus.
+        // From the dialog navigation: Enter presses the page's button, Escape asks to close as
+        // the close box does.
         if (lp == 0 && LOWORD(wp) == IDOK) {
-            HWND focus = GetFocus();
-            if (focus && IsChild(FHwnd, focus) &&
-                (SendMessageW(focus, WM_GETDLGCODE, 0, 0) & DLGC_BUTTON))
-                SendMessageW(focus, BM_CLICK, 0, 0);
+            HWND button = PageButton(FCurrentPage);
+            if (button && IsWindowEnabled(button) && IsWindowVisible(button))
+                SendMessageW(button, BM_CLICK, 0, 0);
+            return 0;
+        }
+        if (lp == 0 && LOWORD(wp) == IDCANCEL) {
+            PostMessageW(FHwnd, WM_CLOSE, 0, 0);
             return 0;
         }
         break;
@@ -920,7 +994,7 @@ LRESULT TWinWizardWindow::HandlePageMessage(HWND page, UINT msg, WPARAM wp, LPAR
     case WM_DRAWITEM: {
         const auto* di = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
         if (di->CtlType == ODT_STATIC) {
-            DrawHeading(*di);
+            DrawPageText(*di);
             return TRUE;
         }
         if (di->CtlType == ODT_BUTTON) {

@@ -19,6 +19,7 @@
 #include "FormPendock.h"
 #include "WinImageView.h"
 #include "WinSkin.h"
+#include "WizardPictureTexts.h"
 #include "WizardView.h"
 
 extern const wchar_t* const WizardWindowClass; // L"TPendockForm"
@@ -117,7 +118,15 @@ private:
     // Fills `dc` of `child` with the page control's background behind it.
     void PaintBackground(HWND child, HDC dc);
     HBRUSH AlignedPaneBrush(HWND child, HDC dc);
-    void DrawHeading(const DRAWITEMSTRUCT& item);
+    // Draws a heading (in lines of even length, centred) or a page's text (below the heading).
+    void DrawPageText(const DRAWITEMSTRUCT& item);
+    // Where a heading's text is drawn, measured on `dc`.
+    RECT HeadingTextRect(HWND heading, HDC dc) const;
+    // How far below its top the text of `body` starts, clear of its page's heading.
+    int BodyInset(EPage page, HWND body) const;
+    HWND PageButton(int page) const;
+    HWND HeadingOf(EPage page) const;
+    HWND BodyOf(EPage page) const;
     bool AskPageChange();
     void StepPage(int delta);
     void ShowPageWindow(int index);
@@ -137,6 +146,8 @@ private:
     std::map<EControl, EImage> FShownImage;
     std::array<std::vector<TAnchored>, 3> FAnchored;
     std::array<TWinPicture, PngIconsCount> FPictures;
+    std::array<TWinPicture, 2> FDialogIcons; // Error, Confirmation
+    std::array<TPictureTexts, PngIconsCount> FPictureTexts;
     std::array<bool, 4> FTimerRunning{};
     TWinSkin FSkin;
     TBackgroundPainter FPainter;

@@ -1,8 +1,9 @@
 // Puts the Win32 wizard window into one of its states and leaves it there, for screenshots:
-//   win_window_preview briefing|detectkey|found|waitbrowser|error|confirm
-// The texts come from the locale.db beside Pendock.exe, the skin and pictures from its
-// resource. A new drive that nothing identifies appears for "error", an identified key for
-// "found". Runs until its window is closed or the process is ended.
+//   win_window_preview briefing|detectkey|found|waitbrowser|error|confirm [FOLDER]
+// The texts come from the locale.db and locale.xml in FOLDER (a Windows path ending in a
+// separator), or beside Pendock.exe; the skin and pictures from Pendock.exe's resource. A new
+// drive that nothing identifies appears for "error", an identified key for "found". Runs until
+// its window is closed or the process is ended.
 
 #include <windows.h>
 
@@ -15,7 +16,10 @@
 #include "platform/windows/wide_text.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
-    const std::string state = commandLine ? commandLine : "";
+    const std::string arguments = commandLine ? commandLine : "";
+    const std::string state = arguments.substr(0, arguments.find(' '));
+    const std::string given =
+        arguments.find(' ') == std::string::npos ? "" : arguments.substr(arguments.find(' ') + 1);
     CoInitialize(nullptr);
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_TAB_CLASSES | ICC_STANDARD_CLASSES};
     InitCommonControlsEx(&icc);
@@ -25,7 +29,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         exe = "Z:" + exe;
     HMODULE resources = LoadLibraryExW(platform::win::Widen(exe).c_str(), nullptr,
                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    const std::string folder = exe.substr(0, exe.find_last_of("/\\") + 1);
+    const std::string folder =
+        given.empty() ? exe.substr(0, exe.find_last_of("/\\") + 1) : given;
 
     bool plugged = false;
     TPendockPlatform p;
