@@ -24,3 +24,12 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'de', NULL, 'Ihr Webbrowser konnte nicht gestartet werden; die %Operation-Seite des Webshops kann nicht geöffnet werden.\nRichten Sie einen Standardbrowser ein und starten Sie den Assistenten erneut.');
+
+-- Was die Bilder zeigen, für Bildschirmleser: ein Name und eine Beschreibung.
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('PICTURE_PULLOUT',      'Restore', 'de', NULL, 'USB-Stick wird abgezogen'),
+('PICTURE_PULLOUT_INFO', 'Restore', 'de', NULL, 'Der USB-Stick wird aus dem USB-Anschluss des Computers gezogen; ein Pfeil zeigt vom Anschluss weg.'),
+('PICTURE_PLUGIN',       'Restore', 'de', NULL, 'USB-Stick wird eingesteckt'),
+('PICTURE_PLUGIN_INFO',  'Restore', 'de', NULL, 'Der USB-Stick wird in einen freien USB-Anschluss des Computers gesteckt; ein Pfeil zeigt zum Anschluss hin.'),
+('PICTURE_PLUGGED',      'Restore', 'de', NULL, 'USB-Stick eingesteckt'),
+('PICTURE_PLUGGED_INFO', 'Restore', 'de', NULL, 'Der USB-Stick steckt im USB-Anschluss des Computers, daneben ein grünes Häkchen.');

@@ -21,3 +21,12 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'en', NULL, 'Your web browser could not be started, so the %operation page of the web shop cannot be opened.\nMake sure a default web browser is set up, then run the wizard again.');
+
+-- What the pictures show, for screen readers: a name and a description of each.
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('PICTURE_PULLOUT',      'Restore', 'en', NULL, 'USB key being pulled out'),
+('PICTURE_PULLOUT_INFO', 'Restore', 'en', NULL, 'The USB key leaves the computer''s USB port; an arrow points away from the port.'),
+('PICTURE_PLUGIN',       'Restore', 'en', NULL, 'USB key being plugged in'),
+('PICTURE_PLUGIN_INFO',  'Restore', 'en', NULL, 'The USB key goes into a free USB port of the computer; an arrow points towards the port.'),
+('PICTURE_PLUGGED',      'Restore', 'en', NULL, 'USB key plugged in'),
+('PICTURE_PLUGGED_INFO', 'Restore', 'en', NULL, 'The USB key sits in the computer''s USB port, with a green check mark.');

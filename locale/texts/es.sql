@@ -21,3 +21,12 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'es', NULL, 'No se ha podido iniciar el navegador web, por lo que no se puede abrir la página de %operation de la tienda en línea.\nCompruebe que hay un navegador predeterminado configurado y vuelva a ejecutar el asistente.');
+
+-- Lo que muestran las imágenes, para los lectores de pantalla: un nombre y una descripción.
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('PICTURE_PULLOUT',      'Restore', 'es', NULL, 'Memoria USB al retirarla'),
+('PICTURE_PULLOUT_INFO', 'Restore', 'es', NULL, 'La memoria USB sale del puerto USB del equipo; una flecha se aleja del puerto.'),
+('PICTURE_PLUGIN',       'Restore', 'es', NULL, 'Memoria USB al conectarla'),
+('PICTURE_PLUGIN_INFO',  'Restore', 'es', NULL, 'La memoria USB entra en un puerto USB libre del equipo; una flecha apunta hacia el puerto.'),
+('PICTURE_PLUGGED',      'Restore', 'es', NULL, 'Memoria USB conectada'),
+('PICTURE_PLUGGED_INFO', 'Restore', 'es', NULL, 'La memoria USB está en el puerto USB del equipo, con una marca de verificación verde.');

@@ -1,4 +1,5 @@
--- Français. Avant « : » et « ? », une espace insécable (U+00A0).
+-- Français. Avant « : » et « ? », une espace insécable (U+00A0) ; de même dans « mise à niveau »,
+-- qui ne se coupe pas en fin de ligne.
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('CAPTION_UPGRADE',       'Restore', 'fr', NULL, 'Pendock – Mise à niveau de la clé USB'),
 ('MESSAGE_BRIEFING',      'Restore', 'fr', NULL, 'Bienvenue dans l''assistant de mise à niveau de votre clé USB'),
@@ -12,7 +13,7 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('MESSAGE_WAITBROWSER',   'Restore', 'fr', NULL, 'Ouverture de la page de %operation de la boutique en ligne'),
 ('WAITBROWSER',           'Restore', 'fr', NULL, 'Dans quelques instants, votre navigateur par défaut affichera la page de notre boutique en ligne consacrée à votre clé USB, avec les mises à niveau disponibles pour le pack installé.\n\nVous pouvez laisser la clé branchée. Cette fenêtre se fermera d''elle-même.'),
 ('MESSAGE_WANTEXIT',      'Restore', 'fr', NULL, 'Voulez-vous vraiment interrompre la mise à niveau et quitter ?'),
-('OPERATION_UPGRADE',     'Restore', 'fr', NULL, 'Mise à niveau'),
+('OPERATION_UPGRADE',     'Restore', 'fr', NULL, 'Mise à niveau'),
 ('MSG_BTN_YES',           'Skin',    'fr', NULL, '&Oui'),
 ('MSG_BTN_NO',            'Skin',    'fr', NULL, '&Non'),
 ('MSG_BTN_OK',            'Skin',    'fr', NULL, 'OK'),
@@ -21,3 +22,12 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'fr', NULL, 'Impossible de démarrer votre navigateur web : la page de %operation de la boutique en ligne ne peut pas être ouverte.\nVérifiez qu''un navigateur par défaut est configuré, puis relancez l''assistant.');
+
+-- Ce que montrent les images, pour les lecteurs d'écran : un nom et une description.
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('PICTURE_PULLOUT',      'Restore', 'fr', NULL, 'Clé USB que l''on retire'),
+('PICTURE_PULLOUT_INFO', 'Restore', 'fr', NULL, 'La clé USB sort du port USB de l''ordinateur ; une flèche s''éloigne du port.'),
+('PICTURE_PLUGIN',       'Restore', 'fr', NULL, 'Clé USB que l''on branche'),
+('PICTURE_PLUGIN_INFO',  'Restore', 'fr', NULL, 'La clé USB entre dans un port USB libre de l''ordinateur ; une flèche pointe vers le port.'),
+('PICTURE_PLUGGED',      'Restore', 'fr', NULL, 'Clé USB branchée'),
+('PICTURE_PLUGGED_INFO', 'Restore', 'fr', NULL, 'La clé USB est branchée sur le port USB de l''ordinateur, avec une coche verte.');

@@ -21,3 +21,12 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'it', NULL, 'Impossibile avviare il browser web: la pagina di %operation del negozio online non può essere aperta.\nVerifica che sia impostato un browser predefinito, poi avvia di nuovo la procedura.');
+
+-- Che cosa mostrano le immagini, per i lettori di schermo: un nome e una descrizione.
+INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
+('PICTURE_PULLOUT',      'Restore', 'it', NULL, 'Chiavetta USB che viene estratta'),
+('PICTURE_PULLOUT_INFO', 'Restore', 'it', NULL, 'La chiavetta USB esce dalla porta USB del computer; una freccia indica di estrarla.'),
+('PICTURE_PLUGIN',       'Restore', 'it', NULL, 'Chiavetta USB che viene inserita'),
+('PICTURE_PLUGIN_INFO',  'Restore', 'it', NULL, 'La chiavetta USB entra in una porta USB libera del computer; una freccia indica di inserirla.'),
+('PICTURE_PLUGGED',      'Restore', 'it', NULL, 'Chiavetta USB inserita'),
+('PICTURE_PLUGGED_INFO', 'Restore', 'it', NULL, 'La chiavetta USB è nella porta USB del computer, con un segno di spunta verde.');
