@@ -41,6 +41,8 @@ OutFile "${OUTFILE}"
 InstallDir "$LOCALAPPDATA\Programs\${PRODUCT}"
 ; An installation over an older one goes where that one is.
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
+; The files get the time of their installation: the installer holds no time of the build.
+SetDateSave off
 ShowInstDetails nevershow
 ShowUninstDetails nevershow
 
@@ -64,7 +66,7 @@ ShowUninstDetails nevershow
 
 LangString RUNNING ${LANG_ENGLISH} "Pendock is running. Close it, then start again."
 LangString RUNNING ${LANG_ITALIAN} "Pendock è in esecuzione. Chiudilo e riprova."
-LangString RUNNING ${LANG_GERMAN} "Pendock läuft gerade. Bitte beenden Sie es und versuchen Sie es erneut."
+LangString RUNNING ${LANG_GERMAN} "Pendock läuft gerade. Beenden Sie es und versuchen Sie es erneut."
 LangString RUNNING ${LANG_FRENCH} "Pendock est en cours d'exécution. Fermez-le, puis recommencez."
 LangString RUNNING ${LANG_SPANISH} "Pendock se está ejecutando. Ciérrelo y vuelva a intentarlo."
 

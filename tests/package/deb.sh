@@ -69,11 +69,12 @@ done
 M="$W/machine"
 rm -rf "$M"
 "$TOP/tools/simkey" init "$M" && "$TOP/tools/simkey" plug "$M" || fail "simkey"
-PENDOCK_SYSFS="$M/sys" PENDOCK_MOUNTINFO="$M/mountinfo" "$R/usr/bin/pendock-probe" >"$W/probe.out" 2>&1 ||
-    { cat "$W/probe.out"; fail "/usr/bin/pendock-probe failed"; }
+PENDOCK_SYSFS="$M/sys" PENDOCK_MOUNTINFO="$M/mountinfo" "$R/usr/bin/pendock-probe" \
+    >"$W/probe.out" 2>&1 || { cat "$W/probe.out"; fail "/usr/bin/pendock-probe failed"; }
 [ "$(head -n 1 "$W/probe.out")" = "pendock-probe $VERSION" ] ||
     fail "pendock-probe says \"$(head -n 1 "$W/probe.out")\", the package is $VERSION"
-grep -q 'serial "0123456789AB"' "$W/probe.out" || { cat "$W/probe.out"; fail "pendock-probe did not identify the key"; }
+grep -q 'serial "0123456789AB"' "$W/probe.out" ||
+    { cat "$W/probe.out"; fail "pendock-probe did not identify the key"; }
 
 # ---- The menu entry, its icon and the AppStream metadata --------------------------------------
 DESKTOP="$R/usr/share/applications/$APP_ID.desktop"
@@ -86,7 +87,8 @@ ICON=$(key Icon)
 for size in 16 24 32 48 64 128 256; do
     png="$R/usr/share/icons/hicolor/${size}x$size/apps/$ICON.png"
     [ -f "$png" ] || fail "no ${size}px icon"
-    [ "$(identify -format '%wx%h' "$png")" = "${size}x$size" ] || fail "the ${size}px icon is $(identify -format '%wx%h' "$png")"
+    got=$(identify -format '%wx%h' "$png")
+    [ "$got" = "${size}x$size" ] || fail "the ${size}px icon is $got"
 done
 [ -f "$R/usr/share/icons/hicolor/scalable/apps/$ICON.svg" ] || fail "no scalable icon"
 

@@ -16,7 +16,8 @@
 set -uo pipefail
 export LC_ALL=C.UTF-8
 
-[ $# -eq 7 ] || { echo "usage: nsis.sh SETUP OLD_SETUP SHIPPED_EXE LOCALE_DB VERSION DRIVER WORKDIR"; exit 1; }
+USAGE="nsis.sh SETUP OLD_SETUP SHIPPED_EXE LOCALE_DB VERSION DRIVER WORKDIR"
+[ $# -eq 7 ] || { echo "usage: $USAGE"; exit 1; }
 mkdir -p "$7" || exit 1
 SETUP=$(realpath "$1") OLD_SETUP=$(realpath "$2") EXE=$(realpath "$3") DB=$(realpath "$4")
 VERSION=$5 DRIVER=$(realpath "$6") WORKDIR=$(realpath "$7")
@@ -90,14 +91,15 @@ state >"$WORKDIR/before"
 # ---- 2. An older release, then this one over it -------------------------------------------------
 wine "$OLD_SETUP" /S || fail "step 2: the older release's installer ended with exit code $?"
 [ "$(reg_value DisplayVersion)" = 1.0.0.1 ] || fail "step 2: the older release is not registered"
-printf '<?xml version="1.0" encoding="UTF-8"?>\n<localization><locale>en-US</locale></localization>\n' \
-    >"$INSTDIR/locale.xml"
+printf '<?xml version="1.0" encoding="UTF-8"?>\n%s\n' \
+    '<localization><locale>en-US</locale></localization>' >"$INSTDIR/locale.xml"
 cp "$INSTDIR/locale.xml" "$WORKDIR/user-locale.xml"
 wine "$SETUP" /S || fail "step 2: the installer ended with exit code $?"
 
-cmp -s "$INSTDIR/Pendock.exe" "$EXE" || fail "step 2: the installed Pendock.exe is not the shipped one"
+cmp -s "$INSTDIR/Pendock.exe" "$EXE" || fail "step 2: Pendock.exe is not the shipped one"
 cmp -s "$INSTDIR/locale.db" "$DB" || fail "step 2: locale.db is not this release's"
-cmp -s "$INSTDIR/locale.xml" "$WORKDIR/user-locale.xml" || fail "step 2: the user's locale.xml was replaced"
+cmp -s "$INSTDIR/locale.xml" "$WORKDIR/user-locale.xml" ||
+    fail "step 2: the user's locale.xml was replaced"
 [ -f "$INSTDIR/uninstall.exe" ] || fail "step 2: no uninstall.exe"
 [ -f "$SHORTCUT" ] || fail "step 2: no Start-menu shortcut"
 grep -qa 'Pendock\.exe' "$SHORTCUT" || fail "step 2: the shortcut does not lead to Pendock.exe"
@@ -143,8 +145,9 @@ running || fail "step 3: the first copy ended"
 cp "$INSTDIR/locale.db" "$WORKDIR/db-before"
 wine "$SETUP" /S
 RC3=$?
-[ "$RC3" -eq 2 ] || fail "step 3: an installation while Pendock runs ended with exit code $RC3, not 2"
-cmp -s "$INSTDIR/locale.db" "$WORKDIR/db-before" || fail "step 3: the refused installation changed files"
+[ "$RC3" -eq 2 ] || fail "step 3: installing while Pendock runs ended with exit code $RC3, not 2"
+cmp -s "$INSTDIR/locale.db" "$WORKDIR/db-before" ||
+    fail "step 3: the refused installation changed locale.db"
 
 drv close TPendockForm || fail "step 3: $(drv_error)"
 drv wait-window TPendockDialog 10 >/dev/null || fail "step 3: no question on closing: $(drv_error)"
@@ -157,7 +160,7 @@ pid=""
 [ "$RC" -eq 0 ] || fail "step 3: Pendock ended with exit code $RC"
 echo "the installed Pendock.exe showed its window, refused a second copy and ended"
 
-# ---- 4. The silent uninstall, as "Apps & features" starts it ---------------------------------------
+# ---- 4. The silent uninstall, as "Apps & features" starts it ------------------------------------
 QUIET=$(reg_value QuietUninstallString)
 UNINSTALLER=${QUIET%\" /S}
 UNINSTALLER=${UNINSTALLER#\"}
@@ -168,4 +171,4 @@ wineserver -w
 wineboot --restart >>"$WORKDIR/wineboot.log" 2>&1 || fail "step 4: wineboot --restart"
 state >"$WORKDIR/after"
 diff -u "$WORKDIR/before" "$WORKDIR/after" || fail "step 4: left behind after the uninstall (above)"
-echo "PASS: installed over an older release, ran, refused a second copy, uninstalled without a trace"
+echo "PASS: installed over an older release, ran, refused a second copy, uninstalled, no trace"
