@@ -5,7 +5,6 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QFontMetrics>
-#include <QFrame>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -18,6 +17,7 @@
 
 #include "WizardResource.h"
 #include "platform/device_notice.h"
+#include "platform/linux/automount.h"
 #include "qt/WizardAccessibility.h"
 #include "qt/WizardLabels.h"
 #include "qt/WizardPageControl.h"
@@ -48,6 +48,16 @@ void PreferNarrowStandIns() {
         return true;
     }();
     (void)done;
+}
+
+// The message dialog lays its text out itself; a non-breaking hyphen (U+2011) in place of a
+// hyphen inside a word keeps it from breaking a line there, as the window's own texts never do.
+QString WithoutBreaksAtHyphens(QString text) {
+    for (qsizetype i = 1; i + 1 < text.size(); ++i) {
+        if (text[i] == u'-' && text[i - 1].isLetterOrNumber() && text[i + 1].isLetterOrNumber())
+            text[i] = QChar(0x2011);
+    }
+    return text;
 }
 
 QFont FontOf(const res::TFontSpec& def) {
@@ -308,12 +318,10 @@ void TQtWizardWindow::BuildControls() {
             w = button;
             break;
         }
-        case res::EKind::Panel: {
-            auto* panel = new QFrame(parent);
-            panel->setFrameShape(QFrame::NoFrame);
-            w = panel;
+        case res::EKind::Panel:
+            // A plain widget: a QFrame would be announced as a window frame.
+            w = new QWidget(parent);
             break;
-        }
         case res::EKind::PageControl:
             break;
         }
@@ -348,6 +356,9 @@ void TQtWizardWindow::BuildControls() {
 void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
     if (path.empty())
         return;
+    // Only on the real machine: a simulated mount table has no devices behind it to mount.
+    if (path == "/proc/self/mountinfo")
+        FAutoMounter = std::make_unique<platform::lnx::TAutoMounter>(path);
     FDeviceNotice = std::make_unique<platform::TDeviceNotice>(path);
     QSocketNotifier::Type type;
     switch (FDeviceNotice->Kind()) {
@@ -423,6 +434,8 @@ QTimer* TQtWizardWindow::Timer(ETimer timer) const {
 
 void TQtWizardWindow::ShowPage(EPage page) {
     FWizard->ShowPageIndex(static_cast<int>(page));
+    if (FAutoMounter)
+        FAutoMounter->SetArmed(page == EPage::DetectKey);
     FocusPage();
 }
 
@@ -493,7 +506,7 @@ EDialogButton TQtWizardWindow::ShowDialog(EDialogKind kind, const std::string& t
     box.setWindowModality(Qt::ApplicationModal);
     box.setTextFormat(Qt::PlainText);
     box.setWindowTitle(ToQt(captions.Title));
-    box.setText(ToQt(text));
+    box.setText(WithoutBreaksAtHyphens(ToQt(text)));
     // The texts of the window: the body's font for the message, the buttons' for the buttons.
     box.setFont(font());
     if (auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
@@ -502,6 +515,9 @@ EDialogButton TQtWizardWindow::ShowDialog(EDialogKind kind, const std::string& t
     QPushButton* no = nullptr;
     QPushButton* ok = nullptr;
     box.setIconPixmap(DialogIcon(kind));
+    // The icon says what kind of message this is; the caption says it in words.
+    if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label")))
+        icon->setAccessibleName(ToQt(captions.Title));
     if (kind == EDialogKind::Error) {
         ok = box.addButton(ToQt(captions.OK), QMessageBox::AcceptRole);
         ok->setObjectName(QStringLiteral("ButtonOK"));

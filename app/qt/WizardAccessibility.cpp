@@ -12,10 +12,11 @@ public:
     explicit TWindowAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Window) {}
 };
 
-// The page control: its pages, without the tab strip.
-class TPageControlAccessible : public QAccessibleWidget {
+// The page control and the stack of its pages: only what the user can reach. The tab strip is
+// left out, and of the pages the one in front (the others hold texts not yet set).
+class TPagesAccessible : public QAccessibleWidget {
 public:
-    explicit TPageControlAccessible(QWidget* w) : QAccessibleWidget(w, QAccessible::Client) {}
+    TPagesAccessible(QWidget* w, QAccessible::Role role) : QAccessibleWidget(w, role) {}
 
     int childCount() const override { return static_cast<int>(Children().size()); }
 
@@ -37,7 +38,7 @@ private:
         QList<QWidget*> children;
         for (QObject* o : widget()->children()) {
             auto* w = qobject_cast<QWidget*>(o);
-            if (w && !w->isWindow() && !qobject_cast<QTabBar*>(w))
+            if (w && !w->isWindow() && !w->isHidden() && !qobject_cast<QTabBar*>(w))
                 children.append(w);
         }
         return children;
@@ -51,7 +52,10 @@ QAccessibleInterface* WizardAccessible(const QString& className, QObject* object
     if (className == QLatin1String("TQtWizardWindow"))
         return new TWindowAccessible(widget);
     if (className == QLatin1String("TWizardPageControl"))
-        return new TPageControlAccessible(widget);
+        return new TPagesAccessible(widget, QAccessible::Client);
+    if (className == QLatin1String("QStackedWidget") && widget->parentWidget() &&
+        widget->parentWidget()->inherits("TWizardPageControl"))
+        return new TPagesAccessible(widget, QAccessible::LayeredPane);
     return nullptr;
 }
 

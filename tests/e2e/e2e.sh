@@ -4,9 +4,11 @@
 # xdg-open first on PATH, the program's end watched.
 #
 #   e2e.sh PROGRAM SIMKEY ARTEFACTS SHOPHOST SCENARIO
-#     key        Next, plug the key: the address, ~3 s after the plug; exit 0 ~5 s later
-#     unknown    Next, a drive without USB identity first: the error dialog, dismissed with
-#                the keyboard, the wizard keeps waiting; then the key as above
+#     key        by the keyboard alone: Enter (Next has the focus), Escape asks the close
+#                question and Escape again answers No; plug the key: the address, ~3 s after
+#                the plug; exit 0 ~5 s later
+#     unknown    Next by its access key, a drive without USB identity first: the error dialog,
+#                dismissed with the keyboard, the wizard keeps waiting; then the key as above
 #
 # Screenshots of the pages go to ARTEFACTS/SCENARIO/. Exit 0: passed, 1: failed, 77: skipped
 # (no Xvfb, xdotool, ImageMagick or sqlite3).
@@ -75,6 +77,7 @@ text() { # text GROUP KEY
 }
 NEXT=$(text Restore NEXT)
 ERRCAP=$(text Skin MSG_CAP_ERROR)
+CONFIRMCAP=$(text Skin MSG_CAP_CONFIRM)
 MNEMONIC=$(printf '%s' "$NEXT" | sed -n 's/^[^&]*&\(.\).*/\1/p' | tr '[:upper:]' '[:lower:]')
 [ -n "$MNEMONIC" ] || fail "the Next button's text \"$NEXT\" has no access key"
 [ -n "$ERRCAP" ] || fail "no error caption for language \"$LANGID\""
@@ -102,8 +105,7 @@ pid=$!
 
 # windows_of PID: the visible windows of the program, one id a line
 windows_of() { xdotool search --onlyvisible --pid "$pid" 2>/dev/null; }
-# wait_window NAME SECONDS: prints the id of the program's visible window named NAME (a
-# dialog's title on X is followed by " — " and the application's display name)
+# wait_window NAME SECONDS: prints the id of the program's visible window titled exactly NAME
 wait_window() {
     local until w
     until=$(awk -v t="$(now)" -v s="$2" 'BEGIN { printf "%.3f", t + s }')
@@ -112,7 +114,7 @@ wait_window() {
         for w in $(windows_of); do
             local name
             name=$(xdotool getwindowname "$w" 2>/dev/null)
-            if [ "$name" = "$1" ] || [ "${name%% — *}" = "$1" ]; then
+            if [ "$name" = "$1" ]; then
                 echo "$w"
                 return 0
             fi
@@ -128,10 +130,31 @@ WIN=$(wait_window "$CAPTION" 30) || fail "no window captioned \"$CAPTION\" withi
 xdotool windowfocus --sync "$WIN" || fail "cannot focus the window"
 sleep 0.5
 shot 1-briefing
-xdotool key "alt+$MNEMONIC" || fail "key press"
+if [ "$SCENARIO" = key ]; then
+    xdotool key Return || fail "key press" # Next has the focus and is the default
+else
+    xdotool key "alt+$MNEMONIC" || fail "key press"
+fi
 sleep 1.0 # the snapshot of the drives is taken on the press
 shot 2-detectkey
 [ -e "$W/opened.url" ] && fail "an address was opened before any key"
+
+if [ "$SCENARIO" = key ]; then
+    # Escape asks the close question, as the close box does; its title is its caption alone.
+    xdotool key Escape
+    DLG=$(wait_window "$CONFIRMCAP" 10) || fail "Escape showed no dialog titled \"$CONFIRMCAP\""
+    sleep 0.3
+    shot 2-close-question
+    xdotool windowfocus --sync "$DLG" || fail "cannot focus the dialog"
+    xdotool key Escape # No
+    for _ in $(seq 50); do
+        windows_of | grep -qx "$DLG" || break
+        sleep 0.1
+    done
+    windows_of | grep -qx "$DLG" && fail "the close question did not go on Escape"
+    running || fail "the program ended when the close question was answered No"
+    xdotool windowfocus --sync "$WIN" || true
+fi
 
 if [ "$SCENARIO" = unknown ]; then
     # An optical drive: it gets a letter, but no disk partition stands behind it, so its
