@@ -130,7 +130,7 @@ TEST(FirstLine, MalformedAndCutText) {
 // any identifier) gives what comes before the first control character, cut to 255 bytes.
 TEST(FirstLine, ControlCharactersEndTheLineAndTheIdentifierIsShort) {
     EXPECT_EQ(Decoded(std::string(4096, '\0')), "");
-    EXPECT_EQ(Decoded(std::string("QV-1\0\0\0garbage", 16)), "QV-1");
+    EXPECT_EQ(Decoded(std::string("QV-1\0\0\0garbage", 14)), "QV-1");
     EXPECT_EQ(Decoded("QV-1\tx"), "QV-1");
     EXPECT_EQ(Decoded("QV\x1B[31m"), "QV");
     EXPECT_EQ(Decoded("QV\x7F"), "QV");
