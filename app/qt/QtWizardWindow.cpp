@@ -17,6 +17,7 @@
 
 #include "WizardResource.h"
 #include "platform/device_notice.h"
+#include "platform/linux/automount.h"
 #include "qt/WizardAccessibility.h"
 #include "qt/WizardLabels.h"
 #include "qt/WizardPageControl.h"
@@ -355,6 +356,9 @@ void TQtWizardWindow::BuildControls() {
 void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
     if (path.empty())
         return;
+    // Only on the real machine: a simulated mount table has no devices behind it to mount.
+    if (path == "/proc/self/mountinfo")
+        FAutoMounter = std::make_unique<platform::lnx::TAutoMounter>(path);
     FDeviceNotice = std::make_unique<platform::TDeviceNotice>(path);
     QSocketNotifier::Type type;
     switch (FDeviceNotice->Kind()) {
@@ -430,6 +434,8 @@ QTimer* TQtWizardWindow::Timer(ETimer timer) const {
 
 void TQtWizardWindow::ShowPage(EPage page) {
     FWizard->ShowPageIndex(static_cast<int>(page));
+    if (FAutoMounter)
+        FAutoMounter->SetArmed(page == EPage::DetectKey);
     FocusPage();
 }
 

@@ -18,6 +18,9 @@
 
 namespace platform {
 class TDeviceNotice;
+namespace lnx {
+class TAutoMounter;
+}
 }
 
 class QLabel;
@@ -120,5 +123,7 @@ private:
     QString FSkin;
     bool FCentred = false;
     std::unique_ptr<platform::TDeviceNotice> FDeviceNotice;
+    // Mounts a key that no desktop mounts, while the wizard waits for one.
+    std::unique_ptr<platform::lnx::TAutoMounter> FAutoMounter;
     QSocketNotifier* FDeviceNotifier = nullptr;
 };

@@ -8,6 +8,10 @@
 #                                     recording xdg-open, the exit code RUN/exit
 #   guest.sh dismiss RUN SECONDS      waits for the error box, notes its text, presses Return
 #   guest.sh probe RUN PROBE          pendock-probe's report as the desktop user into RUN/probe.txt
+#   guest.sh mount-calls RUN          records the system bus's calls of udisks' Mount into
+#                                     RUN/mount-calls, in the background
+#   guest.sh timeline RUN             notes into RUN/timeline when a new USB partition appears and
+#                                     when it is mounted (uptime seconds), in the background
 set -u
 DESK=desk DESK_ID=4242
 as_desk() {
@@ -114,6 +118,30 @@ dismiss)
     ;;
 probe)
     as_desk "$3" >"$2/probe.txt" 2>&1
+    ;;
+mount-calls)
+    setsid dbus-monitor --system \
+        "type='method_call',interface='org.freedesktop.UDisks2.Filesystem',member='Mount'" \
+        </dev/null >"$2/mount-calls" 2>&1 &
+    sleep 1
+    ;;
+timeline)
+    RUN=$2
+    before=$(ls /sys/class/block)
+    setsid bash -c '
+        for _ in $(seq 1200); do
+            for d in /sys/class/block/sd*[0-9]; do
+                n=${d##*/}
+                [ -e "$d" ] || continue
+                grep -qx "$n" <<<"'"$before"'" && continue
+                [ -z "${seen:-}" ] && { seen=$n; echo "appeared $n $(cut -d" " -f1 /proc/uptime)" >>"'"$RUN"'/timeline"; }
+            done
+            if [ -n "${seen:-}" ] && grep -q " $(cat /sys/class/block/$seen/dev) " /proc/self/mountinfo; then
+                echo "mounted $seen $(cut -d" " -f1 /proc/uptime)" >>"'"$RUN"'/timeline"
+                exit 0
+            fi
+            sleep 0.05
+        done' </dev/null >/dev/null 2>&1 &
     ;;
 *)
     echo "usage: see the head of $0" >&2

@@ -131,6 +131,10 @@ class Context:
 
     log_lines = 0
 
+    def mount_calls(self, run):
+        self.g.run("pkill -x dbus-monitor; sleep 0.3")
+        return (run.host / "mount-calls").read_text(errors="replace").count("member=Mount")
+
     def record(self, case):
         if not self.record_dir:
             return
@@ -283,6 +287,46 @@ def scenario_key_pulled_during_check(ctx):
     ctx.g.unplug("stick")
 
 
+def scenario_key_that_nothing_mounts(ctx):
+    """No automounter on the desktop: the wizard has udisks mount the key itself."""
+    ctx.g.must(f"{GUEST_SH} automount stop")
+    try:
+        run = Run(ctx, "unmounted")
+        run.start()
+        ctx.g.must(f"{GUEST_SH} timeline {run.guest}")
+        ctx.g.must(f"{GUEST_SH} mount-calls {run.guest}")
+        ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
+        url = run.address()
+        check(url == ctx.url(*STICK_URL), f"address {url}")
+        marks = {l.split()[0]: float(l.split()[2])
+                 for l in (run.host / "timeline").read_text().splitlines()}
+        opened = float((run.host / "opened.calls").read_text().split()[0])
+        log(f"unmounted: mounted {marks['mounted'] - marks['appeared']:.1f} s after the "
+            f"partition appeared, address {opened - marks['appeared']:.1f} s after it")
+        check(marks["mounted"] - marks["appeared"] >= 1.4, "mounted before the desktop's 1.5 s")
+        check(ctx.mount_calls(run) == 1, "the wizard asked udisks more than once")
+        check(run.exit_code() == 0, "exit code")
+        ctx.g.unplug("stick")
+    finally:
+        ctx.g.must(f"{GUEST_SH} automount start")
+
+
+def scenario_desktop_mounts_first(ctx):
+    """The desktop mounts the key within the grace time: one mount, no error."""
+    run = Run(ctx, "desktop-first")
+    run.start()
+    ctx.g.must(f"{GUEST_SH} mount-calls {run.guest}")
+    ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    url = run.address()
+    check(url == ctx.url(*STICK_URL), f"address {url}")
+    time.sleep(2)  # past the wizard's own deadline for the device
+    check(ctx.mount_calls(run) == 1, "udisks was asked to mount the key twice")
+    check(not (run.host / "error.png").exists(), "an error box")
+    check(run.exit_code() == 0, "exit code")
+    ctx.g.unplug("stick")
+
+
 SCENARIOS = [
     scenario_partitioned_key,
     scenario_key_plugged_before_next,
@@ -291,6 +335,8 @@ SCENARIOS = [
     scenario_uas_disk,
     scenario_cdrom_first,
     scenario_key_pulled_during_check,
+    scenario_key_that_nothing_mounts,
+    scenario_desktop_mounts_first,
 ]
 
 

@@ -1,0 +1,327 @@
+#include "platform/linux/automount.h"
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <systemd/sd-bus.h>
+#include <thread>
+#include <unistd.h>
+
+#include <libudev.h>
+
+#include "platform/linux/sysfs.h"
+
+namespace platform::lnx {
+
+namespace {
+
+std::string Get(const TUdevProperties& props, const char* key) {
+    const auto it = props.find(key);
+    return it == props.end() ? std::string() : it->second;
+}
+
+} // namespace
+
+bool WantsMount(const TUdevProperties& props) {
+    const std::string type = Get(props, "DEVTYPE");
+    return Get(props, "SUBSYSTEM") == "block" && (type == "disk" || type == "partition") &&
+           Get(props, "ID_BUS") == "usb" && Get(props, "ID_FS_USAGE") == "filesystem" &&
+           Get(props, "UDISKS_IGNORE") != "1" && !Get(props, "DEVNAME").empty();
+}
+
+std::string UDisksBlockPath(const std::string& name) {
+    // udisks keeps letters and digits and writes every other byte as _XX (hex).
+    static const char hex[] = "0123456789abcdef";
+    std::string path = "/org/freedesktop/UDisks2/block_devices/";
+    for (const char c : name) {
+        const auto u = static_cast<unsigned char>(c);
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+            path += c;
+        } else {
+            path += '_';
+            path += hex[u >> 4];
+            path += hex[u & 15];
+        }
+    }
+    return path;
+}
+
+void TMountPlanner::SetArmed(bool armed) {
+    FArmed = armed;
+    if (!armed)
+        FPending.clear();
+}
+
+void TMountPlanner::OnEvent(const std::string& action, const TUdevProperties& props,
+                            TClock::time_point now) {
+    const std::string devPath = Get(props, "DEVPATH");
+    if (devPath.empty())
+        return;
+    if (action == "remove") {
+        // Pulled out: the next plug of the same device is a new one.
+        FPending.erase(devPath);
+        for (auto it = FDone.begin(); it != FDone.end();)
+            it = it->starts_with(devPath + "#") ? FDone.erase(it) : std::next(it);
+        return;
+    }
+    if (!FArmed || (action != "add" && action != "change") || !WantsMount(props))
+        return;
+    const std::string plug = devPath + "#" + Get(props, "DISKSEQ");
+    if (FDone.count(plug) || FPending.count(devPath))
+        return;
+    const std::string name = Get(props, "DEVNAME").substr(Get(props, "DEVNAME").rfind('/') + 1);
+    FPending[devPath] = {name, Get(props, "MAJOR") + ":" + Get(props, "MINOR"), now + FGrace};
+    FDone.insert(plug);
+}
+
+std::optional<TMountPlanner::TClock::time_point> TMountPlanner::NextDeadline() const {
+    std::optional<TClock::time_point> next;
+    for (const auto& [path, p] : FPending)
+        if (!next || p.Due < *next)
+            next = p.Due;
+    return next;
+}
+
+std::vector<std::string>
+TMountPlanner::TakeDue(TClock::time_point now,
+                       const std::function<bool(const std::string&)>& isMounted) {
+    std::vector<std::string> due;
+    for (auto it = FPending.begin(); it != FPending.end();) {
+        if (it->second.Due > now) {
+            ++it;
+            continue;
+        }
+        if (!isMounted(it->second.DevNum)) // the desktop may have mounted it meanwhile
+            due.push_back(it->second.Name);
+        it = FPending.erase(it);
+    }
+    return due;
+}
+
+bool DeviceMounted(const std::string& mountInfoPath, const std::string& devNum) {
+    const auto text = ReadSmallFile(mountInfoPath, 16u << 20);
+    if (!text)
+        return false;
+    for (const MountEntry& m : ParseMountInfo(*text))
+        if (std::to_string(m.Major) + ":" + std::to_string(m.Minor) == devNum)
+            return true;
+    return false;
+}
+
+namespace {
+
+struct TBusDeleter {
+    void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
+};
+struct TMessageDeleter {
+    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+};
+struct TSlotDeleter {
+    void operator()(sd_bus_slot* s) const { sd_bus_slot_unref(s); }
+};
+
+struct TCallState {
+    bool Done = false;
+    std::optional<std::string> Error;
+};
+
+int OnReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
+    auto* state = static_cast<TCallState*>(userdata);
+    state->Done = true;
+    if (const sd_bus_error* e = sd_bus_message_get_error(reply))
+        state->Error = std::string(e->name ? e->name : "error") + ": " +
+                       (e->message ? e->message : "");
+    return 0;
+}
+
+std::string ErrnoText(const char* what, int r) {
+    return std::string(what) + ": " + std::strerror(-r);
+}
+
+// The call; `cancelFd` becoming readable with `cancelled` true cuts the wait short.
+std::optional<std::string> CallMount(const std::string& name, std::chrono::milliseconds timeout,
+                                     int cancelFd, const std::atomic<bool>* cancelled) {
+    sd_bus* raw = nullptr;
+    if (const int r = sd_bus_open_system(&raw); r < 0)
+        return ErrnoText("no system bus", r);
+    std::unique_ptr<sd_bus, TBusDeleter> bus(raw);
+    sd_bus_message* rawMessage = nullptr;
+    int r = sd_bus_message_new_method_call(bus.get(), &rawMessage, "org.freedesktop.UDisks2",
+                                           UDisksBlockPath(name).c_str(),
+                                           "org.freedesktop.UDisks2.Filesystem", "Mount");
+    if (r < 0)
+        return ErrnoText("bad call", r);
+    std::unique_ptr<sd_bus_message, TMessageDeleter> message(rawMessage);
+    // No password prompt: where the user may not mount without one, the wizard just waits.
+    r = sd_bus_message_append(message.get(), "a{sv}", 1, "auth.no_user_interaction", "b", 1);
+    if (r < 0)
+        return ErrnoText("bad call", r);
+    TCallState state;
+    sd_bus_slot* rawSlot = nullptr;
+    const auto usec = static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
+    r = sd_bus_call_async(bus.get(), &rawSlot, message.get(), OnReply, &state, usec);
+    if (r < 0)
+        return ErrnoText("call not sent", r);
+    std::unique_ptr<sd_bus_slot, TSlotDeleter> slot(rawSlot);
+    const auto until = std::chrono::steady_clock::now() + timeout + std::chrono::seconds(1);
+    while (!state.Done) {
+        r = sd_bus_process(bus.get(), nullptr);
+        if (r < 0)
+            return ErrnoText("bus", r);
+        if (r > 0)
+            continue;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            until - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            return std::string("no answer");
+        pollfd fds[2] = {{sd_bus_get_fd(bus.get()), static_cast<short>(sd_bus_get_events(bus.get())), 0},
+                         {cancelFd, POLLIN, 0}};
+        if (::poll(fds, cancelFd >= 0 ? 2 : 1, static_cast<int>(left.count())) < 0 &&
+            errno != EINTR)
+            return ErrnoText("poll", -errno);
+        if (cancelFd >= 0 && (fds[1].revents & POLLIN)) {
+            if (cancelled && *cancelled)
+                return std::string("cancelled");
+            uint64_t count = 0; // a wake-up for something else: taken, the wait goes on
+            [[maybe_unused]] const auto n = ::read(cancelFd, &count, sizeof count);
+        }
+    }
+    return state.Error;
+}
+
+} // namespace
+
+std::optional<std::string> RequestMount(const std::string& name,
+                                        std::chrono::milliseconds timeout) {
+    return CallMount(name, timeout, -1, nullptr);
+}
+
+struct TAutoMounter::TImpl {
+    std::string MountInfo;
+    TMountPlanner Planner;
+    mutable std::mutex Lock; // guards Planner, Error
+    std::string Error;
+    udev* Udev = nullptr;
+    udev_monitor* Monitor = nullptr;
+    int WakeFd = -1;
+    std::atomic<bool> Stop{false};
+    std::thread Worker;
+
+    TImpl(std::string mountInfo, std::chrono::milliseconds grace)
+        : MountInfo(std::move(mountInfo)), Planner(grace) {}
+
+    void Wake() const {
+        const uint64_t one = 1;
+        [[maybe_unused]] const auto n = ::write(WakeFd, &one, sizeof one);
+    }
+
+    void ReadEvents() {
+        while (udev_device* dev = udev_monitor_receive_device(Monitor)) {
+            TUdevProperties props;
+            udev_list_entry* entry = nullptr;
+            udev_list_entry_foreach(entry, udev_device_get_properties_list_entry(dev)) {
+                const char* value = udev_list_entry_get_value(entry);
+                props[udev_list_entry_get_name(entry)] = value ? value : "";
+            }
+            const char* action = udev_device_get_action(dev);
+            {
+                std::lock_guard lock(Lock);
+                Planner.OnEvent(action ? action : "", props, TMountPlanner::TClock::now());
+            }
+            udev_device_unref(dev);
+        }
+    }
+
+    void Run() {
+        while (!Stop) {
+            int timeout = -1;
+            {
+                std::lock_guard lock(Lock);
+                if (const auto next = Planner.NextDeadline())
+                    timeout = static_cast<int>(std::max<long long>(
+                        0, std::chrono::duration_cast<std::chrono::milliseconds>(
+                               *next - TMountPlanner::TClock::now())
+                                   .count() +
+                               1));
+            }
+            pollfd fds[2] = {{udev_monitor_get_fd(Monitor), POLLIN, 0}, {WakeFd, POLLIN, 0}};
+            if (::poll(fds, 2, timeout) < 0 && errno != EINTR)
+                break;
+            if (fds[1].revents & POLLIN) {
+                uint64_t count = 0;
+                [[maybe_unused]] const auto n = ::read(WakeFd, &count, sizeof count);
+            }
+            if (Stop)
+                break;
+            if (fds[0].revents & POLLIN)
+                ReadEvents();
+            std::vector<std::string> due;
+            {
+                std::lock_guard lock(Lock);
+                due = Planner.TakeDue(TMountPlanner::TClock::now(), [&](const std::string& dev) {
+                    return DeviceMounted(MountInfo, dev);
+                });
+            }
+            for (const std::string& name : due) {
+                const auto error = CallMount(name, std::chrono::seconds(10), WakeFd, &Stop);
+                std::lock_guard lock(Lock);
+                Error = error ? "mounting " + name + ": " + *error : std::string();
+            }
+        }
+    }
+};
+
+TAutoMounter::TAutoMounter(std::string mountInfoPath, std::chrono::milliseconds grace)
+    : FImpl(std::make_unique<TImpl>(std::move(mountInfoPath), grace)) {
+    TImpl& d = *FImpl;
+    d.WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    d.Udev = udev_new();
+    if (d.Udev)
+        d.Monitor = udev_monitor_new_from_netlink(d.Udev, "udev");
+    if (d.WakeFd < 0 || !d.Monitor ||
+        udev_monitor_filter_add_match_subsystem_devtype(d.Monitor, "block", nullptr) < 0 ||
+        udev_monitor_enable_receiving(d.Monitor) < 0) {
+        d.Error = "udev's block devices cannot be watched";
+        return;
+    }
+    d.Worker = std::thread([&d] { d.Run(); });
+}
+
+TAutoMounter::~TAutoMounter() {
+    TImpl& d = *FImpl;
+    d.Stop = true;
+    if (d.Worker.joinable()) {
+        d.Wake();
+        d.Worker.join();
+    }
+    if (d.Monitor)
+        udev_monitor_unref(d.Monitor);
+    if (d.Udev)
+        udev_unref(d.Udev);
+    if (d.WakeFd >= 0)
+        ::close(d.WakeFd);
+}
+
+bool TAutoMounter::IsWatching() const {
+    return FImpl->Worker.joinable();
+}
+
+std::string TAutoMounter::ErrorText() const {
+    std::lock_guard lock(FImpl->Lock);
+    return FImpl->Error;
+}
+
+void TAutoMounter::SetArmed(bool armed) {
+    {
+        std::lock_guard lock(FImpl->Lock);
+        FImpl->Planner.SetArmed(armed);
+    }
+    if (FImpl->Worker.joinable())
+        FImpl->Wake();
+}
+
+} // namespace platform::lnx
