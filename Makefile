@@ -10,8 +10,14 @@ build: deps
 	cmake --preset default
 	cmake --build --preset default
 
-# Builds and starts the wizard.
+# Builds and starts the wizard, a desktop program: without a display it says so instead of
+# letting Qt fail on its platform plugin.
 run: build
+	@if [ -z "$$DISPLAY" ] && [ -z "$$WAYLAND_DISPLAY" ]; then \
+	  echo "make run: no display. Pendock is a desktop program: run it in a desktop session" \
+	       "(or on a virtual display, where nothing is seen: xvfb-run -a make run)." >&2; \
+	  exit 1; \
+	fi
 	build/default/app/Pendock
 
 # Builds and passes every test: the default build, the sanitizer build, the Windows build
