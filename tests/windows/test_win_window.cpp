@@ -20,6 +20,7 @@
 #include "WinWizardWindow.h"
 #include "WizardResource.h"
 #include "platform/windows/wide_text.h"
+#include "resource_ids.h"
 #include "wizard/LocaleFixture.h"
 
 namespace res = wizard_resource;
@@ -718,6 +719,65 @@ TEST(PendockExe, VersionRecordCarriesEveryField) {
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &len));
     EXPECT_EQ(fixed->dwFileVersionMS, MAKELONG(0, 1));
     EXPECT_EQ(fixed->dwFileVersionLS, MAKELONG(69, 0));
+}
+
+TEST_F(WinWindow, TheKeyboardAloneDrivesTheWizard) {
+    TWinWizardWindow& w = Open();
+    w.Show(SW_SHOWNORMAL);
+    // The tab strip is passed by; Next has the focus, and Enter presses it.
+    EXPECT_FALSE(GetWindowLongPtrW(w.TabControl(), GWL_STYLE) & WS_TABSTOP);
+    EXPECT_EQ(GetFocus(), w.Control(EControl::ButtonNext));
+    MSG key{GetFocus(), WM_KEYDOWN, VK_RETURN, 0, 0, {}};
+    EXPECT_TRUE(w.PreTranslate(key));
+    EXPECT_EQ(w.CurrentPage(), 1);
+    EXPECT_EQ(GetFocus(), w.Control(EControl::ButtonCancel));
+    // Escape asks the close question, as the close box does; No keeps the wizard waiting.
+    int asked = 0;
+    w.DialogOpening = [&](HWND dlg) {
+        ++asked;
+        PostMessageW(dlg, WM_COMMAND, IDNO, 0);
+    };
+    key = MSG{GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0, 0, {}};
+    EXPECT_TRUE(w.PreTranslate(key));
+    Pump(w.Handle(), 300);
+    EXPECT_EQ(asked, 1);
+    ASSERT_TRUE(IsWindow(w.Handle()));
+    EXPECT_EQ(w.CurrentPage(), 1);
+    EXPECT_TRUE(w.Form().CheckDeviceChange);
+}
+
+TEST_F(WinWindow, ScreenReadersReadWhatEachPictureShows) {
+    std::vector<TLocaleRow> rows = WizardRows();
+    rows.push_back({"PICTURE_PULLOUT", "Restore", "it", nullptr, "Chiavetta estratta"});
+    rows.push_back({"PICTURE_PLUGIN", "Restore", "it", nullptr, "Chiavetta inserita"});
+    Locale.WriteLocaleDb(rows);
+    TWinWizardWindow& w = Open();
+    // MSAA and UI Automation name a control by its window text.
+    EXPECT_EQ(TextOf(w.Control(EControl::BriefingImage)), "Chiavetta estratta");
+    SendMessageW(w.Handle(), WM_TIMER, TWinWizardWindow::TimerId(ETimer::TimerAnim), 0);
+    EXPECT_EQ(TextOf(w.Control(EControl::BriefingImage)), "Chiavetta estratta");
+    EXPECT_EQ(TextOf(w.Control(EControl::Image)), "Chiavetta inserita");
+    w.SetImage(EControl::Image, EImage::Inserted); // no text in this database: no name
+    EXPECT_EQ(TextOf(w.Control(EControl::Image)), "");
+}
+
+TEST(WinPictures, EveryDpiGetsAPictureMadeForIt) {
+    HMODULE exe = LoadLibraryExW(ExePath.c_str(), nullptr,
+                                 LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(exe, nullptr);
+    // Drawn for 96, 120, 144 and 192 DPI; between and above those, the next larger drawing
+    // is brought to size.
+    for (UINT dpi : {96u, 120u, 144u, 168u, 192u, 288u}) {
+        TWinPicture p;
+        ASSERT_TRUE(p.LoadForDpi(exe, static_cast<int>(EImage::Extract1), dpi)) << dpi;
+        EXPECT_EQ(p.Dpi(), dpi);
+        EXPECT_NEAR(p.Width(), MulDiv(322, static_cast<int>(dpi), 96), 1) << dpi;
+        EXPECT_NEAR(p.Height(), MulDiv(100, static_cast<int>(dpi), 96), 1) << dpi;
+        TWinPicture icon;
+        ASSERT_TRUE(icon.LoadForDpi(exe, PENDOCK_PNG_DIALOG_QUESTION, dpi)) << dpi;
+        EXPECT_NEAR(icon.Width(), MulDiv(32, static_cast<int>(dpi), 96), 1) << dpi;
+    }
+    FreeLibrary(exe);
 }
 
 TEST_F(WinWindow, WindowAndDialogCarryTheProgramsIcon) {
