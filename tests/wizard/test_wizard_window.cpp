@@ -170,6 +170,19 @@ TEST_F(WizardWindow, PicturesHaveTheirSizesAndAlpha) {
     EXPECT_NE(w->Picture(EImage::Insert3).toImage(), w->Picture(EImage::Inserted).toImage());
     // Transparent corners: the pictures sit on the page's own background.
     EXPECT_EQ(qAlpha(w->Picture(EImage::Insert1).toImage().pixel(0, 0)), 0);
+
+    // For screens of another pixel ratio: drawn for 2x, not the 1x one enlarged; made to size
+    // for a ratio between.
+    const QPixmap large = LoadPicture("Extract1", 2.0);
+    EXPECT_EQ(large.size(), QSize(644, 200));
+    EXPECT_EQ(large.devicePixelRatio(), 2.0);
+    EXPECT_NE(large.toImage(), LoadPicture("Extract1", 1.0)
+                                   .toImage()
+                                   .scaled(644, 200, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                   .convertToFormat(large.toImage().format()));
+    EXPECT_EQ(LoadPicture("Extract1", 1.5).size(), QSize(483, 150));
+    for (const char* icon : {"DialogError", "DialogQuestion"})
+        EXPECT_EQ(LoadPicture(icon, 2.0).size(), QSize(64, 64)) << icon;
 }
 
 TEST_F(WizardWindow, TimersAsDesignedAndTheAnimationTicks) {
