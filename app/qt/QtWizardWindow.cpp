@@ -164,7 +164,9 @@ QFont FontForCellHeight(const QString& family, int cellPixels, bool bold) {
 QIcon ApplicationIcon() {
     InitPendockResource();
     QIcon icon;
-    for (int n : {16, 24, 32, 48, 64, 128, 256})
+    // The sizes a window's icon is shown at (up to 32 px at 200 %). QIcon reads every file it
+    // is given at once; the larger sizes come to launchers from the icon theme instead.
+    for (int n : {16, 24, 32, 48, 64})
         icon.addFile(QStringLiteral(":/pendock/icon/%1.png").arg(n), QSize(n, n));
     return icon;
 }
@@ -211,7 +213,7 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     setFixedSize(res::DesignClientWidth, res::DesignClientHeight);
 
     FSkin = LoadSkin();
-    LoadPictures();
+    FPictureRatio = devicePixelRatioF();
     BuildControls();
     BuildTimers();
     setStyleSheet(FSkin);
@@ -233,20 +235,32 @@ TQtWizardWindow::~TQtWizardWindow() {
     FForm.Dispatch([this] { FForm.FormDestroy(); });
 }
 
-void TQtWizardWindow::LoadPictures() {
-    FPictureRatio = devicePixelRatioF();
-    for (int i = 0; i < PngIconsCount; ++i) {
-        if (const char* name = PictureName(static_cast<EImage>(i)))
-            FPngIcons[static_cast<size_t>(i)] =
-                LoadPicture(QString::fromLatin1(name), FPictureRatio);
+const QPixmap& TQtWizardWindow::Picture(EImage image) const {
+    QPixmap& picture = FPngIcons[static_cast<size_t>(image)];
+    if (picture.isNull()) {
+        if (const char* name = PictureName(image))
+            picture = LoadPicture(QString::fromLatin1(name), FPictureRatio);
     }
-    FDialogIcons[static_cast<size_t>(EDialogKind::Error)] =
-        LoadPicture(QStringLiteral("DialogError"), FPictureRatio);
-    FDialogIcons[static_cast<size_t>(EDialogKind::Confirmation)] =
-        LoadPicture(QStringLiteral("DialogQuestion"), FPictureRatio);
+    return picture;
+}
+
+const QPixmap& TQtWizardWindow::DialogIcon(EDialogKind kind) const {
+    QPixmap& icon = FDialogIcons[static_cast<size_t>(kind)];
+    if (icon.isNull()) {
+        icon = LoadPicture(kind == EDialogKind::Error ? QStringLiteral("DialogError")
+                                                      : QStringLiteral("DialogQuestion"),
+                           FPictureRatio);
+    }
+    return icon;
+}
+
+void TQtWizardWindow::ReloadPictures() {
+    FPictureRatio = devicePixelRatioF();
+    FPngIcons = {};
+    FDialogIcons = {};
     for (const auto& [view, image] : FShownImage) {
         if (auto* label = qobject_cast<QLabel*>(Control(view)))
-            label->setPixmap(FPngIcons[static_cast<size_t>(image)]);
+            label->setPixmap(Picture(image));
     }
 }
 
@@ -470,7 +484,7 @@ void TQtWizardWindow::SetImage(EControl control, EImage image) {
         return;
     FShownImage[control] = image;
     const auto i = static_cast<size_t>(image);
-    view->setPixmap(FPngIcons[i]);
+    view->setPixmap(Picture(image));
     // Said only when it changes: each change is announced to screen readers.
     const QString name = ToQt(FPictureTexts[i].Name);
     const QString description = ToQt(FPictureTexts[i].Description);
@@ -615,7 +629,7 @@ bool TQtWizardWindow::event(QEvent* e) {
     // Moved to a screen of another pixel ratio: the pictures made for it.
     if (e->type() == QEvent::ScreenChangeInternal &&
         !qFuzzyCompare(devicePixelRatioF(), FPictureRatio))
-        LoadPictures();
+        ReloadPictures();
     return handled;
 }
 

@@ -21,7 +21,7 @@ class TDeviceNotice;
 namespace lnx {
 class TAutoMounter;
 }
-}
+} // namespace platform
 
 class QLabel;
 class QSocketNotifier;
@@ -34,7 +34,7 @@ class TWizardPageControl;
 // large as it can be.
 QFont FontForCellHeight(const QString& family, int cellPixels, bool bold);
 
-// The program's icon in every size the build draws.
+// The program's icon in the sizes a window shows it at.
 QIcon ApplicationIcon();
 
 // The picture `name` of the window's resource (a name of the image store, or DialogError and
@@ -59,10 +59,10 @@ public:
     QTimer* Timer(ETimer timer) const;
     TWizardPageControl* PageControl() const { return FWizard; }
     const QString& Skin() const { return FSkin; }
-    const QPixmap& Picture(EImage image) const { return FPngIcons[static_cast<size_t>(image)]; }
-    const QPixmap& DialogIcon(EDialogKind kind) const {
-        return FDialogIcons[static_cast<size_t>(kind)];
-    }
+    // A picture of the image store for the screen's pixel ratio, drawn the first time it is
+    // asked for (most are not needed at start).
+    const QPixmap& Picture(EImage image) const;
+    const QPixmap& DialogIcon(EDialogKind kind) const;
     const QString& ApplicationTitle() const { return FApplicationTitle; }
 
     // IWizardView
@@ -102,8 +102,8 @@ protected:
 private:
     void BuildControls();
     void BuildTimers();
-    // The pictures for the screen's device pixel ratio, shown again where they are shown.
-    void LoadPictures();
+    // Forgets the pictures drawn for another pixel ratio and shows them anew where they are shown.
+    void ReloadPictures();
     // The page's button takes the focus (and so Enter) when it can.
     void FocusPage();
     QPushButton* PageButton(int page) const;
@@ -115,8 +115,8 @@ private:
     std::map<EControl, QWidget*> FControls;
     std::map<EControl, EImage> FShownImage;
     std::array<QTimer*, 4> FTimers{};
-    std::array<QPixmap, PngIconsCount> FPngIcons;
-    std::array<QPixmap, 2> FDialogIcons;
+    mutable std::array<QPixmap, PngIconsCount> FPngIcons;
+    mutable std::array<QPixmap, 2> FDialogIcons;
     qreal FPictureRatio = 0;
     std::array<TPictureTexts, PngIconsCount> FPictureTexts;
     QString FApplicationTitle;
