@@ -31,7 +31,7 @@
 #include <thread>
 #include <vector>
 
-extern char** environ;
+#include "Spawn.h"
 
 namespace {
 
@@ -152,26 +152,13 @@ private:
 
 std::optional<TRun> StartOnce(const std::vector<std::string>& argv, const std::string& display,
                               const std::string& lockDir) {
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string kv = *e;
-        if (kv.rfind("QT_", 0) != 0 && kv.rfind("DISPLAY=", 0) != 0 &&
-            kv.rfind("PENDOCK_LOCK_DIR_", 0) != 0)
-            env.push_back(kv);
-    }
-    env.push_back("DISPLAY=" + display);
-    env.push_back("QT_QPA_PLATFORM=xcb");
-    env.push_back("PENDOCK_LOCK_DIR_GLOBAL=" + lockDir);
-    env.push_back("PENDOCK_LOCK_DIR_USER=" + lockDir);
-    std::vector<char*> envp;
-    for (std::string& kv : env)
-        envp.push_back(kv.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> env = ProgramEnvironment({"QT_", "DISPLAY=", "PENDOCK_LOCK_DIR_"},
+                                                      {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
+                                                       "PENDOCK_LOCK_DIR_GLOBAL=" + lockDir,
+                                                       "PENDOCK_LOCK_DIR_USER=" + lockDir});
+    std::vector<char*> envp = Pointers(env);
     std::vector<std::string> args = argv;
-    std::vector<char*> argp;
-    for (std::string& a : args)
-        argp.push_back(a.data());
-    argp.push_back(nullptr);
+    std::vector<char*> argp = Pointers(args);
 
     TMapWatch watch(display);
     if (!watch.Ok())

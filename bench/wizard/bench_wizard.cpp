@@ -20,7 +20,7 @@
 
 #include "qt/QtWizardWindow.h"
 
-extern char** environ;
+#include "Spawn.h"
 
 namespace {
 
@@ -55,19 +55,11 @@ void BM_ProgramPeakResidentMemory(benchmark::State& state) {
         return;
     }
     const std::string dir = tmpl;
-    std::vector<std::string> env;
-    for (char** e = environ; *e; ++e) {
-        const std::string kv = *e;
-        if (kv.rfind("QT_QPA_PLATFORM=", 0) != 0 && kv.rfind("PENDOCK_LOCK_DIR_", 0) != 0)
-            env.push_back(kv);
-    }
-    env.push_back("QT_QPA_PLATFORM=offscreen");
-    env.push_back("PENDOCK_LOCK_DIR_GLOBAL=" + dir);
-    env.push_back("PENDOCK_LOCK_DIR_USER=" + dir);
-    std::vector<char*> envp;
-    for (std::string& kv : env)
-        envp.push_back(kv.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> env =
+        ProgramEnvironment({"QT_QPA_PLATFORM=", "PENDOCK_LOCK_DIR_"},
+                           {"QT_QPA_PLATFORM=offscreen", "PENDOCK_LOCK_DIR_GLOBAL=" + dir,
+                            "PENDOCK_LOCK_DIR_USER=" + dir});
+    std::vector<char*> envp = Pointers(env);
 
     double peakKiB = 0;
     for (auto _ : state) {

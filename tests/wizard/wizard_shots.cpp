@@ -12,6 +12,7 @@
 
 #include <cstdio>
 
+#include "PreviewMachine.h"
 #include "QtTestSupport.h"
 #include "qt/QtWizardWindow.h"
 
@@ -32,29 +33,9 @@ int main(int argc, char** argv) {
     xml.close();
     QDir().mkpath(out);
 
-    // A machine on which a drive that nothing identifies appears first, then the key.
-    bool plugged = false;
-    bool identified = false;
-    TPendockPlatform p;
-    const std::string dir = folder.path().toStdString() + "/";
-    p.ProgramFolder = [dir] { return dir; };
-    p.ConnectedDrives = [&plugged] {
-        TDriveConn d{};
-        d[0] = true;    // C:
-        d[2] = plugged; // E:
-        return d;
-    };
-    p.DriveUsbInfo = [&identified](const std::string&, std::string& vid, std::string& pid,
-                                   std::string& sn) {
-        if (identified) {
-            vid = "ACME";
-            pid = "FLASH_DRIVE";
-            sn = "0123456789AB";
-        }
-        return identified;
-    };
-    p.ShellOpen = [](const std::string&) { return true; };
-    p.SearchPackageId = [](const std::string&, std::string&) { return false; };
+    // A drive that nothing identifies appears first, then the key.
+    TPreviewMachine machine;
+    const TPendockPlatform p = machine.Platform(folder.path().toStdString() + "/");
     TQtWizardWindow w(p);
     w.Timer(ETimer::TimerAnim)->stop();
     w.show();
@@ -73,14 +54,14 @@ int main(int argc, char** argv) {
         save(m, "6-error");
         m->findChild<QPushButton*>("ButtonOK")->click();
     });
-    plugged = true;
+    machine.Plugged = true;
     w.Form().WMDeviceChange();
     w.Form().TimerCheckTimer();
 
     // The key: pulled out and plugged in again, identified this time.
-    plugged = false;
+    machine.Plugged = false;
     w.Form().Drives = p.ConnectedDrives();
-    plugged = identified = true;
+    machine.Plugged = machine.Identified = true;
     w.Form().WMDeviceChange();
     w.Form().TimerCheckTimer();
     save(&w, "3-keyfound");

@@ -14,6 +14,7 @@
 
 #include "WinWizardWindow.h"
 #include "platform/windows/wide_text.h"
+#include "wizard/PreviewMachine.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     const std::string arguments = commandLine ? commandLine : "";
@@ -29,36 +30,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
         exe = "Z:" + exe;
     HMODULE resources = LoadLibraryExW(platform::win::Widen(exe).c_str(), nullptr,
                                        LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    const std::string folder =
-        given.empty() ? exe.substr(0, exe.find_last_of("/\\") + 1) : given;
+    const std::string folder = given.empty() ? exe.substr(0, exe.find_last_of("/\\") + 1) : given;
 
-    bool plugged = false;
-    TPendockPlatform p;
-    p.ProgramFolder = [folder] { return folder; };
-    p.ConnectedDrives = [&plugged] {
-        TDriveConn d{};
-        d[0] = true;          // C:
-        d[2] = plugged;       // E:
-        return d;
-    };
-    p.DriveUsbInfo = [&state](const std::string&, std::string& vid, std::string& pid,
-                              std::string& sn) {
-        if (state == "found") {
-            vid = "Quorvento";
-            pid = "Pendock";
-            sn = "0123456789";
-        }
-        return state == "found";
-    };
-    p.ShellOpen = [](const std::string&) { return true; };
-    p.SearchPackageId = [](const std::string&, std::string&) { return false; };
-
-    TWinWizardWindow window(std::move(p), resources);
+    TPreviewMachine machine;
+    machine.Identified = state == "found";
+    TWinWizardWindow window(machine.Platform(folder), resources);
     window.Show();
     if (state == "detectkey" || state == "error" || state == "found") {
         SendMessageW(window.Control(EControl::ButtonNext), BM_CLICK, 0, 0);
         if (state != "detectkey") {
-            plugged = true;
+            machine.Plugged = true;
             PostMessageW(window.Handle(), WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0);
         }
     } else if (state == "waitbrowser") {
