@@ -1,8 +1,8 @@
 #!/bin/bash
 # The desktop side of the virtual-machine scenarios, run inside the guest as root.
 #
-#   guest.sh automount start|stop     a desktop automounter: every new filesystem on USB is
-#                                     mounted through udisks as the desktop user
+#   guest.sh automount start|stop     a desktop's automounter (desktop_automount.py): every new
+#                                     filesystem on USB is mounted through udisks as the user
 #   guest.sh wizard RUN PROGRAM       Pendock started as the desktop user on a virtual X display,
 #                                     Next pressed; the address reaches RUN/opened.url through a
 #                                     recording xdg-open, the exit code RUN/exit
@@ -24,32 +24,15 @@ stamp() { cut -d' ' -f1 /proc/uptime; }
 case $1 in
 automount)
     if [ "$2" = stop ]; then
+        pkill -f desktop_automount.py 2>/dev/null
         pkill -f "udevadm monitor --udev -s block" 2>/dev/null
         exit 0
     fi
-    log=/share/automount.log
-    # udev's events end with a blank line; a desktop mounts what carries a filesystem on USB.
-    setsid bash -c '
-        declare -A tried
-        udevadm monitor --udev -s block --property | while IFS= read -r line; do
-            case $line in
-            ACTION=*) action=${line#ACTION=} ;;
-            DEVNAME=*) dev=${line#DEVNAME=} ;;
-            ID_BUS=*) bus=${line#ID_BUS=} ;;
-            ID_FS_USAGE=*) usage=${line#ID_FS_USAGE=} ;;
-            "")
-                if [ "${action:-}" != remove ] && [ "${usage:-}" = filesystem ] &&
-                    [ "${bus:-}" = usb ] && [ -z "${tried[$dev]:-}" ]; then
-                    tried[$dev]=1
-                    echo "$(cut -d" " -f1 /proc/uptime) mount $dev" >>'"$log"'
-                    setpriv --reuid='$DESK_ID' --regid='$DESK_ID' --init-groups \
-                        udisksctl mount -b "$dev" --no-user-interaction >>'"$log"' 2>&1 &
-                fi
-                [ "${action:-}" = remove ] && unset "tried[$dev]"
-                action="" dev="" bus="" usage="" ;;
-            esac
-        done' </dev/null >/dev/null 2>&1 &
-    sleep 1 # the monitor is listening
+    setsid setpriv --reuid=$DESK_ID --regid=$DESK_ID --init-groups \
+        /usr/bin/python3 "$(dirname "$0")/desktop_automount.py" /share/automount.log \
+        </dev/null >/share/automount.err 2>&1 &
+    for _ in $(seq 200); do grep -q listening /share/automount.log 2>/dev/null && break; sleep 0.1; done
+    sleep 0.5 # udevadm's monitor is up
     ;;
 wizard)
     RUN=$2 PROGRAM=$3

@@ -14,6 +14,7 @@ failed, 77: the machine cannot run the guest (the reason is printed).
 """
 
 import argparse
+import re
 import shutil
 import sys
 import time
@@ -86,6 +87,20 @@ class Run:
         check(calls[0].split()[1] == "1", "xdg-open got more than one argument")
         return int((self.host / "exit").read_text().split()[0])
 
+    def found(self, dev_id, expected, record=None, probe=False, desktop_mounts=True):
+        """The plugged device `dev_id` is mounted, the address is `expected`, the wizard ends
+        with 0; then the device is pulled out."""
+        if desktop_mounts:
+            self.ctx.mounted("/dev/sd")
+        url = self.address()
+        check(url == expected, f"address\n  got      {url}\n  expected {expected}")
+        if record:
+            self.ctx.record(record)
+        if probe:
+            self.probe()
+        check(self.exit_code() == 0, "exit code")
+        self.g.unplug(dev_id)
+
     def dismiss_error(self, timeout):
         rc, out = self.g.run(f"{GUEST_SH} dismiss {self.guest} {timeout}", timeout=timeout + 30)
         return rc == 0
@@ -117,23 +132,29 @@ class Context:
         return path
 
     def mounted(self, dev_hint, timeout=30):
-        """Waits for the automounter's next mount of a device whose name holds dev_hint."""
+        """Waits until the desktop's automounter reports the next device whose name holds
+        dev_hint as mounted; returns the seconds its mount took after udev's event."""
         log_file = self.g.share / "automount.log"
         until = time.monotonic() + timeout
         while time.monotonic() < until:
             lines = log_file.read_text(errors="replace").splitlines() if log_file.exists() else []
             for i in range(self.log_lines, len(lines)):
-                if lines[i].startswith("Mounted ") and dev_hint in lines[i]:
+                fields = lines[i].split()
+                if fields[1] in ("mounted", "failed") and dev_hint in fields[2]:
                     self.log_lines = i + 1
-                    return lines[i]
+                    check(fields[1] == "mounted", f"the desktop could not mount: {lines[i]}")
+                    return float(fields[3])
             time.sleep(0.1)
         raise Failure(f"nothing mounted within {timeout} s")
 
     log_lines = 0
 
-    def mount_calls(self, run):
+    def mount_callers(self, run):
+        """How many bus connections called udisks' Mount while mount-calls was listening (the
+        desktop's automounter keeps one, the wizard opens its own)."""
         self.g.run("pkill -x dbus-monitor; sleep 0.3")
-        return (run.host / "mount-calls").read_text(errors="replace").count("member=Mount")
+        text = (run.host / "mount-calls").read_text(errors="replace")
+        return len(set(re.findall(r"sender=(\S+) .*member=Mount", text)))
 
     def record(self, case):
         if not self.record_dir:
@@ -158,16 +179,8 @@ def scenario_partitioned_key(ctx):
     run.start()
     t0 = time.monotonic()
     ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
-    ctx.mounted("/dev/sd")
-    t_mount = time.monotonic()
-    url = run.address()
-    log(f"partitioned: mounted {t_mount - t0:.1f} s after the plug, address "
-        f"{run.opened_at - t_mount:.1f} s after the mount")
-    check(url == ctx.url(*STICK_URL), f"address\n  got      {url}\n  expected {ctx.url(*STICK_URL)}")
-    ctx.record("stick")
-    run.probe()
-    check(run.exit_code() == 0, "exit code")
-    ctx.g.unplug("stick")
+    run.found("stick", ctx.url(*STICK_URL), record="stick", probe=True)
+    log(f"partitioned: address {run.opened_at - t0:.1f} s after the plug")
 
 
 def scenario_key_plugged_before_next(ctx):
@@ -182,11 +195,7 @@ def scenario_key_plugged_before_next(ctx):
     time.sleep(4)  # the pull is seen, the scan finds nothing new and takes a fresh snapshot
     run.no_address()
     ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
-    ctx.mounted("/dev/sd")
-    url = run.address()
-    check(url == ctx.url(*STICK_URL), f"address {url}")
-    check(run.exit_code() == 0, "exit code")
-    ctx.g.unplug("stick")
+    run.found("stick", ctx.url(*STICK_URL))
 
 
 def scenario_card_reader(ctx):
@@ -201,14 +210,8 @@ def scenario_card_reader(ctx):
         dict(image=blank, vendor="Generic", product="SD/MMC", rev="0819"),
         dict(image=ctx.key("card"), vendor="Generic", product="MS/MS-Pro", rev="0819"),
     ], serial="000000000819", port="2")
-    ctx.mounted("/dev/sd")
-    url = run.address()
-    expected = ctx.url("GENERIC", "000000000819%261", "MS%2FMS-PRO")
-    check(url == expected, f"address\n  got      {url}\n  expected {expected}")
-    ctx.record("reader")
-    run.probe()
-    check(run.exit_code() == 0, "exit code")
-    ctx.g.unplug("reader")
+    run.found("reader", ctx.url("GENERIC", "000000000819%261", "MS%2FMS-PRO"), record="reader",
+              probe=True)
 
 
 def scenario_key_without_serial(ctx):
@@ -217,15 +220,9 @@ def scenario_key_without_serial(ctx):
     run.start()
     ctx.g.plug_stick("bare", ctx.key("bare", partitioned=False), serial="", port="3",
                      vendor="ACME", product="Flash Drive", rev="1.00")
-    ctx.mounted("/dev/sd")
-    url = run.address()
     # 6&<CRC-32 of "/devices/pci0000:00/0000:00:04.0/usb2/2-3">&0: the instance Windows makes
     # from the port
-    expected = ctx.url("ACME", "6%26BA011770", "FLASH_DRIVE")
-    check(url == expected, f"address\n  got      {url}\n  expected {expected}")
-    ctx.record("noserial")
-    check(run.exit_code() == 0, "exit code")
-    ctx.g.unplug("bare")
+    run.found("bare", ctx.url("ACME", "6%26BA011770", "FLASH_DRIVE"), record="noserial")
 
 
 def scenario_uas_disk(ctx):
@@ -234,16 +231,9 @@ def scenario_uas_disk(ctx):
     run.start()
     ctx.g.plug_reader("uas", [dict(image=ctx.key("uas"), vendor="Samsung", product="PSSD T7",
                                    rev="0")], serial="S6XNNS0T123456", port="5", uas=True)
-    ctx.mounted("/dev/sd")
-    url = run.address()
     # The identifier's product runs to the next "&": "PSSD_T7\\6", as Windows 8 and later give
     # it; the instance is 6&<CRC-32 of "/devices/pci0000:00/0000:00:04.0/usb2/2-5">&0.
-    expected = ctx.url("SAMSUNG", "6%265362B245", "PSSD_T7%5C6")
-    check(url == expected, f"address\n  got      {url}\n  expected {expected}")
-    ctx.record("uas")
-    run.probe()
-    check(run.exit_code() == 0, "exit code")
-    ctx.g.unplug("uas")
+    run.found("uas", ctx.url("SAMSUNG", "6%265362B245", "PSSD_T7%5C6"), record="uas", probe=True)
 
 
 def scenario_cdrom_first(ctx):
@@ -260,11 +250,7 @@ def scenario_cdrom_first(ctx):
     time.sleep(3)
     run.no_address()
     ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
-    ctx.mounted("/dev/sd")
-    url = run.address()
-    check(url == ctx.url(*STICK_URL), f"address {url}")
-    check(run.exit_code() == 0, "exit code")
-    ctx.g.unplug("stick")
+    run.found("stick", ctx.url(*STICK_URL))
     ctx.g.unplug("cd")
 
 
@@ -280,11 +266,7 @@ def scenario_key_pulled_during_check(ctx):
     log(f"pulled: {'an error box was shown and dismissed' if shown else 'no error box'}")
     run.no_address()
     ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
-    ctx.mounted("/dev/sd")
-    url = run.address()
-    check(url == ctx.url(*STICK_URL), f"address {url}")
-    check(run.exit_code() == 0, "exit code")
-    ctx.g.unplug("stick")
+    run.found("stick", ctx.url(*STICK_URL))
 
 
 def scenario_key_that_nothing_mounts(ctx):
@@ -296,17 +278,14 @@ def scenario_key_that_nothing_mounts(ctx):
         ctx.g.must(f"{GUEST_SH} timeline {run.guest}")
         ctx.g.must(f"{GUEST_SH} mount-calls {run.guest}")
         ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
-        url = run.address()
-        check(url == ctx.url(*STICK_URL), f"address {url}")
+        run.found("stick", ctx.url(*STICK_URL), desktop_mounts=False)
         marks = {l.split()[0]: float(l.split()[2])
                  for l in (run.host / "timeline").read_text().splitlines()}
         opened = float((run.host / "opened.calls").read_text().split()[0])
         log(f"unmounted: mounted {marks['mounted'] - marks['appeared']:.1f} s after the "
             f"partition appeared, address {opened - marks['appeared']:.1f} s after it")
         check(marks["mounted"] - marks["appeared"] >= 1.4, "mounted before the desktop's 1.5 s")
-        check(ctx.mount_calls(run) == 1, "the wizard asked udisks more than once")
-        check(run.exit_code() == 0, "exit code")
-        ctx.g.unplug("stick")
+        check(ctx.mount_callers(run) == 1, "someone else asked udisks too")
     finally:
         ctx.g.must(f"{GUEST_SH} automount start")
 
@@ -317,11 +296,18 @@ def scenario_desktop_mounts_first(ctx):
     run.start()
     ctx.g.must(f"{GUEST_SH} mount-calls {run.guest}")
     ctx.g.plug_stick("stick", ctx.key("stick"), port="1", **STICK)
-    ctx.mounted("/dev/sd")
+    took = ctx.mounted("/dev/sd")
     url = run.address()
     check(url == ctx.url(*STICK_URL), f"address {url}")
-    time.sleep(2)  # past the wizard's own deadline for the device
-    check(ctx.mount_calls(run) == 1, "udisks was asked to mount the key twice")
+    time.sleep(1)  # past the wizard's own deadline for the device
+    mounts = ctx.g.must("grep -c ' /media/desk/' /proc/self/mountinfo; true").strip()
+    check(mounts == "1", f"{mounts} mounts of the key")
+    callers = ctx.mount_callers(run)
+    log(f"desktop-first: the desktop's mount took {took:.2f} s; Mount called by {callers}")
+    # Where the desktop was quicker than the wizard's 1.5 s, the wizard must not have asked.
+    # On a machine so loaded that it was not, both ask and udisks mounts once all the same.
+    if took < 1.2:
+        check(callers == 1, "the wizard asked udisks although the desktop had mounted the key")
     check(not (run.host / "error.png").exists(), "an error box")
     check(run.exit_code() == 0, "exit code")
     ctx.g.unplug("stick")
