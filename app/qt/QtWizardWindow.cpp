@@ -207,8 +207,6 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     setObjectName(QStringLiteral("PendockForm"));
     setAttribute(Qt::WA_DeleteOnClose, false);
     setWindowTitle(QString::fromLatin1(res::Caption));
-    // The message dialogs take it from their parent, this window.
-    setWindowIcon(ApplicationIcon());
     setFont(FontOf(res::DefaultFont));
     setFixedSize(res::DesignClientWidth, res::DesignClientHeight);
 
@@ -258,8 +256,13 @@ void TQtWizardWindow::ReloadPictures() {
     FPictureRatio = devicePixelRatioF();
     FPngIcons = {};
     FDialogIcons = {};
+    ShowPictures();
+}
+
+void TQtWizardWindow::ShowPictures() {
     for (const auto& [view, image] : FShownImage) {
-        if (auto* label = qobject_cast<QLabel*>(Control(view)))
+        auto* label = qobject_cast<QLabel*>(Control(view));
+        if (label && label->parentWidget() && label->parentWidget()->isVisibleTo(this))
             label->setPixmap(Picture(image));
     }
 }
@@ -448,6 +451,7 @@ QTimer* TQtWizardWindow::Timer(ETimer timer) const {
 
 void TQtWizardWindow::ShowPage(EPage page) {
     FWizard->ShowPageIndex(static_cast<int>(page));
+    ShowPictures();
     if (FAutoMounter)
         FAutoMounter->SetArmed(page == EPage::DetectKey);
     FocusPage();
@@ -484,7 +488,9 @@ void TQtWizardWindow::SetImage(EControl control, EImage image) {
         return;
     FShownImage[control] = image;
     const auto i = static_cast<size_t>(image);
-    view->setPixmap(Picture(image));
+    // A view on a page behind gets its picture when its page comes to the front.
+    if (view->parentWidget() && view->parentWidget()->isVisibleTo(this))
+        view->setPixmap(Picture(image));
     // Said only when it changes: each change is announced to screen readers.
     const QString name = ToQt(FPictureTexts[i].Name);
     const QString description = ToQt(FPictureTexts[i].Description);
@@ -654,6 +660,9 @@ void TQtWizardWindow::showEvent(QShowEvent* e) {
         return;
     FCentred = true;
     FocusPage();
+    // The icon comes once the window is up (reading its files would hold the window back); the
+    // message dialogs take it from their parent, this window.
+    QTimer::singleShot(0, this, [this] { setWindowIcon(ApplicationIcon()); });
     if (const QScreen* screen = this->screen()) {
         const QRect area = screen->availableGeometry();
         const QRect frame = frameGeometry();

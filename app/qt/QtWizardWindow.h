@@ -104,6 +104,8 @@ private:
     void BuildTimers();
     // Forgets the pictures drawn for another pixel ratio and shows them anew where they are shown.
     void ReloadPictures();
+    // Gives the image views of the page in front the pictures they are to show.
+    void ShowPictures();
     // The page's button takes the focus (and so Enter) when it can.
     void FocusPage();
     QPushButton* PageButton(int page) const;

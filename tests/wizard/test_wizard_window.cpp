@@ -149,8 +149,11 @@ TEST_F(WizardWindow, TextsCaptionAndFirstPictures) {
     w->Timer(ETimer::TimerAnim)->stop();
     EXPECT_EQ(w->ImageOf(EControl::BriefingImage), EImage::Extract1);
     EXPECT_TRUE(shows(EControl::BriefingImage, EImage::Extract1));
-    EXPECT_TRUE(shows(EControl::Image, EImage::Insert1));
     EXPECT_FALSE(shows(EControl::BriefingImage, EImage::Extract2));
+    // The key page's picture reaches its view with the page.
+    EXPECT_EQ(w->ImageOf(EControl::Image), EImage::Insert1);
+    w->ShowPage(EPage::DetectKey);
+    EXPECT_TRUE(shows(EControl::Image, EImage::Insert1));
 }
 
 TEST_F(WizardWindow, PicturesHaveTheirSizesAndAlpha) {
@@ -176,10 +179,11 @@ TEST_F(WizardWindow, PicturesHaveTheirSizesAndAlpha) {
     const QPixmap large = LoadPicture("Extract1", 2.0);
     EXPECT_EQ(large.size(), QSize(644, 200));
     EXPECT_EQ(large.devicePixelRatio(), 2.0);
-    EXPECT_NE(large.toImage(), LoadPicture("Extract1", 1.0)
-                                   .toImage()
-                                   .scaled(644, 200, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
-                                   .convertToFormat(large.toImage().format()));
+    EXPECT_NE(large.toImage(),
+              LoadPicture("Extract1", 1.0)
+                  .toImage()
+                  .scaled(644, 200, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                  .convertToFormat(large.toImage().format()));
     EXPECT_EQ(LoadPicture("Extract1", 1.5).size(), QSize(483, 150));
     for (const char* icon : {"DialogError", "DialogQuestion"})
         EXPECT_EQ(LoadPicture(icon, 2.0).size(), QSize(64, 64)) << icon;
