@@ -1,7 +1,7 @@
 #include "FormPendock.h"
 #include "platform/ProgramFolder.h"
 #if !defined(_WIN32)
-#include "platform/device_notice.h"
+#include "platform/linux/device_notice.h"
 #endif
 #include "platform/logical_drives.h"
 #include "platform/shell.h"

@@ -1,6 +1,6 @@
 // The mount-table change notice, on a plain file standing in for the table and on the
 // kernel's own table in a mount namespace of its own.
-#include "platform/device_notice.h"
+#include "platform/linux/device_notice.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "WizardResource.h"
-#include "platform/device_notice.h"
 #include "platform/linux/automount.h"
+#include "platform/linux/device_notice.h"
 #include "qt/WizardAccessibility.h"
 #include "qt/WizardLabels.h"
 #include "qt/WizardPageControl.h"

@@ -1,4 +1,4 @@
-#include "platform/device_notice.h"
+#include "platform/linux/device_notice.h"
 
 #include <cerrno>
 #include <climits>
