@@ -1,7 +1,8 @@
 #pragma once
 // The narrow seam between the wizard's logic (TPendockForm) and the window toolkit.
 // The logic names pages, controls, images and timers by the enums below and never touches a
-// toolkit object; a Qt window (app/qt) and later a Win32 window implement IWizardView.
+// toolkit object; the Qt window (app/ui/qt) and the Win32 window (app/ui/win32) implement
+// IWizardView.
 
 #include <string>
 

@@ -18,7 +18,7 @@
 #include <thread>
 #include <vector>
 
-#include "qt/QtWizardWindow.h"
+#include "ui/qt/QtWizardWindow.h"
 
 #include "Spawn.h"
 

@@ -7,7 +7,7 @@
 
 #include "FormPendock.h"
 #include "LocaleFixture.h"
-#include "qt/QtWizardWindow.h"
+#include "ui/qt/QtWizardWindow.h"
 
 TEST(QtWizardFaults, AMountTableThatCannotBeWatchedIsLookedAtWhileWaiting) {
     TLocaleFolder locale;

@@ -20,9 +20,9 @@
 #include "LocaleFixture.h"
 #include "QtTestSupport.h"
 #include "mod_SQLocalize.h"
-#include "qt/QtWizardWindow.h"
-#include "qt/WizardLabels.h"
-#include "qt/WizardPageControl.h"
+#include "ui/qt/QtWizardWindow.h"
+#include "ui/qt/WizardLabels.h"
+#include "ui/qt/WizardPageControl.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 
 #include "PreviewMachine.h"
 #include "QtTestSupport.h"
-#include "qt/QtWizardWindow.h"
+#include "ui/qt/QtWizardWindow.h"
 
 int main(int argc, char** argv) {
     if (argc != 4) {

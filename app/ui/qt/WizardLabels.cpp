@@ -1,4 +1,4 @@
-#include "qt/WizardLabels.h"
+#include "ui/qt/WizardLabels.h"
 
 #include <QPainter>
 

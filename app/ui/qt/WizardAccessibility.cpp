@@ -1,4 +1,4 @@
-#include "qt/WizardAccessibility.h"
+#include "ui/qt/WizardAccessibility.h"
 
 #include <QAccessibleWidget>
 #include <QTabBar>

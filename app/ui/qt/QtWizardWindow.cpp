@@ -1,4 +1,4 @@
-#include "qt/QtWizardWindow.h"
+#include "ui/qt/QtWizardWindow.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -18,9 +18,9 @@
 #include "WizardResource.h"
 #include "platform/linux/automount.h"
 #include "platform/linux/device_notice.h"
-#include "qt/WizardAccessibility.h"
-#include "qt/WizardLabels.h"
-#include "qt/WizardPageControl.h"
+#include "ui/qt/WizardAccessibility.h"
+#include "ui/qt/WizardLabels.h"
+#include "ui/qt/WizardPageControl.h"
 
 // The resource compiled by rcc under the name "pendock" (a static library's resources need
 // an explicit start).

@@ -1,4 +1,4 @@
-#include "qt/WizardPageControl.h"
+#include "ui/qt/WizardPageControl.h"
 
 #include <QKeyEvent>
 #include <QMouseEvent>

@@ -6,7 +6,7 @@
 
 #include "FormPendock.h"
 #include "mod_FirstInstance.h"
-#include "qt/QtWizardWindow.h"
+#include "ui/qt/QtWizardWindow.h"
 
 namespace {
 
