@@ -69,6 +69,15 @@ constexpr TControlSpec Controls[] = {
      EAnchor::TopLeft, "WaitBrowserText"},
 };
 
+// The control of kind `kind` on page `page` (each page has at most one heading, one text and
+// one button), or null.
+constexpr const TControlSpec* FindControl(EKind kind, EPage page) {
+    for (const TControlSpec& def : Controls)
+        if (def.Kind == kind && def.Page == page)
+            return &def;
+    return nullptr;
+}
+
 // The page control as designed: filling the designed client area.
 constexpr int DesignWizardLeft = 0;
 constexpr int DesignWizardTop = 0;

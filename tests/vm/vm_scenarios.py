@@ -66,9 +66,8 @@ class Run:
         return url.read_text().strip()
 
     def no_address(self):
-        check(not (self.host / "opened.url").exists(),
-              "an address was opened: " + (self.host / "opened.url").read_text(errors="replace")
-              if (self.host / "opened.url").exists() else "")
+        url = self.host / "opened.url"
+        check(not url.exists(), "an address was opened: " + (url.read_text() if url.exists() else ""))
         check(not (self.host / "exit").exists(), f"the wizard ended: {self.exit_text()}")
 
     def exit_text(self):

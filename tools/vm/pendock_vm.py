@@ -404,16 +404,16 @@ class Guest:
         if serial is not None:
             usb["serial"] = serial
         self.qmp.call("device_add", **usb)
-        for lun, spec in enumerate(luns):
+        for lun, medium in enumerate(luns):
             node = f"{dev_id}-n{lun}"
-            cd = spec.get("cdrom", False)
-            self._blockdev(node, spec["image"], readonly=cd)
+            cd = medium.get("cdrom", False)
+            self._blockdev(node, medium["image"], readonly=cd)
             scsi = {"driver": "scsi-cd" if cd else "scsi-hd", "id": f"{dev_id}-l{lun}",
                     "bus": f"{dev_id}.0", "drive": node, "scsi-id": 0, "lun": lun}
             if uas:
                 scsi["scsi-id"], scsi["lun"] = lun, 0
             for key in ("vendor", "product", "ver"):
-                value = spec.get("rev" if key == "ver" else key)
+                value = medium.get("rev" if key == "ver" else key)
                 if value is not None:
                     scsi[key] = value
             self.qmp.call("device_add", **scsi)

@@ -458,11 +458,8 @@ void TQtWizardWindow::ShowPage(EPage page) {
 }
 
 QPushButton* TQtWizardWindow::PageButton(int page) const {
-    for (const res::TControlSpec& def : res::Controls) {
-        if (def.Kind == res::EKind::Button && static_cast<int>(def.Page) == page)
-            return static_cast<QPushButton*>(Control(def.Control));
-    }
-    return nullptr;
+    const res::TControlSpec* def = res::FindControl(res::EKind::Button, static_cast<EPage>(page));
+    return def ? static_cast<QPushButton*>(Control(def->Control)) : nullptr;
 }
 
 void TQtWizardWindow::FocusPage() {

@@ -534,32 +534,13 @@ void TWinWizardWindow::FocusPage() {
     HWND focus = GetFocus();
     if (focus && IsChild(FHwnd, focus) && IsWindowVisible(focus) && IsWindowEnabled(focus))
         return;
-    HWND button = PageButton(FCurrentPage);
+    HWND button = PageControl(res::EKind::Button, static_cast<EPage>(FCurrentPage));
     SetFocus(button && IsWindowEnabled(button) && IsWindowVisible(button) ? button : FHwnd);
 }
 
-HWND TWinWizardWindow::PageButton(int page) const {
-    for (const res::TControlSpec& def : res::Controls) {
-        if (def.Kind == res::EKind::Button && static_cast<int>(def.Page) == page)
-            return Control(def.Control);
-    }
-    return nullptr;
-}
-
-HWND TWinWizardWindow::BodyOf(EPage page) const {
-    for (const res::TControlSpec& def : res::Controls) {
-        if (def.Kind == res::EKind::Label && def.Page == page)
-            return Control(def.Control);
-    }
-    return nullptr;
-}
-
-HWND TWinWizardWindow::HeadingOf(EPage page) const {
-    for (const res::TControlSpec& def : res::Controls) {
-        if (def.Kind == res::EKind::Heading && def.Page == page)
-            return Control(def.Control);
-    }
-    return nullptr;
+HWND TWinWizardWindow::PageControl(res::EKind kind, EPage page) const {
+    const res::TControlSpec* def = res::FindControl(kind, page);
+    return def ? Control(def->Control) : nullptr;
 }
 
 void TWinWizardWindow::ShowPage(EPage page) {
@@ -591,7 +572,8 @@ void TWinWizardWindow::SetText(EControl control, const std::string& text) {
     SetWindowTextW(w, wide.c_str());
     InvalidateRect(w, nullptr, TRUE);
     // The text below a heading starts where the heading ends.
-    if (HWND body = def->Kind == res::EKind::Heading ? BodyOf(def->Page) : nullptr)
+    if (HWND body =
+            def->Kind == res::EKind::Heading ? PageControl(res::EKind::Label, def->Page) : nullptr)
         InvalidateRect(body, nullptr, FALSE);
 }
 
@@ -773,7 +755,7 @@ RECT TWinWizardWindow::HeadingTextRect(HWND heading, HDC dc) const {
 }
 
 int TWinWizardWindow::BodyInset(EPage page, HWND body) const {
-    HWND heading = HeadingOf(page);
+    HWND heading = PageControl(res::EKind::Heading, page);
     if (!heading || GetWindowTextLengthW(heading) == 0)
         return 0;
     HDC dc = GetDC(heading);
@@ -907,7 +889,7 @@ LRESULT TWinWizardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         // From the dialog navigation: Enter presses the page's button, Escape asks to close as
         // the close box does.
         if (lp == 0 && LOWORD(wp) == IDOK) {
-            HWND button = PageButton(FCurrentPage);
+            HWND button = PageControl(res::EKind::Button, static_cast<EPage>(FCurrentPage));
             if (button && IsWindowEnabled(button) && IsWindowVisible(button))
                 SendMessageW(button, BM_CLICK, 0, 0);
             return 0;

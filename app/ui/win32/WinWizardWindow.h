@@ -20,6 +20,7 @@
 #include "WinImageView.h"
 #include "WinSkin.h"
 #include "WizardPictureTexts.h"
+#include "WizardResource.h"
 #include "WizardView.h"
 
 extern const wchar_t* const WizardWindowClass; // L"TPendockForm"
@@ -124,9 +125,8 @@ private:
     RECT HeadingTextRect(HWND heading, HDC dc) const;
     // How far below its top the text of `body` starts, clear of its page's heading.
     int BodyInset(EPage page, HWND body) const;
-    HWND PageButton(int page) const;
-    HWND HeadingOf(EPage page) const;
-    HWND BodyOf(EPage page) const;
+    // The heading, text or button of a page, or null.
+    HWND PageControl(wizard_resource::EKind kind, EPage page) const;
     bool AskPageChange();
     void StepPage(int delta);
     void ShowPageWindow(int index);

@@ -203,8 +203,7 @@ std::optional<std::string> RequestMount(const std::string& name,
 struct TAutoMounter::TImpl {
     std::string MountInfo;
     TMountPlanner Planner;
-    mutable std::mutex Lock; // guards Planner, Error
-    std::string Error;
+    std::mutex Lock; // guards Planner
     udev* Udev = nullptr;
     udev_monitor* Monitor = nullptr;
     int WakeFd = -1;
@@ -266,11 +265,10 @@ struct TAutoMounter::TImpl {
                     return DeviceMounted(MountInfo, dev);
                 });
             }
-            for (const std::string& name : due) {
-                const auto error = CallMount(name, std::chrono::seconds(10), WakeFd, &Stop);
-                std::lock_guard lock(Lock);
-                Error = error ? "mounting " + name + ": " + *error : std::string();
-            }
+            // A refusal or failure changes nothing: the wizard goes on waiting, as it would
+            // for a key that is never plugged in.
+            for (const std::string& name : due)
+                CallMount(name, std::chrono::seconds(10), WakeFd, &Stop);
         }
     }
 };
@@ -284,10 +282,8 @@ TAutoMounter::TAutoMounter(std::string mountInfoPath, std::chrono::milliseconds 
         d.Monitor = udev_monitor_new_from_netlink(d.Udev, "udev");
     if (d.WakeFd < 0 || !d.Monitor ||
         udev_monitor_filter_add_match_subsystem_devtype(d.Monitor, "block", nullptr) < 0 ||
-        udev_monitor_enable_receiving(d.Monitor) < 0) {
-        d.Error = "udev's block devices cannot be watched";
-        return;
-    }
+        udev_monitor_enable_receiving(d.Monitor) < 0)
+        return; // without udev's events nothing is mounted; detection works as before
     d.Worker = std::thread([&d] { d.Run(); });
 }
 
@@ -304,15 +300,6 @@ TAutoMounter::~TAutoMounter() {
         udev_unref(d.Udev);
     if (d.WakeFd >= 0)
         ::close(d.WakeFd);
-}
-
-bool TAutoMounter::IsWatching() const {
-    return FImpl->Worker.joinable();
-}
-
-std::string TAutoMounter::ErrorText() const {
-    std::lock_guard lock(FImpl->Lock);
-    return FImpl->Error;
 }
 
 void TAutoMounter::SetArmed(bool armed) {

@@ -77,9 +77,6 @@ public:
     TAutoMounter(const TAutoMounter&) = delete;
     TAutoMounter& operator=(const TAutoMounter&) = delete;
 
-    // Whether udev could be watched, and why not.
-    bool IsWatching() const;
-    std::string ErrorText() const;
     // Mounting happens only while armed; disarming forgets devices still waiting.
     void SetArmed(bool armed);
 
