@@ -50,9 +50,10 @@ def texts():
     return {f"{g}/{k}": v.replace("\\n", "\n") for g, k, v in rows}
 
 
-def application(pid, seconds=20):
+def application(program, seconds=20):
+    pid = program.pid
     end = time.time() + seconds
-    while time.time() < end:
+    while time.time() < end and program.poll() is None:
         for app in pyatspi.Registry.getDesktop(0):
             try:
                 if app is not None and app.get_process_id() == pid and app.childCount:
@@ -113,8 +114,9 @@ def main():
     program = subprocess.Popen([PROGRAM], env=env)
     app = None
     try:
-        app = application(program.pid)
-        if not check(app is not None, "the program never showed up on the accessibility bus"):
+        app = application(program)
+        if not check(app is not None, "the program never showed up on the accessibility bus"
+                     + ("" if program.poll() is None else f" (it ended with {program.returncode})")):
             return
         frames = wait_for(lambda: [o for o in app if o.getRoleName() == "frame"])
         if not check(frames and frames[0].name == caption,
