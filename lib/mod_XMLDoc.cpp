@@ -1,7 +1,5 @@
 #include "mod_XMLDoc.h"
 
-#include "platform/xml_dom.h"
-
 #include <filesystem>
 #include <fstream>
 #include <system_error>
@@ -64,7 +62,20 @@ void LoadXMLDocument(const std::string& FileName, TXMLDocument& Document) {
     std::string content;
     if (!ReadBoundedFile(PathFromUtf8(FileName), content))
         return;
-    platform::ParseXMLDocument(content, FileName, Document);
+    Document = platform::ParseXMLDocument(content, FileName);
+}
+
+TXMLNode DocumentNode(const TXMLDocument& Document) {
+    return Document ? platform::XmlDocumentNode(Document) : TXMLNode();
+}
+
+void SelectNodes(const TXMLNode& Node, const std::string& XPath, TXMLNodeList& List) {
+    List.reset();
+    if (!Node)
+        return;
+    auto nodes = std::make_shared<std::vector<TXMLNode>>();
+    if (platform::XmlSelectNodes(Node, XPath, *nodes))
+        List = std::move(nodes);
 }
 
 void SelectFirstNode(const TXMLNode& Node, const std::string& XPath, TXMLNode& Result) {
@@ -73,6 +84,10 @@ void SelectFirstNode(const TXMLNode& Node, const std::string& XPath, TXMLNode& R
     SelectNodes(Node, XPath, list);
     if (list && !list->empty())
         Result = list->front();
+}
+
+void GetNodeText(const TXMLNode& Node, std::string& Text) {
+    Text = Node ? platform::XmlNodeText(Node) : std::string();
 }
 
 void SplitLocaleCode(const std::string& Code, std::string& Lang, std::string& Country) {

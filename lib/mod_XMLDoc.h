@@ -11,21 +11,11 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-struct IXMLDOMDocument2;
-struct IXMLDOMNode;
-using TXMLDocument = std::shared_ptr<IXMLDOMDocument2>;
-using TXMLNode = std::shared_ptr<IXMLDOMNode>;
-#else
-#include <libxml/tree.h>
-using TXMLDocument = std::shared_ptr<xmlDoc>;
-using TXMLNode = std::shared_ptr<xmlNode>;
-#endif
-using TXMLNodeList = std::shared_ptr<const std::vector<TXMLNode>>;
+#include "platform/xml_dom.h"
 
-// DOM node types as the functions below compare them.
-constexpr int XML_DOM_TEXT_NODE = 3;
-constexpr int XML_DOM_CDATA_SECTION_NODE = 4;
+using TXMLDocument = platform::XmlDocumentRef;
+using TXMLNode = platform::XmlNodeRef;
+using TXMLNodeList = std::shared_ptr<const std::vector<TXMLNode>>;
 
 // Files larger than this are not read: they count as unreadable.
 constexpr std::size_t XML_MAX_FILE_SIZE = 1024 * 1024;
@@ -50,10 +40,6 @@ void SelectFirstNode(const TXMLNode& Node, const std::string& XPath, TXMLNode& R
 // The values of Node's direct text and CDATA-section children, joined in document order.
 // Empty when Node is empty.
 void GetNodeText(const TXMLNode& Node, std::string& Text);
-
-// The name of the element or attribute Node, with its prefix ("i", "a:n"); empty when Node
-// is empty.
-void GetNodeName(const TXMLNode& Node, std::string& Name);
 
 // Cuts a locale code such as ab-CD by position: language = characters 1 and 2 (when the code
 // has at least 2), country = characters 4 and 5 (when it has at least 5). Characters are

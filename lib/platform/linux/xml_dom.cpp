@@ -1,4 +1,5 @@
-// The libxml2 DOM and XPath behind mod_XMLDoc.
+// The libxml2 DOM and XPath behind mod_XMLDoc. The opaque handles are libxml2's own documents
+// and nodes under another name.
 #include "platform/xml_dom.h"
 
 #include <libxml/parser.h>
@@ -29,17 +30,28 @@ void RefuseEntityDecl(void* ctx, const xmlChar*, int, const xmlChar*, const xmlC
     xmlStopParser(ctxt);
 }
 
+xmlNodePtr Unwrap(const platform::XmlNodeRef& node) {
+    return reinterpret_cast<xmlNodePtr>(node.get());
+}
+
+// A handle on `node` that keeps `owner` (its document, or a node of it) alive.
+template <class T> platform::XmlNodeRef Hold(const std::shared_ptr<T>& owner, xmlNodePtr node) {
+    return platform::XmlNodeRef(owner, reinterpret_cast<platform::XmlNode*>(node));
+}
+
+void FreeDocument(platform::XmlDocument* document) {
+    xmlFreeDoc(reinterpret_cast<xmlDocPtr>(document));
+}
+
 } // namespace
 
 namespace platform {
 
-void ParseXMLDocument(const std::string& content, const std::string& FileName,
-                      TXMLDocument& Document) {
-    Document.reset();
+XmlDocumentRef ParseXMLDocument(const std::string& content, const std::string& FileName) {
     EnsureLibXml();
     xmlParserCtxtPtr ctxt = xmlNewParserCtxt();
     if (!ctxt)
-        return;
+        return {};
     TParseGuard guard;
     ctxt->_private = &guard;
     ctxt->sax->entityDecl = RefuseEntityDecl;
@@ -53,71 +65,61 @@ void ParseXMLDocument(const std::string& content, const std::string& FileName,
     if (!ok) {
         if (doc)
             xmlFreeDoc(doc);
-        return;
+        return {};
     }
-    Document = TXMLDocument(doc, xmlFreeDoc);
+    return XmlDocumentRef(reinterpret_cast<XmlDocument*>(doc), FreeDocument);
 }
 
-} // namespace platform
-
-TXMLNode DocumentNode(const TXMLDocument& Document) {
-    if (!Document)
+XmlNodeRef XmlDocumentNode(const XmlDocumentRef& document) {
+    if (!document)
         return {};
     // The document is a node of type document; libxml2 lays both out alike for that use.
-    return TXMLNode(Document, reinterpret_cast<xmlNodePtr>(Document.get()));
+    return Hold(document, reinterpret_cast<xmlNodePtr>(document.get()));
 }
 
-void SelectNodes(const TXMLNode& Node, const std::string& XPath, TXMLNodeList& List) {
-    List.reset();
-    if (!Node || !Node->doc)
-        return;
+bool XmlSelectNodes(const XmlNodeRef& node, const std::string& xpath,
+                    std::vector<XmlNodeRef>& nodes) {
+    nodes.clear();
+    const xmlNodePtr from = Unwrap(node);
+    if (!from || !from->doc)
+        return false;
     EnsureLibXml();
 
-    xmlXPathContextPtr context = xmlXPathNewContext(Node->doc);
+    xmlXPathContextPtr context = xmlXPathNewContext(from->doc);
     if (!context)
-        return;
+        return false;
     context->error = IgnoreError;
     xmlXPathObjectPtr result =
-        xmlXPathNodeEval(Node.get(), reinterpret_cast<const xmlChar*>(XPath.c_str()), context);
-    if (result && result->type == XPATH_NODESET) {
-        auto nodes = std::make_shared<std::vector<TXMLNode>>();
+        xmlXPathNodeEval(from, reinterpret_cast<const xmlChar*>(xpath.c_str()), context);
+    const bool selected = result && result->type == XPATH_NODESET;
+    if (selected) {
         if (xmlNodeSetPtr set = result->nodesetval) {
-            nodes->reserve(static_cast<std::size_t>(set->nodeNr));
+            nodes.reserve(static_cast<std::size_t>(set->nodeNr));
             for (int i = 0; i < set->nodeNr; ++i) {
                 xmlNodePtr n = set->nodeTab[i];
                 // Namespace nodes are copies that die with the result; they are left out.
                 if (n && n->type != XML_NAMESPACE_DECL)
-                    nodes->push_back(TXMLNode(Node, n));
+                    nodes.push_back(Hold(node, n));
             }
         }
-        List = std::move(nodes);
     }
     if (result)
         xmlXPathFreeObject(result);
     xmlXPathFreeContext(context);
+    return selected;
 }
 
-void GetNodeText(const TXMLNode& Node, std::string& Text) {
-    Text.clear();
-    if (!Node)
-        return;
-    for (xmlNodePtr child = Node->children; child; child = child->next) {
-        const int type = static_cast<int>(child->type);
-        if ((type == XML_DOM_TEXT_NODE || type == XML_DOM_CDATA_SECTION_NODE) && child->content)
-            Text += reinterpret_cast<const char*>(child->content);
+std::string XmlNodeText(const XmlNodeRef& node) {
+    std::string text;
+    const xmlNodePtr n = Unwrap(node);
+    if (!n)
+        return text;
+    for (xmlNodePtr child = n->children; child; child = child->next) {
+        if ((child->type == XML_TEXT_NODE || child->type == XML_CDATA_SECTION_NODE) &&
+            child->content)
+            text += reinterpret_cast<const char*>(child->content);
     }
+    return text;
 }
 
-void GetNodeName(const TXMLNode& Node, std::string& Name) {
-    Name.clear();
-    if (!Node || !Node->name)
-        return;
-    // Elements and attributes keep their prefix in their namespace; libxml2 lays both out alike
-    // up to that field.
-    if ((Node->type == XML_ELEMENT_NODE || Node->type == XML_ATTRIBUTE_NODE) && Node->ns &&
-        Node->ns->prefix) {
-        Name = reinterpret_cast<const char*>(Node->ns->prefix);
-        Name += ':';
-    }
-    Name += reinterpret_cast<const char*>(Node->name);
-}
+} // namespace platform

@@ -2,7 +2,8 @@
 // a DOMDocument30) loaded from the file's bytes, XPath selection, child nodes, node types and
 // values. COM must be initialised on the calling thread; where it is not, creating the
 // document fails and so does every load. Using the module layer of com_init here brings its
-// start-up initialisation of the main thread into every program that reads XML.
+// start-up initialisation of the main thread into every program that reads XML. The opaque
+// handles are MSXML's own document and node interfaces under another name.
 #include "platform/xml_dom.h"
 
 #include "platform/windows/com_init.h"
@@ -47,14 +48,18 @@ struct THeldNode {
 };
 
 // Takes over the reference `node`, found from `from`.
-TXMLNode HoldNode(const std::shared_ptr<const void>& from, IXMLDOMNode* node) {
+platform::XmlNodeRef HoldNode(const std::shared_ptr<const void>& from, IXMLDOMNode* node) {
     auto held = std::make_shared<THeldNode>(from, node);
-    return TXMLNode(held, node);
+    return platform::XmlNodeRef(held, reinterpret_cast<platform::XmlNode*>(node));
 }
 
-void ReleaseDocument(IXMLDOMDocument2* document) {
+IXMLDOMNode* Unwrap(const platform::XmlNodeRef& node) {
+    return reinterpret_cast<IXMLDOMNode*>(node.get());
+}
+
+void ReleaseDocument(platform::XmlDocument* document) {
     if (document)
-        document->Release();
+        reinterpret_cast<IXMLDOMDocument2*>(document)->Release();
 }
 
 void CreateDocument(TComRef<IXMLDOMDocument2>& document) {
@@ -110,24 +115,23 @@ bool ByteArrayVariant(const std::string& content, TVariant& out) {
 
 namespace platform {
 
-void ParseXMLDocument(const std::string& content, const std::string&, TXMLDocument& Document) {
-    Document.reset();
+XmlDocumentRef ParseXMLDocument(const std::string& content, const std::string&) {
     if (content.empty())
-        return;
+        return {};
     TComRef<IXMLDOMDocument2> document;
     CreateDocument(document);
     if (!document)
-        return;
+        return {};
     if (FAILED(document->put_async(VARIANT_FALSE)) ||
         FAILED(document->put_validateOnParse(VARIANT_FALSE)) ||
         FAILED(document->put_resolveExternals(VARIANT_FALSE)))
-        return;
+        return {};
     SetProperty(document.Get(), L"ProhibitDTD", BoolVariant(true));
     SetProperty(document.Get(), L"AllowDocumentFunction", BoolVariant(false));
     {
         TBstr xpath(L"XPath");
         if (!xpath)
-            return;
+            return {};
         VARIANT language;
         ::VariantInit(&language);
         language.vt = VT_BSTR;
@@ -137,67 +141,67 @@ void ParseXMLDocument(const std::string& content, const std::string&, TXMLDocume
 
     TVariant source;
     if (!ByteArrayVariant(content, source))
-        return;
+        return {};
     VARIANT_BOOL loaded = VARIANT_FALSE;
     if (FAILED(document->load(source.v, &loaded)) || loaded != VARIANT_TRUE)
-        return;
+        return {};
 
     // A parser that takes the DTD ban for a hint still must not hand out such a document.
     TComRef<IXMLDOMDocumentType> doctype;
     if (SUCCEEDED(document->get_doctype(doctype.Out())) && doctype)
-        return;
+        return {};
     TComRef<IXMLDOMElement> root;
     if (FAILED(document->get_documentElement(root.Out())) || !root)
-        return;
+        return {};
 
-    Document = TXMLDocument(document.Detach(), ReleaseDocument);
+    return XmlDocumentRef(reinterpret_cast<XmlDocument*>(document.Detach()), ReleaseDocument);
 }
 
-} // namespace platform
-
-TXMLNode DocumentNode(const TXMLDocument& Document) {
-    if (!Document)
+XmlNodeRef XmlDocumentNode(const XmlDocumentRef& document) {
+    if (!document)
         return {};
     IXMLDOMNode* node = nullptr;
-    if (FAILED(Document->QueryInterface(IidXMLDOMNode, reinterpret_cast<void**>(&node))) || !node)
+    auto* dom = reinterpret_cast<IXMLDOMDocument2*>(document.get());
+    if (FAILED(dom->QueryInterface(IidXMLDOMNode, reinterpret_cast<void**>(&node))) || !node)
         return {};
-    return TXMLNode(std::make_shared<THeldNode>(Document, node), node);
+    return HoldNode(document, node);
 }
 
-void SelectNodes(const TXMLNode& Node, const std::string& XPath, TXMLNodeList& List) {
-    List.reset();
-    if (!Node)
-        return;
-    TBstr expression(platform::win::Widen(XPath));
+bool XmlSelectNodes(const XmlNodeRef& node, const std::string& xpath,
+                    std::vector<XmlNodeRef>& nodes) {
+    nodes.clear();
+    if (!node)
+        return false;
+    TBstr expression(win::Widen(xpath));
     if (!expression)
-        return;
+        return false;
     TComRef<IXMLDOMNodeList> selection;
-    if (FAILED(Node->selectNodes(expression.Get(), selection.Out())) || !selection)
-        return;
+    if (FAILED(Unwrap(node)->selectNodes(expression.Get(), selection.Out())) || !selection)
+        return false;
     long length = 0;
     if (FAILED(selection->get_length(&length)) || length < 0)
-        return;
-    auto nodes = std::make_shared<std::vector<TXMLNode>>();
-    nodes->reserve(static_cast<std::size_t>(length));
+        return false;
+    nodes.reserve(static_cast<std::size_t>(length));
     for (long i = 0; i < length; ++i) {
         IXMLDOMNode* item = nullptr;
-        if (FAILED(selection->get_item(i, &item)) || !item)
-            return;
-        nodes->push_back(HoldNode(Node, item));
+        if (FAILED(selection->get_item(i, &item)) || !item) {
+            nodes.clear();
+            return false;
+        }
+        nodes.push_back(HoldNode(node, item));
     }
-    List = std::move(nodes);
+    return true;
 }
 
-void GetNodeText(const TXMLNode& Node, std::string& Text) {
-    Text.clear();
-    if (!Node)
-        return;
+std::string XmlNodeText(const XmlNodeRef& node) {
+    if (!node)
+        return {};
     TComRef<IXMLDOMNodeList> children;
-    if (FAILED(Node->get_childNodes(children.Out())) || !children)
-        return;
+    if (FAILED(Unwrap(node)->get_childNodes(children.Out())) || !children)
+        return {};
     long length = 0;
     if (FAILED(children->get_length(&length)))
-        return;
+        return {};
     std::wstring text;
     for (long i = 0; i < length; ++i) {
         TComRef<IXMLDOMNode> child;
@@ -206,21 +210,13 @@ void GetNodeText(const TXMLNode& Node, std::string& Text) {
         DOMNodeType type = NODE_INVALID;
         if (FAILED(child->get_nodeType(&type)))
             continue;
-        if (type != XML_DOM_TEXT_NODE && type != XML_DOM_CDATA_SECTION_NODE)
+        if (type != NODE_TEXT && type != NODE_CDATA_SECTION)
             continue;
         TVariant value;
         if (SUCCEEDED(child->get_nodeValue(&value.v)) && value.v.vt == VT_BSTR && value.v.bstrVal)
             text.append(value.v.bstrVal, ::SysStringLen(value.v.bstrVal));
     }
-    Text = platform::win::Narrow(text);
+    return win::Narrow(text);
 }
 
-void GetNodeName(const TXMLNode& Node, std::string& Name) {
-    Name.clear();
-    if (!Node)
-        return;
-    BSTR name = nullptr;
-    if (SUCCEEDED(Node->get_nodeName(&name)) && name)
-        Name = platform::win::Narrow(name, ::SysStringLen(name));
-    ::SysFreeString(name);
-}
+} // namespace platform
