@@ -5,7 +5,7 @@
 #include <functional>
 #include <memory>
 
-#include "mod_WbemScripting_TLB.h"
+#include "platform/wbem.h"
 
 namespace platform {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "mod_WbemScripting_TLB.h"
+#include "platform/wbem.h"
 #include "platform/linux/drive_letters.h"
 
 namespace platform::lnx {

@@ -1,6 +1,6 @@
 #include "platform/linux/wql.h"
 
-#include "mod_WbemScripting_TLB.h"
+#include "platform/wbem.h"
 
 namespace platform::lnx {
 

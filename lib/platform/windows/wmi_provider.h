@@ -11,7 +11,7 @@
 
 #include <memory>
 
-#include "mod_WbemScripting_TLB.h"
+#include "platform/wbem.h"
 
 namespace platform::win {
 
