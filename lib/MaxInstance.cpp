@@ -1,7 +1,13 @@
 #include "MaxInstance.h"
 
 #include <algorithm>
+#include <type_traits>
 #include <utility>
+
+#include "platform/semaphore.h"
+
+static_assert(std::is_same_v<platform::SemHandle, std::uint32_t>);
+static_assert(sizeof(platform::DWORD) == sizeof(std::uint32_t));
 
 namespace {
 

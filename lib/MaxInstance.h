@@ -13,8 +13,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/semaphore.h"
-
 // A component may have an owner, which destroys it together with itself.
 class TComponent {
 public:
@@ -50,8 +48,10 @@ public:
     // Gives the unit back and closes the handle; failures are left in ErrorCode.
     void FreeSem();
     bool IsSemHeld() const { return SemHeld; }
-    platform::DWORD GetErrorCode() const { return ErrorCode; }
-    platform::SemHandle GetSemHandle() const { return SemHandle; }
+    // The system's error code (a Win32 DWORD) of the last failure; 0 when there was none.
+    std::uint32_t GetErrorCode() const { return ErrorCode; }
+    // The semaphore's handle (platform::SemHandle); 0 when none is open.
+    std::uint32_t GetSemHandle() const { return SemHandle; }
 
     std::int32_t MaxInstances() const { return FMaxInstances; }
     void SetMaxInstances(std::int32_t Value) { FMaxInstances = Value; }
@@ -75,7 +75,7 @@ private:
     std::uint32_t FTimeOut = 250;
     TMaxInstanceEvent FTooMany;
     TMaxInstanceEvent FSemFailure;
-    platform::SemHandle SemHandle = 0;
+    std::uint32_t SemHandle = 0;
     bool SemHeld = false;
-    platform::DWORD ErrorCode = 0;
+    std::uint32_t ErrorCode = 0;
 };
