@@ -1,8 +1,9 @@
 #pragma once
 // The platform's XML DOM and XPath (libxml2 on Linux, MSXML through COM on Windows), behind
-// opaque handles: mod_XMLDoc reads files and locale codes on top of these calls.
+// opaque handles, so that the code reading XML files sees neither library.
 //
 // A node handle keeps its document alive. Every failure is silent: an empty handle, a false.
+// On Windows the calling thread must have initialised COM; without it every parse fails.
 
 #include <memory>
 #include <string>
@@ -17,7 +18,9 @@ using XmlDocumentRef = std::shared_ptr<XmlDocument>;
 using XmlNodeRef = std::shared_ptr<XmlNode>;
 
 // Parses `content`, the whole file `fileName` (UTF-8, for messages and base addresses only).
-// Empty when the bytes do not parse or declare what LoadXMLDocument refuses.
+// No network access, no DTD loading; documents that declare entities are refused, and on
+// Windows every document with a document type declaration. Empty when the bytes do not parse
+// or are refused.
 XmlDocumentRef ParseXMLDocument(const std::string& content, const std::string& fileName);
 
 // The document node (the node XPath "/" names); empty for an empty document.
