@@ -8,10 +8,6 @@
 #include "Utf8.h"
 #include "platform/folder_walk.h"
 
-#ifndef PENDOCK_SHOP_HOST
-#define PENDOCK_SHOP_HOST "shop.quorvento.example"
-#endif
-
 TPackageIdReadError::TPackageIdReadError(const std::string& path, int error)
     : std::runtime_error("Cannot read \"" + path + "\": " + platform::FileErrorText(error)),
       FError(error) {}
