@@ -11,57 +11,16 @@ namespace {
 
 constexpr char32_t Replacement = 0xFFFD;
 
-// Length of the well-formed UTF-8 sequence at s[i], 0 when malformed. `incomplete` is set when
-// the bytes up to `n` are a valid beginning of a sequence that runs past `n`.
-std::size_t Utf8SequenceLength(const unsigned char* s, std::size_t i, std::size_t n,
-                               bool& incomplete) {
-    incomplete = false;
-    const unsigned char b = s[i];
-    if (b < 0x80)
-        return 1;
-    std::size_t len;
-    unsigned char lo = 0x80, hi = 0xBF; // allowed range of the second byte
-    if (b >= 0xC2 && b <= 0xDF) {
-        len = 2;
-    } else if (b >= 0xE0 && b <= 0xEF) {
-        len = 3;
-        if (b == 0xE0)
-            lo = 0xA0; // no overlong forms
-        else if (b == 0xED)
-            hi = 0x9F; // no surrogates
-    } else if (b >= 0xF0 && b <= 0xF4) {
-        len = 4;
-        if (b == 0xF0)
-            lo = 0x90;
-        else if (b == 0xF4)
-            hi = 0x8F; // nothing above U+10FFFF
-    } else {
-        return 0;
-    }
-    for (std::size_t k = 1; k < len; ++k) {
-        if (i + k >= n) {
-            incomplete = true;
-            return 0;
-        }
-        const unsigned char c = s[i + k];
-        const unsigned char l = k == 1 ? lo : 0x80, h = k == 1 ? hi : 0xBF;
-        if (c < l || c > h)
-            return 0;
-    }
-    return len;
-}
-
 // Checks `bytes` as UTF-8. With `lenient`, malformed bytes become U+FFFD; without, the first
 // one makes the result false. A sequence cut off at the end is dropped when `cut` is set.
 bool Utf8Text(const std::string& bytes, bool cut, bool lenient, std::string& out) {
-    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t n = bytes.size();
     std::string result;
     result.reserve(n);
     std::size_t i = 0;
     while (i < n) {
         bool incomplete = false;
-        const std::size_t len = Utf8SequenceLength(s, i, n, incomplete);
+        const std::size_t len = utf8::SequenceLength(bytes, i, incomplete);
         if (len > 0) {
             result.append(bytes, i, len);
             i += len;
