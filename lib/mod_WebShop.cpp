@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "TextUtil.h"
 #include "mod_WebShopText.h"
 #include "platform/folder_walk.h"
 
@@ -43,17 +44,7 @@ bool ReadFirstLineOf(platform::TInputFile& file, const std::string& path, std::s
 }
 
 bool IsPackageIdName(const std::string& name) {
-    static constexpr char Wanted[] = "package.id";
-    if (name.size() != sizeof Wanted - 1)
-        return false;
-    for (std::size_t i = 0; i < name.size(); ++i) {
-        char c = name[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != Wanted[i])
-            return false;
-    }
-    return true;
+    return textutil::IEquals(name, "package.id");
 }
 
 // Reads a candidate package.id: the entry `name` of `folder`, or the path `name` when `folder`
@@ -142,9 +133,7 @@ std::string ProductFolderOf(const std::string& drive,
                             const std::function<std::string(char letter)>& rootOf) {
     if (!rootOf || drive.empty() || drive.size() > 2 || (drive.size() == 2 && drive[1] != ':'))
         return {};
-    char letter = drive[0];
-    if (letter >= 'a' && letter <= 'z')
-        letter = static_cast<char>(letter - 'a' + 'A');
+    const char letter = textutil::UpperAscii(drive[0]);
     if (letter < 'A' || letter > 'Z')
         return {};
     std::string root = rootOf(letter);

@@ -1,32 +1,23 @@
 // The address of the web shop's upgrade page for a key.
 #include "mod_WebShop.h"
 
+#include "TextUtil.h"
+
 namespace {
 
-void AppendEncoded(std::string& out, char ch, bool escape) {
-    static constexpr char Hex[] = "0123456789ABCDEF";
-    const auto b = static_cast<unsigned char>(ch);
-    if (!escape && ((b >= 'A' && b <= 'Z') || (b >= 'a' && b <= 'z') || (b >= '0' && b <= '9') ||
-                    b == '-' || b == '.' || b == '_' || b == '~')) {
-        out += ch;
-    } else {
-        out += '%';
-        out += Hex[b >> 4];
-        out += Hex[b & 0x0F];
-    }
+// RFC 3986's unreserved characters, the only ones an address value keeps as they are.
+bool IsUnreserved(char c) {
+    return textutil::IsAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
 }
 
 // A value of the shop address, percent-encoded; a '-' at either end of it or next to another
 // '-' is encoded as well, so that "---" in the address only ever separates its segments.
 std::string AddressValue(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const bool dash = text[i] == '-' &&
-                          (i == 0 || i + 1 == text.size() || text[i - 1] == '-' || text[i + 1] == '-');
-        AppendEncoded(out, text[i], dash);
-    }
-    return out;
+    return textutil::PercentEncode(text, [&text](std::size_t i) {
+        const bool dash = text[i] == '-' && (i == 0 || i + 1 == text.size() || text[i - 1] == '-' ||
+                                             text[i + 1] == '-');
+        return !dash && IsUnreserved(text[i]);
+    });
 }
 
 } // namespace
@@ -36,11 +27,7 @@ std::string ShopHost() {
 }
 
 std::string PercentEncode(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (const char ch : text)
-        AppendEncoded(out, ch, false);
-    return out;
+    return textutil::PercentEncode(text, [&text](std::size_t i) { return IsUnreserved(text[i]); });
 }
 
 std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN,
