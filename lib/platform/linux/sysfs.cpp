@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "TextUtil.h"
 
@@ -183,20 +184,8 @@ std::optional<std::pair<unsigned, unsigned>> BlockDeviceNumbers(const std::strin
 }
 
 std::uint32_t Crc32(std::string_view data) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (const unsigned char ch : data)
-        crc = table[(crc ^ ch) & 0xFFu] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(
+        ::crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
 }
 
 } // namespace platform::lnx
