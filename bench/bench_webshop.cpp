@@ -3,6 +3,7 @@
 // The tree: 100 folders under the product folder, 49 subfolders in each (5,000 folders), ten
 // files in every one of them (50,000 files), one of which, in the folder visited last, is the
 // package.id, made the very last entry of the depth-first walk in listing order.
+#include "TextUtil.h"
 #include "mod_WebShop.h"
 
 #include <benchmark/benchmark.h>
@@ -49,7 +50,7 @@ std::string NameVariant(unsigned variant) {
     unsigned bit = 0;
     for (char& c : name)
         if (c != '.' && (variant >> bit++ & 1u))
-            c = static_cast<char>(c - 'a' + 'A');
+            c = textutil::UpperAscii(c);
     return name;
 }
 

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 
 namespace utf8 {
 
@@ -25,37 +26,61 @@ inline void Append(std::string& out, char32_t cp) {
     }
 }
 
-// Decodes the sequence at text[i] into `cp`; returns its length, 0 when it is not well-formed
-// (truncated, overlong, a surrogate or above U+10FFFF).
-inline std::size_t Decode(const std::string& text, std::size_t i, char32_t& cp) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
-    const unsigned char b0 = byte(i);
-    std::size_t len;
-    if (b0 < 0x80) {
-        cp = b0;
+// Length of the well-formed sequence at text[i]; 0 when it is not well-formed (a stray
+// continuation byte, an overlong form, a surrogate, above U+10FFFF, or cut off by the end of
+// `text`). `incomplete` tells the last case apart: the bytes up to the end of `text` are a
+// well-formed beginning of a sequence that runs past it.
+inline std::size_t SequenceLength(std::string_view text, std::size_t i, bool& incomplete) {
+    incomplete = false;
+    const auto b = static_cast<unsigned char>(text[i]);
+    if (b < 0x80)
         return 1;
-    } else if ((b0 & 0xE0) == 0xC0) {
+    std::size_t len;
+    unsigned char lo = 0x80, hi = 0xBF; // allowed range of the second byte
+    if (b >= 0xC2 && b <= 0xDF) {
         len = 2;
-        cp = b0 & 0x1F;
-    } else if ((b0 & 0xF0) == 0xE0) {
+    } else if (b >= 0xE0 && b <= 0xEF) {
         len = 3;
-        cp = b0 & 0x0F;
-    } else if ((b0 & 0xF8) == 0xF0) {
+        if (b == 0xE0)
+            lo = 0xA0; // no overlong forms
+        else if (b == 0xED)
+            hi = 0x9F; // no surrogates
+    } else if (b >= 0xF0 && b <= 0xF4) {
         len = 4;
-        cp = b0 & 0x07;
+        if (b == 0xF0)
+            lo = 0x90;
+        else if (b == 0xF4)
+            hi = 0x8F; // nothing above U+10FFFF
     } else {
         return 0;
     }
-    if (i + len > text.size())
-        return 0;
     for (std::size_t k = 1; k < len; ++k) {
-        if ((byte(i + k) & 0xC0) != 0x80)
+        if (i + k >= text.size()) {
+            incomplete = true;
             return 0;
-        cp = (cp << 6) | (byte(i + k) & 0x3F);
+        }
+        const auto c = static_cast<unsigned char>(text[i + k]);
+        if (c < (k == 1 ? lo : 0x80) || c > (k == 1 ? hi : 0xBF))
+            return 0;
     }
-    static constexpr char32_t MinOfLength[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < MinOfLength[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+    return len;
+}
+
+inline std::size_t SequenceLength(std::string_view text, std::size_t i) {
+    bool incomplete = false;
+    return SequenceLength(text, i, incomplete);
+}
+
+// Decodes the sequence at text[i] into `cp`; returns its length, 0 when it is not well-formed
+// (as SequenceLength).
+inline std::size_t Decode(std::string_view text, std::size_t i, char32_t& cp) {
+    const std::size_t len = SequenceLength(text, i);
+    if (len == 0)
         return 0;
+    static constexpr unsigned char LeadBits[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
+    cp = static_cast<unsigned char>(text[i]) & LeadBits[len];
+    for (std::size_t k = 1; k < len; ++k)
+        cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     return len;
 }
 

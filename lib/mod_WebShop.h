@@ -86,6 +86,3 @@ std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN
 // when `rootOf` is unset or gives nothing (the drive is not in use), or `drive` names no letter.
 std::string ProductFolderOf(const std::string& drive,
                             const std::function<std::string(char letter)>& rootOf);
-
-// ProductFolderOf with the platform's drive root folders.
-std::string ProductFolderOfDrive(const std::string& drive);

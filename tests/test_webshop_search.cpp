@@ -1,5 +1,10 @@
-// The search for package.id in a product folder and the reading of its first line.
+// The search for package.id in a product folder and the reading of its first line; the product
+// folder of a drive letter: on Linux over a simulated machine (a mount-info file and a sysfs tree
+// with two block devices, the root filesystem and a key mounted at a folder whose name holds a
+// blank), on Windows over the machine's own drive letters.
 #include "mod_WebShop.h"
+#include "platform/logical_drives.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -10,9 +15,7 @@
 #include <sstream>
 #include <vector>
 
-#if defined(_WIN32)
-#include "support/TempDir.h"
-#else
+#if !defined(_WIN32)
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -361,6 +364,99 @@ TEST_F(WebShopSearch, UnreadableFileIsAnError) {
     if (code == 77)
         GTEST_SKIP() << "cannot run as an unprivileged user here";
     EXPECT_EQ(code, 0);
+}
+
+#endif
+
+// The product folder of a drive under the platform's drive roots, as the wizard asks for it.
+std::string DriveProductFolder(const std::string& drive) {
+    return ProductFolderOf(drive, platform::DriveRootPath);
+}
+
+#if defined(_WIN32)
+
+TEST(ProductFolder, DriveRootAndBackslash) {
+    const auto root = [](char letter) { return std::string{letter, ':'}; };
+    EXPECT_EQ(ProductFolderOf("E:", root), "E:\\Quorvento");
+    EXPECT_EQ(ProductFolderOf("e", root), "E:\\Quorvento");
+    // A root that already ends with a separator gets no second one.
+    EXPECT_EQ(ProductFolderOf("E:", [](char) { return std::string("E:\\"); }), "E:\\Quorvento");
+    EXPECT_EQ(ProductFolderOf("E:", [](char) { return std::string(); }), "");
+
+    // The system's drive C: is always there; a letter without a drive gives nothing.
+    EXPECT_EQ(DriveProductFolder("C:"), "C:\\Quorvento");
+    EXPECT_EQ(DriveProductFolder("c"), "C:\\Quorvento");
+    std::string unused;
+    for (char letter = 'Z'; letter > 'C'; --letter) {
+        if (!fs::exists(std::string{letter, ':', '\\'})) {
+            unused = std::string{letter, ':'};
+            break;
+        }
+    }
+    ASSERT_FALSE(unused.empty());
+    EXPECT_EQ(DriveProductFolder(unused), "");
+    for (const char* bad : {"", ":", "D:\\", "DD", "1:"})
+        EXPECT_EQ(DriveProductFolder(bad), "") << bad;
+}
+
+TEST(ProductFolder, KeysPackageIdThroughTheDriveForm) {
+    // The test's own folder, named from its drive: "X:\...\Quorvento".
+    TTempDir tmp{"pendock-drive"};
+    const fs::path product = tmp.Path() / "Quorvento";
+    fs::create_directories(product / "sub");
+    std::ofstream(product / "sub" / "Package.ID") << "QV-KEY-1\r\n";
+    const std::string folder = fs::absolute(product).string();
+    ASSERT_GE(folder.size(), 3u);
+    ASSERT_EQ(folder.substr(1, 2), ":\\");
+    std::string id;
+    ASSERT_TRUE(FindPackageId(folder, id));
+    EXPECT_EQ(id, "QV-KEY-1");
+}
+
+#else
+
+class ProductFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const fs::path sys = Dir / "sys";
+        for (const char* dev : {"sda/sda1", "sdb/sdb1"})
+            fs::create_directories(sys / "devices/pci0000:00/block" / dev);
+        fs::create_directories(sys / "dev/block");
+        fs::create_symlink("../../devices/pci0000:00/block/sda/sda1", sys / "dev/block/8:1");
+        fs::create_symlink("../../devices/pci0000:00/block/sdb/sdb1", sys / "dev/block/8:17");
+        Key = Dir / "media" / "USB KEY";
+        fs::create_directories(Key / "Quorvento" / "sub");
+        std::ofstream(Key / "Quorvento" / "sub" / "Package.ID") << "QV-KEY-1\r\n";
+        const std::string encoded = (Dir / "media").string() + "/USB\\040KEY";
+        std::ofstream(Dir / "mountinfo")
+            << "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
+            << "97 22 8:17 / " << encoded << " rw,nosuid shared:50 - vfat /dev/sdb1 rw\n";
+        ::setenv("PENDOCK_MOUNTINFO", (Dir / "mountinfo").c_str(), 1);
+        ::setenv("PENDOCK_SYSFS", sys.c_str(), 1);
+    }
+    void TearDown() override {
+        ::unsetenv("PENDOCK_MOUNTINFO");
+        ::unsetenv("PENDOCK_SYSFS");
+    }
+
+    TTempDir Tmp{"pendock-drive"};
+    const fs::path Dir = Tmp.Path();
+    fs::path Key;
+};
+
+TEST_F(ProductFolder, DriveFormsAndTheKeysPackageId) {
+    const std::string expected = (Key / "Quorvento").string();
+    EXPECT_EQ(DriveProductFolder("D:"), expected);
+    EXPECT_EQ(DriveProductFolder("D"), expected);
+    EXPECT_EQ(DriveProductFolder("d:"), expected);
+    EXPECT_EQ(DriveProductFolder("C:"), "/Quorvento"); // the root gets no doubled slash
+    EXPECT_EQ(DriveProductFolder("E:"), "");           // no such drive
+    for (const char* bad : {"", ":", "D:\\", "DD", "1:", "\xC3\x84:"})
+        EXPECT_EQ(DriveProductFolder(bad), "") << bad;
+
+    std::string id;
+    ASSERT_TRUE(FindPackageId(DriveProductFolder("D:"), id));
+    EXPECT_EQ(id, "QV-KEY-1");
 }
 
 #endif

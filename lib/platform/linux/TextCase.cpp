@@ -3,6 +3,7 @@
 #include <locale.h>
 #include <wctype.h>
 
+#include "TextUtil.h"
 #include "Utf8.h"
 
 namespace app_platform {
@@ -20,7 +21,7 @@ std::string LowerCaseUtf8(const std::string& text) {
     const locale_t loc = Utf8Locale();
     return utf8::MapCodePoints(text, [loc](char32_t cp) -> char32_t {
         if (cp < 0x80)
-            return cp >= 'A' && cp <= 'Z' ? cp + ('a' - 'A') : cp;
+            return textutil::LowerAscii(cp);
         if (loc == static_cast<locale_t>(0))
             return cp;
         const wint_t l = towlower_l(static_cast<wint_t>(cp), loc);

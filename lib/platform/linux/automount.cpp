@@ -12,6 +12,7 @@
 
 #include <libudev.h>
 
+#include "TextUtil.h"
 #include "platform/linux/sysfs.h"
 
 namespace platform::lnx {
@@ -38,7 +39,7 @@ std::string UDisksBlockPath(const std::string& name) {
     std::string path = "/org/freedesktop/UDisks2/block_devices/";
     for (const char c : name) {
         const auto u = static_cast<unsigned char>(c);
-        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')) {
+        if (textutil::IsAsciiAlnum(c)) {
             path += c;
         } else {
             path += '_';

@@ -7,6 +7,7 @@
 #include <set>
 #include <unistd.h>
 
+#include "TextUtil.h"
 #include "platform/linux/sysfs.h"
 #include "platform/logical_drives.h"
 
@@ -141,8 +142,7 @@ std::uint32_t DriveLetterMap::LogicalDrives() {
 }
 
 std::optional<LetteredDrive> DriveLetterMap::Find(char letter) {
-    if (letter >= 'a' && letter <= 'z')
-        letter = static_cast<char>(letter - 'a' + 'A');
+    letter = textutil::UpperAscii(letter);
     for (LetteredDrive& d : Refresh())
         if (d.Letter == letter)
             return std::move(d);

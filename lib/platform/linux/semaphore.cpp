@@ -30,6 +30,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "TextUtil.h"
+
 namespace platform {
 namespace {
 
@@ -138,39 +140,17 @@ void closeFd(int& fd) {
     fd = -1;
 }
 
-bool startsWith(const std::string& s, const char* prefix) {
-    const std::size_t n = std::strlen(prefix);
-    if (s.size() < n)
-        return false;
-    for (std::size_t i = 0; i < n; ++i) {
-        const char a = s[i] >= 'A' && s[i] <= 'Z' ? char(s[i] - 'A' + 'a') : s[i];
-        if (a != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 std::string envValue(const char* name) {
     const char* v = std::getenv(name);
     return v ? std::string(v) : std::string();
 }
 
 std::string lockFileName(const std::string& objectName) {
-    static const char hex[] = "0123456789ABCDEF";
-    std::string out = kFilePrefix;
-    for (unsigned char c : objectName) {
-        const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
-                           (c >= '0' && c <= '9') || c == '{' || c == '}' || c == '.' || c == '_' ||
-                           c == '-';
-        if (plain) {
-            out += char(c);
-        } else {
-            out += '%';
-            out += hex[c >> 4];
-            out += hex[c & 15];
-        }
-    }
-    return out;
+    return kFilePrefix + textutil::PercentEncode(objectName, [&objectName](std::size_t i) {
+               const char c = objectName[i];
+               return textutil::IsAsciiAlnum(c) || c == '{' || c == '}' || c == '.' || c == '_' ||
+                      c == '-';
+           });
 }
 
 // The machine-wide directory, or -1 with ERROR_INVALID_NAME when it cannot be used.
@@ -373,10 +353,10 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
     }
     bool global = false;
     std::string objectName = name;
-    if (startsWith(name, "global\\")) {
+    if (textutil::IStartsWith(name, "global\\")) {
         global = true;
         objectName = name.substr(7);
-    } else if (startsWith(name, "local\\")) {
+    } else if (textutil::IStartsWith(name, "local\\")) {
         objectName = name.substr(6);
     }
     if (objectName.empty()) {

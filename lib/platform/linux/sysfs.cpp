@@ -2,10 +2,12 @@
 
 #include <array>
 #include <cerrno>
-#include <charconv>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
+
+#include "TextUtil.h"
 
 namespace platform::lnx {
 
@@ -29,13 +31,6 @@ std::string DecodeMountField(std::string_view field) {
 }
 
 namespace {
-
-bool ParseUnsigned(std::string_view text, unsigned& value) {
-    if (text.empty())
-        return false;
-    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    return res.ec == std::errc() && res.ptr == text.data() + text.size();
-}
 
 bool ParseLine(std::string_view line, MountEntry& entry) {
     std::vector<std::string_view> fields;
@@ -63,8 +58,9 @@ bool ParseLine(std::string_view line, MountEntry& entry) {
         return false;
     const auto dev = fields[2];
     const auto colon = dev.find(':');
-    if (colon == std::string_view::npos || !ParseUnsigned(dev.substr(0, colon), entry.Major) ||
-        !ParseUnsigned(dev.substr(colon + 1), entry.Minor))
+    if (colon == std::string_view::npos ||
+        !textutil::ParseInteger(dev.substr(0, colon), entry.Major) ||
+        !textutil::ParseInteger(dev.substr(colon + 1), entry.Minor))
         return false;
     entry.Root = DecodeMountField(fields[3]);
     entry.MountPoint = DecodeMountField(fields[4]);
@@ -181,27 +177,15 @@ std::optional<std::pair<unsigned, unsigned>> BlockDeviceNumbers(const std::strin
     const auto colon = dev->find(':');
     unsigned major = 0, minor = 0;
     if (colon == std::string::npos ||
-        !ParseUnsigned(std::string_view(*dev).substr(0, colon), major) ||
-        !ParseUnsigned(std::string_view(*dev).substr(colon + 1), minor))
+        !textutil::ParseInteger(std::string_view(*dev).substr(0, colon), major) ||
+        !textutil::ParseInteger(std::string_view(*dev).substr(colon + 1), minor))
         return std::nullopt;
     return std::make_pair(major, minor);
 }
 
 std::uint32_t Crc32(std::string_view data) {
-    static const auto table = [] {
-        std::array<std::uint32_t, 256> t{};
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            std::uint32_t c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            t[i] = c;
-        }
-        return t;
-    }();
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (const unsigned char ch : data)
-        crc = table[(crc ^ ch) & 0xFFu] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
+    return static_cast<std::uint32_t>(
+        ::crc32_z(0, reinterpret_cast<const Bytef*>(data.data()), data.size()));
 }
 
 } // namespace platform::lnx

@@ -4,23 +4,6 @@
 
 namespace platform::lnx {
 
-char UpperAscii(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool IEquals(std::string_view a, std::string_view b) {
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (UpperAscii(a[i]) != UpperAscii(b[i]))
-            return false;
-    return true;
-}
-
-bool IStartsWith(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && IEquals(text.substr(0, prefix.size()), prefix);
-}
-
 namespace {
 
 [[noreturn]] void InvalidQuery(const std::string& why) {
@@ -59,10 +42,7 @@ public:
     }
 
 private:
-    static bool IsIdentChar(char c) {
-        return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-               c == '_';
-    }
+    static bool IsIdentChar(char c) { return textutil::IsAsciiAlnum(c) || c == '_'; }
     std::string ReadString(char quote) {
         std::string value;
         ++FPos;

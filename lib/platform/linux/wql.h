@@ -6,6 +6,8 @@
 #include <string_view>
 #include <vector>
 
+#include "TextUtil.h"
+
 namespace platform::lnx {
 
 struct WqlQuery {
@@ -31,8 +33,8 @@ ObjectRef ParseObjectPath(std::string_view path, std::string_view hostName);
 std::string EscapePathValue(std::string_view value);
 
 // ASCII-only case-insensitive comparison, as WMI compares class, property and key names.
-bool IEquals(std::string_view a, std::string_view b);
-bool IStartsWith(std::string_view text, std::string_view prefix);
-char UpperAscii(char c);
+using textutil::IEquals;
+using textutil::IStartsWith;
+using textutil::UpperAscii;
 
 } // namespace platform::lnx

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "TextUtil.h"
 #include "Utf8.h"
 
 namespace app_platform {
@@ -36,7 +37,7 @@ char32_t LowerOf(char32_t cp) {
 std::string LowerCaseUtf8(const std::string& text) {
     return utf8::MapCodePoints(text, [](char32_t cp) -> char32_t {
         if (cp < 0x80)
-            return cp >= 'A' && cp <= 'Z' ? cp + ('a' - 'A') : cp;
+            return textutil::LowerAscii(cp);
         return LowerOf(cp);
     });
 }

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include "TextUtil.h"
 #include "platform/logical_drives.h"
 
 namespace platform {
@@ -11,8 +12,7 @@ std::uint32_t GetLogicalDrives() {
 }
 
 std::string DriveRootPath(char letter) {
-    if (letter >= 'a' && letter <= 'z')
-        letter = static_cast<char>(letter - 'a' + 'A');
+    letter = textutil::UpperAscii(letter);
     if (letter < 'A' || letter > 'Z')
         return {};
     const std::uint32_t mask = GetLogicalDrives();

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "TextUtil.h"
 #include "platform/windows/wide_text.h"
 
 namespace platform {
@@ -71,18 +72,6 @@ HANDLE takeOut(SemHandle handle) {
     return h;
 }
 
-bool startsWithNoCase(const std::string& s, const char* prefix) {
-    std::size_t i = 0;
-    for (; prefix[i] != '\0'; ++i) {
-        if (i >= s.size())
-            return false;
-        const char a = s[i] >= 'A' && s[i] <= 'Z' ? char(s[i] - 'A' + 'a') : s[i];
-        if (a != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maximumCount,
@@ -94,9 +83,9 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
     }
     // An empty name would make an unnamed semaphore, which no other process can find.
     std::size_t prefix = 0;
-    if (startsWithNoCase(name, "global\\"))
+    if (textutil::IStartsWith(name, "global\\"))
         prefix = 7;
-    else if (startsWithNoCase(name, "local\\"))
+    else if (textutil::IStartsWith(name, "local\\"))
         prefix = 6;
     if (name.size() == prefix) {
         ::SetLastError(ERROR_INVALID_NAME);
