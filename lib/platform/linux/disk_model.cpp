@@ -7,6 +7,9 @@
 
 #include "platform/linux/sysfs.h"
 #include "platform/linux/wql.h"
+#include "TextUtil.h"
+
+using textutil::UpperAscii;
 
 namespace platform::lnx {
 
@@ -60,10 +63,7 @@ unsigned Lun(const std::string& address) {
 } // namespace
 
 bool ParseDecimal(std::string_view text, unsigned& value) {
-    if (text.empty() || text.size() > 9)
-        return false;
-    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    return res.ec == std::errc() && res.ptr == text.data() + text.size();
+    return text.size() <= 9 && textutil::ParseInteger(text, value);
 }
 
 std::vector<unsigned> DiskNumberMap::Assign(const std::vector<std::string>& present) {
@@ -110,8 +110,7 @@ const std::map<unsigned, std::string>& DiskModel::Disks() {
         Entry e{false, 0, name};
         if (const auto seq = TryReadAttribute(FSysfs + "/block/" + name + "/diskseq")) {
             unsigned long long v = 0;
-            const auto r = std::from_chars(seq->data(), seq->data() + seq->size(), v);
-            if (r.ec == std::errc() && r.ptr == seq->data() + seq->size()) {
+            if (textutil::ParseInteger(*seq, v)) {
                 e.HasSeq = true;
                 e.Seq = v;
             }

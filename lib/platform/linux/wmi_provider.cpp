@@ -11,6 +11,11 @@
 #include "platform/linux/sysfs.h"
 #include "platform/linux/wql.h"
 #include "platform/wmi.h"
+#include "TextUtil.h"
+
+using textutil::IEquals;
+using textutil::IStartsWith;
+using textutil::UpperAscii;
 
 namespace platform::lnx {
 

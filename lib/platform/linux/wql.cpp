@@ -1,6 +1,9 @@
 #include "platform/linux/wql.h"
 
 #include "platform/wbem.h"
+#include "TextUtil.h"
+
+using textutil::IEquals;
 
 namespace platform::lnx {
 

@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "TextUtil.h"
 
 namespace platform::lnx {
 
@@ -31,10 +30,5 @@ ObjectRef ParseObjectPath(std::string_view path, std::string_view hostName);
 
 // A key value with every backslash and double quote escaped, as object paths carry it.
 std::string EscapePathValue(std::string_view value);
-
-// ASCII-only case-insensitive comparison, as WMI compares class, property and key names.
-using textutil::IEquals;
-using textutil::IStartsWith;
-using textutil::UpperAscii;
 
 } // namespace platform::lnx

@@ -5,7 +5,6 @@
 #include <objbase.h>
 #include <oleauto.h>
 
-#include <charconv>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -14,6 +13,7 @@
 #include "platform/windows/com_ref.h"
 #include "platform/windows/wide_text.h"
 #include "platform/wmi.h"
+#include "TextUtil.h"
 
 namespace platform::win {
 namespace {
@@ -45,14 +45,6 @@ void Check(HRESULT hr, const char* what) {
 
 std::string BstrText(BSTR text) {
     return text ? Narrow(text, ::SysStringLen(text)) : std::string();
-}
-
-// A text of decimal digits as a number of type T; false when it is not one.
-template <typename T> bool ParseInteger(const std::string& text, T& value) {
-    if (text.empty())
-        return false;
-    const auto res = std::from_chars(text.data(), text.data() + text.size(), value);
-    return res.ec == std::errc() && res.ptr == text.data() + text.size();
 }
 
 // The class name of an embedded object, empty when it does not tell.
@@ -105,11 +97,11 @@ TWbemScalar ScalarOf(const VARIANT& v, CIMTYPE base) {
         std::string text = BstrText(v.bstrVal);
         if (base == CIM_SINT64) {
             std::int64_t n = 0;
-            if (ParseInteger(text, n))
+            if (textutil::ParseInteger(text, n))
                 return n;
         } else if (base == CIM_UINT64) {
             std::uint64_t n = 0;
-            if (ParseInteger(text, n))
+            if (textutil::ParseInteger(text, n))
                 return n;
         }
         return text;
