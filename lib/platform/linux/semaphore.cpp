@@ -15,6 +15,7 @@
 
 #include "platform/semaphore.h"
 
+#include "platform/linux/overrides.h"
 #include "platform/linux/unique_fd.h"
 
 #include <fcntl.h>
@@ -24,7 +25,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -150,11 +150,6 @@ bool startsWith(const std::string& s, const char* prefix) {
     return true;
 }
 
-std::string envValue(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? std::string(v) : std::string();
-}
-
 std::string lockFileName(const std::string& objectName) {
     static const char hex[] = "0123456789ABCDEF";
     std::string out = kFilePrefix;
@@ -175,9 +170,7 @@ std::string lockFileName(const std::string& objectName) {
 
 // The machine-wide directory, or none with ERROR_INVALID_NAME when it cannot be used.
 TUniqueFd openGlobalDir() {
-    std::string path = envValue("PENDOCK_LOCK_DIR_GLOBAL");
-    if (path.empty())
-        path = "/tmp";
+    const std::string path = lnx::LockDirGlobal();
     TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.IsOpen())
         fail(errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_NAME);
@@ -186,9 +179,7 @@ TUniqueFd openGlobalDir() {
 
 // The user's own directory: it must belong to the user and be writable by no one else.
 TUniqueFd openUserDir() {
-    std::string path = envValue("PENDOCK_LOCK_DIR_USER");
-    if (path.empty())
-        path = envValue("XDG_RUNTIME_DIR");
+    std::string path = lnx::LockDirUser();
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.empty() || path[0] != '/') {
         // In the shared /tmp: never through a link someone else may have put there.
