@@ -12,11 +12,11 @@
 #include <map>
 #include <stdexcept>
 
-#include "FakeWizardView.h"
 #include "FormPendock.h"
-#include "LocaleFixture.h"
 #include "mod_WebShop.h"
 #include "platform/folder_walk.h"
+#include "support/FakeWizardView.h"
+#include "support/LocaleFixture.h"
 #include "support/TempDir.h"
 
 namespace {

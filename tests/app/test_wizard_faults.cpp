@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "FakeWizardView.h"
 #include "FormPendock.h"
-#include "LocaleFixture.h"
+#include "support/FakeWizardView.h"
+#include "support/LocaleFixture.h"
 #include "support/TempDir.h"
 
 namespace {

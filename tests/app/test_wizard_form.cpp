@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <stdexcept>
 
-#include "FakeWizardView.h"
 #include "FormPendock.h"
-#include "LocaleFixture.h"
 #include "mod_SQLocalize.h"
 #include "platform/ProgramFolder.h"
 #include "platform/TextCase.h"
+#include "support/FakeWizardView.h"
+#include "support/LocaleFixture.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "FormPendock.h"
-#include "LocaleFixture.h"
+#include "support/LocaleFixture.h"
 #include "ui/qt/QtWizardWindow.h"
 
 TEST(QtWizardFaults, AMountTableThatCannotBeWatchedIsLookedAtWhileWaiting) {

@@ -17,9 +17,9 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-#include "LocaleFixture.h"
 #include "QtTestSupport.h"
 #include "mod_SQLocalize.h"
+#include "support/LocaleFixture.h"
 #include "ui/qt/QtWizardWindow.h"
 #include "ui/qt/WizardLabels.h"
 #include "ui/qt/WizardPageControl.h"

@@ -12,8 +12,8 @@
 
 #include <cstdio>
 
-#include "PreviewMachine.h"
 #include "QtTestSupport.h"
+#include "support/PreviewMachine.h"
 #include "ui/qt/QtWizardWindow.h"
 
 int main(int argc, char** argv) {

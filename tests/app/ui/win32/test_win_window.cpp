@@ -21,7 +21,7 @@
 #include "WizardResource.h"
 #include "platform/windows/wide_text.h"
 #include "resource_ids.h"
-#include "wizard/LocaleFixture.h"
+#include "support/LocaleFixture.h"
 
 namespace res = wizard_resource;
 using platform::win::Narrow;

@@ -14,7 +14,7 @@
 
 #include "WinWizardWindow.h"
 #include "platform/windows/wide_text.h"
-#include "wizard/PreviewMachine.h"
+#include "support/PreviewMachine.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int) {
     const std::string arguments = commandLine ? commandLine : "";

@@ -104,7 +104,8 @@ protected:
         std::string a = address;
         a.pop_back();
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", a.c_str(), 1);
-        const std::string tmpl = std::string(PENDOCK_SOURCE_DIR) + "/tests/automount/udisks2_mock.py";
+        const std::string tmpl =
+            std::string(PENDOCK_SOURCE_DIR) + "/tests/lib/platform/linux/udisks2_mock.py";
         const char* argv[] = {"/usr/bin/python3", "-m", "dbusmock", "--template", tmpl.c_str(),
                               nullptr};
         ASSERT_EQ(::posix_spawn(&FMock, argv[0], nullptr, nullptr, const_cast<char**>(argv),

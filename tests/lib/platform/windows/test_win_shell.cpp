@@ -118,7 +118,8 @@ TEST(WinProgramFolder, TheFolderOfThisProgram) {
     const std::string folder = app_platform::GetProgramFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(folder.back(), '\\');
-    const std::wstring expected = DosPath(std::string(PENDOCK_BINARY_DIR) + "/tests/windows/");
+    const std::wstring expected =
+        DosPath(std::string(PENDOCK_BINARY_DIR) + "/tests/lib/platform/windows/");
     EXPECT_EQ(::CompareStringOrdinal(Widen(folder).c_str(), -1, expected.c_str(), -1, TRUE),
               CSTR_EQUAL)
         << folder;
