@@ -1,13 +1,11 @@
 // The key identification end to end through the Linux provider, on simulated machines laid
 // out as real sysfs trees are.
 
-#include <cstdio>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
 #include "mod_DriveUsbInfo.h"
-#include "platform/linux/sysfs.h"
 #include "platform/linux/wmi_provider.h"
 #include "sim_machine.h"
 
@@ -31,15 +29,13 @@ Identity Id(const std::string& v, const std::string& p, const std::string& s) {
 }
 const Identity Failed{};
 
-const std::string Usb = "/devices/pci0000:00/0000:00:14.0/usb1/";
-const std::string RootScsi = "/devices/pci0000:00/0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0";
-
-// The instance Windows makes up from a port: 6&<CRC-32 of the device path>&<lun>.
-std::string MadeUp(const std::string& devicePath, int lun = 0) {
-    char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(platform::lnx::Crc32(devicePath)));
-    return "6&" + std::string(hex) + "&" + std::to_string(lun);
-}
+// A disk without a serial number gets the instance Windows makes up from its port:
+// 6&<CRC-32 of the port's device path>&<lun>; its first ten characters stand in for the
+// serial. The CRCs of the ports below, under /devices/pci0000:00/:
+//   920FF741 0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0 (the root filesystem's SATA disk)
+//   3D510F99 0000:00:17.0/ata4/host3/target3:0:0/3:0:0:0
+//   55763AEA, 22710A7C, BC159FDF, CB12AF49, 521BFEF3  0000:00:14.0/usb1/1-2 to 1-6
+//   A2B30033 0000:00:1d.0/0000:3d:00.0/nvme/nvme0
 
 class Provider : public ::testing::Test {
 protected:
@@ -103,10 +99,9 @@ TEST_F(Provider, UsbKeyWithOnePartition) {
     EXPECT_EQ(Get(Q3(1), "Index"), "1");
 
     // The root filesystem's drive is a SATA disk: the SCSI form with a made-up instance.
-    EXPECT_EQ(Get(Q3(0), "PNPDeviceID"),
-              R"(SCSI\DISK&VEN_ATA&PROD_SAMSUNG_SSD_860\)" + MadeUp(RootScsi));
+    EXPECT_EQ(Get(Q3(0), "PNPDeviceID"), R"(SCSI\DISK&VEN_ATA&PROD_SAMSUNG_SSD_860\6&920FF741&0)");
     // Without a revision part, the product runs on to the "&" inside the instance.
-    EXPECT_EQ(Identify('C'), Id("ATA", "SAMSUNG_SSD_860\\6", MadeUp(RootScsi).substr(0, 10)));
+    EXPECT_EQ(Identify('C'), Id("ATA", "SAMSUNG_SSD_860\\6", "6&920FF741"));
     EXPECT_EQ(Get(Q1('C'), "Antecedent"),
               R"(\\)" + Host() +
                   R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #0, Partition #0")");
@@ -154,17 +149,17 @@ TEST_F(Provider, InquiryTextsAsWindowsWritesThem) {
 TEST_F(Provider, SerialsAndTheirStandIns) {
     M.Simkey("plug", {"--no-serial"}); // port 1-2
     EXPECT_EQ(Get(Q3(1), "PNPDeviceID"),
-              R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\)" + MadeUp(Usb + "1-2"));
-    EXPECT_EQ(Identify('D'), Id("ACME", "FLASH_DRIVE", MadeUp(Usb + "1-2").substr(0, 10)));
+              R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\6&55763AEA&0)");
+    EXPECT_EQ(Identify('D'), Id("ACME", "FLASH_DRIVE", "6&55763AEA"));
 
     M.Simkey("plug", {"--name", "sdc", "--at", M.Media("c"), "--serial", "x,y"}); // port 1-3
-    EXPECT_EQ(Identify('E').Serial, MadeUp(Usb + "1-3").substr(0, 10)) << "a comma";
+    EXPECT_EQ(Identify('E').Serial, "6&22710A7C") << "a comma";
     M.Simkey("plug", {"--name", "sdd", "--at", M.Media("d"), "--serial", "ab c"});
-    EXPECT_EQ(Identify('F').Serial, MadeUp(Usb + "1-4").substr(0, 10)) << "a blank";
+    EXPECT_EQ(Identify('F').Serial, "6&BC159FDF") << "a blank";
     M.Simkey("plug", {"--name", "sde", "--at", M.Media("e"), "--serial", ""});
-    EXPECT_EQ(Identify('G').Serial, MadeUp(Usb + "1-5").substr(0, 10)) << "empty";
+    EXPECT_EQ(Identify('G').Serial, "6&CB12AF49") << "empty";
     M.Simkey("plug", {"--name", "sdf", "--at", M.Media("f"), "--serial", "caf\xc3\xa9"});
-    EXPECT_EQ(Identify('H').Serial, MadeUp(Usb + "1-6").substr(0, 10)) << "not ASCII";
+    EXPECT_EQ(Identify('H').Serial, "6&521BFEF3") << "not ASCII";
     const std::string longSerial(80, 'S');
     M.Simkey("plug", {"--name", "sdg", "--at", M.Media("g"), "--serial", longSerial});
     EXPECT_EQ(Get(Q3(6), "PNPDeviceID"),
@@ -176,17 +171,14 @@ TEST_F(Provider, DisksThatAreNotUsbMassStorage) {
     M.Simkey("add-disk", {"nvme0n1", "--bus", "nvme", "--model", "Samsung SSD 970 EVO 1TB"});
     M.Simkey("mount", {"nvme0n1p1", M.Media("nvme")});
     M.Simkey("plug", {"--bus", "uas", "--name", "sdb"});
-    const std::string nvme = "/devices/pci0000:00/0000:00:1d.0/0000:3d:00.0/nvme/nvme0";
     EXPECT_EQ(Identify(LetterAt(M.Media("nvme"))),
-              Id("NVME", "SAMSUNG_SSD_970_EVO_1TB\\6", MadeUp(nvme).substr(0, 10)));
+              Id("NVME", "SAMSUNG_SSD_970_EVO_1TB\\6", "6&A2B30033"));
     // nvme0n1 sorts before sda and sdb
     EXPECT_EQ(Get(Q3(0), "PNPDeviceID"),
-              R"(SCSI\DISK&VEN_NVME&PROD_SAMSUNG_SSD_970_EVO_1TB\)" + MadeUp(nvme));
-    EXPECT_EQ(Get(Q3(2), "PNPDeviceID"),
-              R"(SCSI\DISK&VEN_ACME&PROD_FLASH_DRIVE\)" + MadeUp(Usb + "1-2"));
+              R"(SCSI\DISK&VEN_NVME&PROD_SAMSUNG_SSD_970_EVO_1TB\6&A2B30033&0)");
+    EXPECT_EQ(Get(Q3(2), "PNPDeviceID"), R"(SCSI\DISK&VEN_ACME&PROD_FLASH_DRIVE\6&55763AEA&0)");
     EXPECT_EQ(Get(Q3(2), "InterfaceType"), "SCSI");
-    EXPECT_EQ(Identify(LetterAt(M.Media("KEY"))),
-              Id("ACME", "FLASH_DRIVE\\6", MadeUp(Usb + "1-2").substr(0, 10)));
+    EXPECT_EQ(Identify(LetterAt(M.Media("KEY"))), Id("ACME", "FLASH_DRIVE\\6", "6&55763AEA"));
 }
 
 TEST_F(Provider, LoopDevicesBindMountsAndOpticalDrivesAreNotIdentified) {
@@ -248,10 +240,7 @@ TEST_F(Provider, BlankInMountPointAndMoreThan24Drives) {
     EXPECT_EQ(Get(Q1('Z'), "Antecedent"),
               R"(\\)" + Host() +
                   R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #2, Partition #21")");
-    EXPECT_EQ(Identify('Z'),
-              Id("ACME", "FLASH_DRIVE\\6",
-                 MadeUp("/devices/pci0000:00/0000:00:17.0/ata4/host3/target3:0:0/3:0:0:0")
-                     .substr(0, 10)));
+    EXPECT_EQ(Identify('Z'), Id("ACME", "FLASH_DRIVE\\6", "6&3D510F99"));
     EXPECT_EQ(Identify('D'), Id("ACME", "FLASH_DRIVE", "BLANK"));
 }
 
@@ -293,7 +282,7 @@ TEST_F(Provider, MissingOrUnreadableAttributesFailCleanly) {
     fs::remove(usbIf / "bInterfaceProtocol");
     fs::remove(scsi / "model");
     EXPECT_EQ(WmiGetOneProperty(Q3(1), "PNPDeviceID", value), 1);
-    EXPECT_EQ(value, R"(SCSI\DISK&VEN_ACME&PROD_\)" + MadeUp(Usb + "1-2"))
+    EXPECT_EQ(value, R"(SCSI\DISK&VEN_ACME&PROD_\6&55763AEA&0)")
         << "without a USB interface, a SCSI disk without a model";
 
     // A link that loops back on itself.
