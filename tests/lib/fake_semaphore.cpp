@@ -42,14 +42,23 @@ namespace platform {
 
 SemHandle CreateSemaphoreW(const void*, LONG initialCount, LONG maximumCount,
                            const std::string& name) {
-    fake::record({"create", name, DWORD(initialCount), DWORD(maximumCount)});
+    fake::Call call;
+    call.fn = "create";
+    call.name = name;
+    call.initialCount = DWORD(initialCount);
+    call.maximumCount = DWORD(maximumCount);
+    fake::record(call);
     const SemHandle h = fake::gScript.create(name);
     fake::gLastError = h == 0 ? fake::gScript.createError(name) : 0;
     return h;
 }
 
 DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
-    fake::record({"wait", "", milliseconds, handle});
+    fake::Call call;
+    call.fn = "wait";
+    call.milliseconds = milliseconds;
+    call.handle = handle;
+    fake::record(call);
     if (handle == 0) {
         fake::gLastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
@@ -60,14 +69,21 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
 }
 
 bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG*) {
-    fake::record({"release", "", DWORD(releaseCount), handle});
+    fake::Call call;
+    call.fn = "release";
+    call.releaseCount = DWORD(releaseCount);
+    call.handle = handle;
+    fake::record(call);
     if (!fake::gScript.releaseOk)
         fake::gLastError = fake::gScript.releaseError;
     return fake::gScript.releaseOk;
 }
 
 bool CloseHandle(SemHandle handle) {
-    fake::record({"close", "", 0, handle});
+    fake::Call call;
+    call.fn = "close";
+    call.handle = handle;
+    fake::record(call);
     if (!fake::gScript.closeOk)
         fake::gLastError = fake::gScript.closeError;
     return fake::gScript.closeOk;
@@ -78,7 +94,10 @@ DWORD GetLastError() {
 }
 
 void SetLastError(DWORD code) {
-    fake::record({"setlasterror", "", code, 0});
+    fake::Call call;
+    call.fn = "setlasterror";
+    call.code = code;
+    fake::record(call);
     fake::gLastError = code;
 }
 

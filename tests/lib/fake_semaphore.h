@@ -9,12 +9,16 @@
 
 namespace fake {
 
+// One call; only the fields of its function are set.
 struct Call {
-    std::string fn;        // "create", "wait", "release", "close", "setlasterror"
-    std::string name;      // create: the name asked for
-    platform::DWORD a = 0; // create: initial count; wait: time-out; release: count; close and
-                           // wait: the handle in b; setlasterror: the code
-    platform::DWORD b = 0; // create: maximum count; wait, release, close: the handle
+    std::string fn;                      // "create", "wait", "release", "close", "setlasterror"
+    std::string name;                    // create
+    platform::DWORD initialCount = 0;    // create
+    platform::DWORD maximumCount = 0;    // create
+    platform::DWORD milliseconds = 0;    // wait: the time-out
+    platform::DWORD releaseCount = 0;    // release
+    platform::SemHandle handle = 0;      // wait, release, close
+    platform::DWORD code = 0;            // setlasterror
     platform::DWORD lastErrorBefore = 0; // the thread's last error when the call was made
 };
 
@@ -23,7 +27,7 @@ struct Script {
     std::function<platform::SemHandle(const std::string& name)> create;
     std::function<platform::DWORD(const std::string& name)> createError;
     platform::DWORD waitResult = 0; // WAIT_OBJECT_0
-    platform::DWORD waitError = 0; // set as last error when the wait fails
+    platform::DWORD waitError = 0;  // set as last error when the wait fails
     bool releaseOk = true;
     platform::DWORD releaseError = 0;
     bool closeOk = true;

@@ -75,12 +75,12 @@ TEST_F(GuardLogic, TakesAUnitOfTheMachineWideName) {
     const fake::Call& create = fake::calls()[0];
     EXPECT_EQ(create.fn, "create");
     EXPECT_EQ(create.name, "Global\\App");
-    EXPECT_EQ(create.a, 3u);
-    EXPECT_EQ(create.b, 3u);
+    EXPECT_EQ(create.initialCount, 3u);
+    EXPECT_EQ(create.maximumCount, 3u);
     const fake::Call& wait = fake::calls()[1];
     EXPECT_EQ(wait.fn, "wait");
-    EXPECT_EQ(wait.a, 77u);
-    EXPECT_EQ(wait.b, 42u);
+    EXPECT_EQ(wait.milliseconds, 77u);
+    EXPECT_EQ(wait.handle, 42u);
 
     EXPECT_TRUE(g->IsSemHeld());
     EXPECT_EQ(g->GetSemHandle(), 42u);
@@ -99,7 +99,7 @@ TEST_F(GuardLogic, WithoutMachineWideNamespaceFallsBackToTheBareName) {
     EXPECT_EQ(fake::calls()[0].name, "Global\\App");
     // The last error is cleared before the second attempt.
     EXPECT_EQ(fake::calls()[1].fn, "setlasterror");
-    EXPECT_EQ(fake::calls()[1].a, 0u);
+    EXPECT_EQ(fake::calls()[1].code, 0u);
     EXPECT_EQ(fake::calls()[2].fn, "create");
     EXPECT_EQ(fake::calls()[2].name, "App");
     EXPECT_EQ(fake::calls()[2].lastErrorBefore, 0u);
@@ -210,10 +210,10 @@ TEST_F(GuardLogic, FreeSemThenDestroyGivesBackOnceAndClosesOnce) {
     ASSERT_EQ(fake::count("close"), 1);
     const auto& c = fake::calls();
     EXPECT_EQ(c[2].fn, "release");
-    EXPECT_EQ(c[2].a, 1u);
-    EXPECT_EQ(c[2].b, 42u);
+    EXPECT_EQ(c[2].releaseCount, 1u);
+    EXPECT_EQ(c[2].handle, 42u);
     EXPECT_EQ(c[3].fn, "close");
-    EXPECT_EQ(c[3].b, 42u);
+    EXPECT_EQ(c[3].handle, 42u);
 }
 
 TEST_F(GuardLogic, FailedReleaseKeepsTheUnitAndTheHandle) {
@@ -301,7 +301,7 @@ TEST_F(GuardLogic, FirstInstanceUsesTheProgramSettings) {
     EXPECT_EQ(guard->TimeOut(), 0u);
     EXPECT_EQ(guard->MaxInstances(), 1);
     EXPECT_EQ(guard->SemName(), "Global\\{ID}");
-    EXPECT_EQ(fake::calls()[1].a, 0u); // no waiting
+    EXPECT_EQ(fake::calls()[1].milliseconds, 0u); // no waiting
 
     ReleaseFirstInstance(guard);
     EXPECT_EQ(fake::count("release"), 1);
