@@ -10,14 +10,15 @@
 #include <sstream>
 #include <vector>
 
-#if defined(_WIN32)
 #include "support/TempDir.h"
-#else
+
+#if !defined(_WIN32)
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/ChildCheck.h"
 #endif
 
 namespace fs = std::filesystem;
@@ -53,14 +54,8 @@ void RemoveTreeAt(int parent, const char* name) {
 class WebShopSearch : public ::testing::Test {
 protected:
     void SetUp() override {
-#if defined(_WIN32)
         Root = Tmp.Path().string();
-#else
-        const char* tmp = std::getenv("TMPDIR");
-        std::string templ =
-            std::string(tmp != nullptr && *tmp ? tmp : "/tmp") + "/pendock-search-XXXXXX";
-        ASSERT_NE(::mkdtemp(templ.data()), nullptr);
-        Root = templ;
+#if !defined(_WIN32)
         ::chmod(Root.c_str(), 0755); // readable by the unprivileged child of some tests
 #endif
         Product = Root + "/Quorvento";
@@ -103,9 +98,7 @@ protected:
         return r ? id : "<none>";
     }
 
-#if defined(_WIN32)
     TTempDir Tmp{"pendock-search"};
-#endif
     std::string Root, Product;
 };
 
@@ -313,18 +306,17 @@ TEST_F(WebShopSearch, ReadFirstLineOfNoRegularFile) {
 }
 
 #if !defined(_WIN32)
-// Runs `body` in a child process as the unprivileged user "nobody" (file permissions do not
-// hold for root) and returns its exit code; 77 when the child could not drop its rights.
-template <typename Body> int AsNobody(Body body) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
+constexpr const char* NoUnprivilegedUser = "cannot run as an unprivileged user";
+
+// Runs `check` in a child process as the unprivileged user "nobody" (file permissions do not
+// hold for root): the check that failed, empty when all held, or NoUnprivilegedUser when the
+// child could not drop its rights.
+template <typename Check> std::string AsNobody(Check check) {
+    return RunInChild([&]() -> std::string {
         if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-            ::_exit(77);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            return NoUnprivilegedUser;
+        return check();
+    });
 }
 
 TEST_F(WebShopSearch, UnreadableFolderIsPassedOver) {
@@ -333,34 +325,36 @@ TEST_F(WebShopSearch, UnreadableFolderIsPassedOver) {
     MakeDir("Quorvento/open");
     Write("Quorvento/open/package.id", "OPEN\n");
     ::chmod(P("Quorvento/locked").c_str(), 0);
-    const int code = AsNobody([&] {
+    const std::string failed = AsNobody([&]() -> std::string {
         std::string id;
         if (!FindPackageId(Product, id))
-            return 1;
-        return id == "OPEN" ? 0 : 2;
+            return "a package id is found";
+        return id == "OPEN" ? "" : "the open folder's id, not " + id;
     });
-    if (code == 77)
+    if (failed == NoUnprivilegedUser)
         GTEST_SKIP() << "cannot run as an unprivileged user here";
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(failed, "");
 }
 
 TEST_F(WebShopSearch, UnreadableFileIsAnError) {
     Write("Quorvento/package.id", "SECRET\n");
     ::chmod(P("Quorvento/package.id").c_str(), 0);
-    const int code = AsNobody([&] {
+    const std::string failed = AsNobody([&]() -> std::string {
         std::string id = "kept";
         try {
             FindPackageId(Product, id);
         } catch (const TPackageIdReadError& e) {
             const bool named =
                 std::string(e.what()).find("Quorvento/package.id") != std::string::npos;
-            return e.Error() == EACCES && named && id == "kept" ? 0 : 2;
+            return e.Error() == EACCES && named && id == "kept"
+                       ? ""
+                       : "an access error naming the file, the id kept";
         }
-        return 1;
+        return "a read error is thrown";
     });
-    if (code == 77)
+    if (failed == NoUnprivilegedUser)
         GTEST_SKIP() << "cannot run as an unprivileged user here";
-    EXPECT_EQ(code, 0);
+    EXPECT_EQ(failed, "");
 }
 
 #endif

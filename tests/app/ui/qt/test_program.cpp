@@ -1,5 +1,6 @@
 // The program as a whole: one copy at a time, a refused copy ends at once with exit code 0
 // and shows nothing, and once the running copy has ended a new one starts normally.
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -31,9 +32,6 @@ const char* const Program = PENDOCK_PROGRAM;
 class TProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string tmpl = (fs::temp_directory_path() / "pendock-program-XXXXXX").string();
-        ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-        Dir = tmpl;
         fs::create_directory(Dir / "global");
         fs::create_directory(Dir / "user");
         fs::permissions(Dir / "user", fs::perms::owner_all);
@@ -46,8 +44,6 @@ protected:
                 kill(pid, SIGKILL);
                 waitpid(pid, nullptr, 0);
             }
-        std::error_code ec;
-        fs::remove_all(Dir, ec);
     }
 
     // Starts the program with its own lock folders, on the Qt platform `platform`; its output
@@ -126,7 +122,8 @@ protected:
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
-    fs::path Dir;
+    TTempDir Tmp{"pendock-program"};
+    const fs::path Dir = Tmp.Path();
     std::vector<pid_t> Running;
 };
 

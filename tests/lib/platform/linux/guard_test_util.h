@@ -19,6 +19,8 @@
 #include <string>
 #include <vector>
 
+#include "support/TempDir.h"
+
 extern char** environ;
 
 namespace guardtest {
@@ -30,15 +32,8 @@ namespace fs = std::filesystem;
 class TempLockDirs {
 public:
     TempLockDirs() {
-        const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pendock-guard-XXXXXX";
-        std::vector<char> buf(pattern.begin(), pattern.end());
-        buf.push_back('\0');
-        if (::mkdtemp(buf.data()) == nullptr)
-            throw std::runtime_error("mkdtemp failed");
-        root_ = buf.data();
         // Reachable by every user, as the machine-wide directory must be.
-        ::chmod(root_.c_str(), 0755);
+        ::chmod(root().c_str(), 0755);
         fs::create_directory(global());
         ::chmod(global().c_str(), 01777);
         fs::create_directory(user());
@@ -49,15 +44,13 @@ public:
     ~TempLockDirs() {
         ::unsetenv("PENDOCK_LOCK_DIR_GLOBAL");
         ::unsetenv("PENDOCK_LOCK_DIR_USER");
-        std::error_code ec;
-        fs::remove_all(root_, ec);
     }
     TempLockDirs(const TempLockDirs&) = delete;
     TempLockDirs& operator=(const TempLockDirs&) = delete;
 
-    const fs::path& root() const { return root_; }
-    fs::path global() const { return root_ / "global"; }
-    fs::path user() const { return root_ / "user"; }
+    const fs::path& root() const { return dir_.Path(); }
+    fs::path global() const { return root() / "global"; }
+    fs::path user() const { return root() / "user"; }
 
     // The entries of a directory, by name.
     static std::vector<std::string> list(const fs::path& dir) {
@@ -68,7 +61,7 @@ public:
     }
 
 private:
-    fs::path root_;
+    TTempDir dir_{"pendock-guard"};
 };
 
 // A name of its own for each test, so parallel runs never meet.

@@ -29,20 +29,11 @@ int RunProgram(const std::vector<std::string>& argv) {
 }
 
 SimMachine::SimMachine() {
-    std::string tmpl = (fs::temp_directory_path() / "pendock-sim-XXXXXX").string();
-    if (!::mkdtemp(tmpl.data()))
-        throw std::runtime_error("cannot make a temporary folder");
-    FDir = tmpl;
     Simkey("init");
 }
 
-SimMachine::~SimMachine() {
-    std::error_code ec;
-    fs::remove_all(FDir, ec);
-}
-
 void SimMachine::Simkey(const std::string& command, const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{"bash", PENDOCK_SIMKEY, command, FDir.string()};
+    std::vector<std::string> argv{"bash", PENDOCK_SIMKEY, command, Dir().string()};
     argv.insert(argv.end(), args.begin(), args.end());
     if (RunProgram(argv) != 0)
         throw std::runtime_error("simkey " + command + " failed");

@@ -8,27 +8,25 @@
 #include <vector>
 
 #include "platform/linux/drive_letters.h"
+#include "support/TempDir.h"
 
 class SimMachine {
 public:
     SimMachine(); // runs "simkey init"
-    ~SimMachine();
-    SimMachine(const SimMachine&) = delete;
-    SimMachine& operator=(const SimMachine&) = delete;
 
     // Runs "simkey COMMAND DIR ARGS..."; throws std::runtime_error when it fails.
     void Simkey(const std::string& command, const std::vector<std::string>& args = {}) const;
 
-    const std::filesystem::path& Dir() const { return FDir; }
-    std::filesystem::path Sys() const { return FDir / "sys"; }
-    std::filesystem::path MountInfo() const { return FDir / "mountinfo"; }
-    std::string Media(const std::string& name) const { return (FDir / "media" / name).string(); }
+    const std::filesystem::path& Dir() const { return FDir.Path(); }
+    std::filesystem::path Sys() const { return Dir() / "sys"; }
+    std::filesystem::path MountInfo() const { return Dir() / "mountinfo"; }
+    std::string Media(const std::string& name) const { return (Dir() / "media" / name).string(); }
 
     // A fresh drive-letter map over this machine.
     std::shared_ptr<platform::lnx::DriveLetterMap> NewMap() const;
 
 private:
-    std::filesystem::path FDir;
+    TTempDir FDir{"pendock-sim"};
 };
 
 // Runs a program with arguments (no shell); returns its exit status, or -1.

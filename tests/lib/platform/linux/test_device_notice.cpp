@@ -1,6 +1,7 @@
 // The mount-table change notice, on a plain file standing in for the table and on the
 // kernel's own table in a mount namespace of its own.
 #include "platform/linux/device_notice.h"
+#include "support/ChildCheck.h"
 #include "support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -141,6 +143,34 @@ TEST_F(DeviceNoticeFile, PathFromTheEnvironment) {
     EXPECT_EQ(TDeviceNotice::DefaultPath(), "/proc/self/mountinfo");
 }
 
+constexpr const char* NoNamespace = "no mount namespace";
+
+// In a mount namespace of the calling process's own: watches the kernel's table while a tmpfs
+// is mounted on `dir` and taken off again. The check that failed first, empty when all held,
+// or NoNamespace where the machine gives no namespace to mount in.
+std::string MountOnceInOwnNamespace(const std::string& dir) {
+    if (::unshare(CLONE_NEWNS) != 0 ||
+        ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return NoNamespace;
+    TDeviceNotice n("/proc/self/mountinfo");
+    if (n.Kind() != TDeviceNotice::TKind::Priority)
+        return "the kernel's table is watched for urgent data";
+    if (Ready(n, 100))
+        return "no notice before the mount";
+    if (::mount("pendock-test", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
+        return NoNamespace;
+    if (!Ready(n, 2000))
+        return "a notice after the mount";
+    if (!n.Acknowledge())
+        return "the notice is about the table";
+    if (Ready(n, 100))
+        return "quiet once acknowledged";
+    ::umount(dir.c_str());
+    if (!Ready(n, 2000))
+        return "a notice after the unmount";
+    return "";
+}
+
 TEST(DeviceNoticeKernel, MountInOwnNamespaceGivesOneNotice) {
     {
         TDeviceNotice n("/proc/self/mountinfo");
@@ -149,40 +179,13 @@ TEST(DeviceNoticeKernel, MountInOwnNamespaceGivesOneNotice) {
         EXPECT_EQ(n.PollEvents(), POLLPRI);
         EXPECT_FALSE(Ready(n, 200));
     }
-    char dir[] = "/tmp/pendock-notice-mnt-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    // The child mounts in a namespace of its own, so nothing reaches the machine's table.
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        if (::unshare(CLONE_NEWNS) != 0 ||
-            ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
-            ::_exit(77);
-        TDeviceNotice n("/proc/self/mountinfo");
-        if (n.Kind() != TDeviceNotice::TKind::Priority)
-            ::_exit(1);
-        if (Ready(n, 100))
-            ::_exit(2);
-        if (::mount("pendock-test", dir, "tmpfs", 0, "size=64k") != 0)
-            ::_exit(77);
-        if (!Ready(n, 2000))
-            ::_exit(3);
-        if (!n.Acknowledge())
-            ::_exit(4);
-        if (Ready(n, 100))
-            ::_exit(5);
-        ::umount(dir);
-        if (!Ready(n, 2000))
-            ::_exit(6);
-        ::_exit(0);
-    }
-    ASSERT_GT(pid, 0);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::rmdir(dir);
-    ASSERT_TRUE(WIFEXITED(status));
-    if (WEXITSTATUS(status) == 77)
+    const TTempDir dir("pendock-notice-mnt");
+    // In a child: it mounts in a namespace of its own, so nothing reaches the machine's table.
+    const std::string failed =
+        RunInChild([&] { return MountOnceInOwnNamespace(dir.Path().string()); });
+    if (failed == NoNamespace)
         GTEST_SKIP() << "no mount namespace for this test here";
-    EXPECT_EQ(WEXITSTATUS(status), 0) << "failed at check " << WEXITSTATUS(status);
+    EXPECT_EQ(failed, "");
 }
 
 } // namespace
