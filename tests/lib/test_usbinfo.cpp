@@ -195,6 +195,11 @@ struct Row {
     const char* Serial;
 };
 
+// A row as the test's name shows it (and not as the bytes of its pointers): its device id.
+void PrintTo(const Row& r, std::ostream* os) {
+    *os << r.Id;
+}
+
 class WorkedExamples : public FakeWmiTest, public ::testing::WithParamInterface<Row> {};
 
 TEST_P(WorkedExamples, CutsVendorProductAndSerial) {
