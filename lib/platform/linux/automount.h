@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/linux/overrides.h"
+
 namespace platform::lnx {
 
 using TUdevProperties = std::map<std::string, std::string>;
@@ -71,7 +73,7 @@ std::optional<std::string> RequestMount(const std::string& name,
 class TAutoMounter {
 public:
     // `mountInfoPath` is the table that says what is mounted already.
-    explicit TAutoMounter(std::string mountInfoPath = "/proc/self/mountinfo",
+    explicit TAutoMounter(std::string mountInfoPath = KernelMountInfo,
                           std::chrono::milliseconds grace = std::chrono::milliseconds(1500));
     ~TAutoMounter();
     TAutoMounter(const TAutoMounter&) = delete;

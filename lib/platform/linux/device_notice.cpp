@@ -1,5 +1,7 @@
 #include "platform/linux/device_notice.h"
 
+#include "platform/linux/overrides.h"
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -26,8 +28,7 @@ std::string SystemError(const std::string& what, int error) {
 } // namespace
 
 std::string TDeviceNotice::DefaultPath() {
-    const char* env = std::getenv("PENDOCK_MOUNTINFO");
-    return env != nullptr && *env != '\0' ? env : "/proc/self/mountinfo";
+    return lnx::MountInfoPath();
 }
 
 TDeviceNotice::TDeviceNotice() : TDeviceNotice(DefaultPath()) {}

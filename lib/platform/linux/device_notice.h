@@ -15,7 +15,7 @@ public:
         Readable, // a plain file standing in for it: readable (poll POLLIN; a Qt Read notifier)
     };
 
-    // Watches the file named by PENDOCK_MOUNTINFO, by default /proc/self/mountinfo.
+    // Watches DefaultPath().
     TDeviceNotice();
     // Watches `path`: the kernel's table is opened and polled; any other path (a plain file,
     // even one not there yet) is watched through its folder, so that rewriting, replacing,
@@ -41,7 +41,7 @@ public:
     // about other files in the folder, which are to be ignored.
     bool Acknowledge();
 
-    // The path PENDOCK_MOUNTINFO names, or /proc/self/mountinfo.
+    // The mount table to watch: lnx::MountInfoPath() (platform/linux/overrides.h).
     static std::string DefaultPath();
 
 private:

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <unistd.h>
 
+#include "platform/linux/overrides.h"
 #include "TextUtil.h"
 #include "platform/linux/sysfs.h"
 #include "platform/logical_drives.h"
@@ -158,18 +158,13 @@ std::shared_ptr<DriveLetterMap>& ProcessMap() {
     static std::shared_ptr<DriveLetterMap> map;
     return map;
 }
-std::string EnvOr(const char* name, const char* fallback) {
-    const char* v = std::getenv(name);
-    return v && *v ? v : fallback;
-}
 } // namespace
 
 std::shared_ptr<DriveLetterMap> ProcessDriveLetters() {
     std::lock_guard lock(ProcessMapLock());
     auto& map = ProcessMap();
     if (!map)
-        map = std::make_shared<DriveLetterMap>(EnvOr("PENDOCK_MOUNTINFO", "/proc/self/mountinfo"),
-                                               EnvOr("PENDOCK_SYSFS", "/sys"));
+        map = std::make_shared<DriveLetterMap>(MountInfoPath(), SysfsRoot());
     return map;
 }
 

@@ -52,8 +52,8 @@ private:
     std::map<std::pair<unsigned, unsigned>, std::pair<std::string, std::string>> FNodes;
 };
 
-// The map of this process, over PENDOCK_MOUNTINFO (default /proc/self/mountinfo) and
-// PENDOCK_SYSFS (default /sys), created on first use.
+// The map of this process, over MountInfoPath() and SysfsRoot() (platform/linux/overrides.h),
+// created on first use.
 std::shared_ptr<DriveLetterMap> ProcessDriveLetters();
 // Drops the process's map; the next use makes a new one from the environment as it is then.
 void ResetProcessDriveLetters();

@@ -15,6 +15,9 @@
 
 #include "platform/semaphore.h"
 
+#include "platform/linux/overrides.h"
+#include "platform/linux/unique_fd.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,7 +25,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -35,6 +37,8 @@
 namespace platform {
 namespace {
 
+using lnx::TUniqueFd;
+
 thread_local DWORD tLastError = 0;
 
 constexpr off_t kMarkerByte = 0;
@@ -46,9 +50,11 @@ constexpr std::size_t kMaxFileName = 255;
 constexpr auto kSetupPatience = std::chrono::seconds(2);
 constexpr int kOpenAttempts = 1000;
 
+// One open handle. Closing its file gives up the semaphore: the kernel drops the handle's
+// locks with it.
 struct Semaphore {
-    int dirFd = -1;
-    int fd = -1;
+    TUniqueFd dirFd;
+    TUniqueFd fd;
     std::string fileName;
     LONG maximum = 0;
     std::vector<bool> held;
@@ -134,17 +140,6 @@ bool lockedByOther(int fd, off_t offset) {
     return fl.l_type != F_UNLCK;
 }
 
-void closeFd(int& fd) {
-    if (fd >= 0)
-        ::close(fd);
-    fd = -1;
-}
-
-std::string envValue(const char* name) {
-    const char* v = std::getenv(name);
-    return v ? std::string(v) : std::string();
-}
-
 std::string lockFileName(const std::string& objectName) {
     return kFilePrefix + textutil::PercentEncode(objectName, [&objectName](std::size_t i) {
                const char c = objectName[i];
@@ -153,24 +148,18 @@ std::string lockFileName(const std::string& objectName) {
            });
 }
 
-// The machine-wide directory, or -1 with ERROR_INVALID_NAME when it cannot be used.
-int openGlobalDir() {
-    std::string path = envValue("PENDOCK_LOCK_DIR_GLOBAL");
-    if (path.empty())
-        path = "/tmp";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+// The machine-wide directory, or none with ERROR_INVALID_NAME when it cannot be used.
+TUniqueFd openGlobalDir() {
+    const std::string path = lnx::LockDirGlobal();
+    TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!fd.IsOpen())
         fail(errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_NAME);
-        return -1;
-    }
     return fd;
 }
 
 // The user's own directory: it must belong to the user and be writable by no one else.
-int openUserDir() {
-    std::string path = envValue("PENDOCK_LOCK_DIR_USER");
-    if (path.empty())
-        path = envValue("XDG_RUNTIME_DIR");
+TUniqueFd openUserDir() {
+    std::string path = lnx::LockDirUser();
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.empty() || path[0] != '/') {
         // In the shared /tmp: never through a link someone else may have put there.
@@ -178,58 +167,50 @@ int openUserDir() {
         flags |= O_NOFOLLOW;
         if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
             fail(errorFromErrno(errno));
-            return -1;
+            return {};
         }
     }
-    const int fd = ::open(path.c_str(), flags);
-    if (fd < 0) {
+    TUniqueFd fd(::open(path.c_str(), flags));
+    if (!fd.IsOpen()) {
         struct stat st {};
         const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
         fail(link ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
-        return -1;
+        return {};
     }
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
-        ::close(fd);
+    if (::fstat(fd.Get(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
         fail(ERROR_ACCESS_DENIED);
-        return -1;
+        return {};
     }
     return fd;
 }
 
 // Creates the lock file with mode 0666 whatever the umask. The file appears under its name
-// only once its mode is set, so another user never finds it unopenable. -1 with errno set
+// only once its mode is set, so another user never finds it unopenable. None with errno set
 // (EEXIST when someone else created it first).
-int createLockFile(int dirFd, const std::string& fileName) {
-    int fd = ::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
-    if (fd >= 0) {
-        if (::fchmod(fd, 0666) != 0) {
-            const int e = errno;
-            ::close(fd);
-            errno = e;
-            return -1;
-        }
+TUniqueFd createLockFile(int dirFd, const std::string& fileName) {
+    TUniqueFd fd(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+    if (fd.IsOpen()) {
+        if (::fchmod(fd.Get(), 0666) != 0)
+            return {};
         char procPath[64];
-        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd);
+        std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd.Get());
         if (::linkat(AT_FDCWD, procPath, dirFd, fileName.c_str(), AT_SYMLINK_FOLLOW) == 0)
             return fd;
-        const int e = errno;
-        ::close(fd);
-        if (e != ENOENT) { // ENOENT: no /proc; create the plain way below
-            errno = e;
-            return -1;
-        }
+        if (errno != ENOENT) // ENOENT: no /proc; create the plain way below
+            return {};
+        fd.Reset();
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
-        return -1;
+        return {};
     }
-    fd =
-        ::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-    if (fd >= 0 && ::fchmod(fd, 0666) != 0) {
+    fd.Reset(
+        ::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    if (fd.IsOpen() && ::fchmod(fd.Get(), 0666) != 0) {
         const int e = errno;
-        ::close(fd);
+        fd.Reset();
         ::unlinkat(dirFd, fileName.c_str(), 0);
         errno = e;
-        return -1;
+        return {};
     }
     return fd;
 }
@@ -245,36 +226,35 @@ DWORD notALockFile(bool global, DWORD otherwise) {
 
 // Opens the lock file, creating it when missing. Never follows a symbolic link at the name,
 // and opens an existing file without O_CREAT (sticky directories refuse O_CREAT on another
-// user's file). -1 with the last error set.
-int openLockFile(int dirFd, const std::string& fileName, bool global) {
+// user's file). None with the last error set.
+TUniqueFd openLockFile(int dirFd, const std::string& fileName, bool global) {
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        int fd = ::openat(dirFd, fileName.c_str(),
-                          O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-        if (fd >= 0) {
+        TUniqueFd fd(::openat(dirFd, fileName.c_str(),
+                              O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+        if (fd.IsOpen()) {
             struct stat st {};
-            if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-                ::close(fd);
+            if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
                 notALockFile(global, ERROR_INVALID_HANDLE);
-                return -1;
+                return {};
             }
             return fd;
         }
         const int openError = errno;
         if (openError == EROFS && global) {
             fail(ERROR_INVALID_NAME);
-            return -1;
+            return {};
         }
         if (openError == ELOOP || openError == EISDIR || openError == ENXIO ||
             openError == EACCES || openError == EPERM) {
             notALockFile(global, errorFromErrno(openError));
-            return -1;
+            return {};
         }
         if (openError != ENOENT) {
             fail(errorFromErrno(openError));
-            return -1;
+            return {};
         }
         fd = createLockFile(dirFd, fileName);
-        if (fd >= 0)
+        if (fd.IsOpen())
             return fd;
         if (errno == EEXIST)
             continue;
@@ -282,10 +262,10 @@ int openLockFile(int dirFd, const std::string& fileName, bool global) {
         const bool cannotCreate =
             e == EACCES || e == EPERM || e == EROFS || e == ENOSPC || e == EDQUOT;
         fail(global && cannotCreate ? ERROR_INVALID_NAME : errorFromErrno(e));
-        return -1;
+        return {};
     }
     fail(ERROR_GEN_FAILURE);
-    return -1;
+    return {};
 }
 
 bool sameFile(int dirFd, const std::string& fileName, int fd) {
@@ -326,12 +306,6 @@ LONG readHeader(int fd) {
     return LONG(value);
 }
 
-// Gives up the semaphore's file; the kernel drops this handle's locks with it.
-void detach(Semaphore& s) {
-    closeFd(s.fd);
-    closeFd(s.dirFd);
-}
-
 SemHandle registerHandle(std::unique_ptr<Semaphore> s) {
     HandleTable& t = table();
     std::lock_guard<std::mutex> lock(t.mutex);
@@ -342,110 +316,135 @@ SemHandle registerHandle(std::unique_ptr<Semaphore> s) {
     return h;
 }
 
+bool validArguments(const void* attributes, LONG initialCount, LONG maximumCount) {
+    return attributes == nullptr && maximumCount >= 1 && maximumCount <= kMaxSemaphoreCount &&
+           initialCount >= 0 && initialCount <= maximumCount;
+}
+
+// A semaphore's name without its Global\ or Local\ prefix (any case), and whether it lives
+// in the machine-wide directory.
+struct ObjectName {
+    bool global = false;
+    std::string name;
+};
+
+ObjectName splitName(const std::string& name) {
+    if (textutil::IStartsWith(name, "global\\"))
+        return {true, name.substr(7)};
+    if (textutil::IStartsWith(name, "local\\"))
+        return {false, name.substr(6)};
+    return {false, name};
+}
+
+enum class Joined { asStarter, asMember, failed };
+
+// Joins the semaphore through `fd`: with the exclusive marker when no one else has it open,
+// the shared one otherwise. Someone holds it exclusively only for the moment of starting the
+// semaphore, so a busy marker is tried again for a while.
+Joined joinMarker(int fd) {
+    const auto giveUp = std::chrono::steady_clock::now() + kSetupPatience;
+    for (;;) {
+        if (setLock(fd, F_WRLCK, kMarkerByte) == 0)
+            return Joined::asStarter;
+        if (!lockBusy(errno))
+            break;
+        if (setLock(fd, F_RDLCK, kMarkerByte) == 0)
+            return Joined::asMember;
+        if (!lockBusy(errno) || std::chrono::steady_clock::now() > giveUp)
+            break;
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    fail(lockBusy(errno) ? ERROR_TIMEOUT : errorFromErrno(errno));
+    return Joined::failed;
+}
+
+// (Re)starts the semaphore: its file holds `maximumCount` from now on, and the marker is
+// shared again so that others may join.
+bool start(Semaphore& s, LONG maximumCount) {
+    const bool headerOk =
+        readHeader(s.fd.Get()) == maximumCount || writeHeader(s.fd.Get(), maximumCount);
+    if (!headerOk || setLock(s.fd.Get(), F_RDLCK, kMarkerByte) != 0) {
+        fail(errorFromErrno(errno));
+        return false;
+    }
+    s.maximum = maximumCount;
+    return true;
+}
+
+// Takes the first `count` units for this handle: a new semaphore with fewer free units than
+// its maximum.
+bool holdUnits(Semaphore& s, LONG count) {
+    for (LONG i = 0; i < count; ++i) {
+        if (setLock(s.fd.Get(), F_WRLCK, kFirstUnitByte + i) != 0) {
+            fail(errorFromErrno(errno));
+            return false;
+        }
+        s.held[std::size_t(i)] = true;
+        ++s.heldCount;
+    }
+    return true;
+}
+
+// Sets up the handle whose lock file is open: as the one who starts the semaphore, or as one
+// more handle of a semaphore already running, whose maximum its file tells.
+bool setUp(Semaphore& s, bool starter, LONG initialCount, LONG maximumCount) {
+    if (starter) {
+        if (!start(s, maximumCount))
+            return false;
+    } else {
+        s.maximum = readHeader(s.fd.Get());
+        if (s.maximum == 0) {
+            fail(ERROR_INVALID_HANDLE);
+            return false;
+        }
+    }
+    s.held.assign(std::size_t(s.maximum), false);
+    return !starter || holdUnits(s, maximumCount - initialCount);
+}
+
 } // namespace
 
 SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maximumCount,
                            const std::string& name) {
-    if (attributes != nullptr || maximumCount < 1 || maximumCount > kMaxSemaphoreCount ||
-        initialCount < 0 || initialCount > maximumCount) {
+    if (!validArguments(attributes, initialCount, maximumCount)) {
         fail(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    bool global = false;
-    std::string objectName = name;
-    if (textutil::IStartsWith(name, "global\\")) {
-        global = true;
-        objectName = name.substr(7);
-    } else if (textutil::IStartsWith(name, "local\\")) {
-        objectName = name.substr(6);
-    }
-    if (objectName.empty()) {
+    const ObjectName object = splitName(name);
+    if (object.name.empty()) {
         fail(ERROR_INVALID_NAME);
         return 0;
     }
     auto s = std::make_unique<Semaphore>();
-    s->fileName = lockFileName(objectName);
+    s->fileName = lockFileName(object.name);
     if (s->fileName.size() > kMaxFileName) {
         fail(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-    s->dirFd = global ? openGlobalDir() : openUserDir();
-    if (s->dirFd < 0)
+    s->dirFd = object.global ? openGlobalDir() : openUserDir();
+    if (!s->dirFd.IsOpen())
         return 0;
 
     for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        s->fd = openLockFile(s->dirFd, s->fileName, global);
-        if (s->fd < 0) {
-            closeFd(s->dirFd);
+        s->fd = openLockFile(s->dirFd.Get(), s->fileName, object.global);
+        if (!s->fd.IsOpen())
             return 0;
-        }
-        // Join: exclusive marker when no one else has it open, shared otherwise. Someone
-        // holds it exclusively only for the moment of starting the semaphore.
-        bool starter = false;
-        bool joined = false;
-        const auto giveUp = std::chrono::steady_clock::now() + kSetupPatience;
-        while (!joined) {
-            if (setLock(s->fd, F_WRLCK, kMarkerByte) == 0) {
-                starter = true;
-                joined = true;
-            } else if (!lockBusy(errno)) {
-                break;
-            } else if (setLock(s->fd, F_RDLCK, kMarkerByte) == 0) {
-                joined = true;
-            } else if (!lockBusy(errno) || std::chrono::steady_clock::now() > giveUp) {
-                break;
-            } else {
-                std::this_thread::sleep_for(std::chrono::microseconds(200));
-            }
-        }
-        if (!joined) {
-            fail(lockBusy(errno) ? ERROR_TIMEOUT : errorFromErrno(errno));
-            closeFd(s->fd);
-            closeFd(s->dirFd);
+        const Joined joined = joinMarker(s->fd.Get());
+        if (joined == Joined::failed)
             return 0;
-        }
         // Someone may have removed or replaced the file since it was opened.
-        if (!sameFile(s->dirFd, s->fileName, s->fd)) {
-            closeFd(s->fd);
+        if (!sameFile(s->dirFd.Get(), s->fileName, s->fd.Get())) {
+            s->fd.Reset();
             continue;
         }
-        if (starter) {
-            const bool headerOk =
-                readHeader(s->fd) == maximumCount || writeHeader(s->fd, maximumCount);
-            if (!headerOk || setLock(s->fd, F_RDLCK, kMarkerByte) != 0) {
-                fail(errorFromErrno(errno));
-                detach(*s);
-                return 0;
-            }
-            s->maximum = maximumCount;
-        } else {
-            s->maximum = readHeader(s->fd);
-            if (s->maximum == 0) {
-                fail(ERROR_INVALID_HANDLE);
-                closeFd(s->fd);
-                closeFd(s->dirFd);
-                return 0;
-            }
-        }
-        s->held.assign(std::size_t(s->maximum), false);
-        // A new semaphore with fewer free units than its maximum: this handle holds the rest.
-        if (starter) {
-            for (LONG i = 0; i < maximumCount - initialCount; ++i) {
-                if (setLock(s->fd, F_WRLCK, kFirstUnitByte + i) != 0) {
-                    fail(errorFromErrno(errno));
-                    detach(*s);
-                    return 0;
-                }
-                s->held[std::size_t(i)] = true;
-                ++s->heldCount;
-            }
-        }
+        const bool starter = joined == Joined::asStarter;
+        if (!setUp(*s, starter, initialCount, maximumCount))
+            return 0;
         const SemHandle h = registerHandle(std::move(s));
         tLastError = starter ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
         return h;
     }
     fail(ERROR_GEN_FAILURE);
-    closeFd(s->dirFd);
     return 0;
 }
 
@@ -464,7 +463,7 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
             for (LONG i = 0; i < s.maximum; ++i) {
                 if (s.held[std::size_t(i)])
                     continue;
-                if (setLock(s.fd, F_WRLCK, kFirstUnitByte + i) == 0) {
+                if (setLock(s.fd.Get(), F_WRLCK, kFirstUnitByte + i) == 0) {
                     s.held[std::size_t(i)] = true;
                     ++s.heldCount;
                     return WAIT_OBJECT_0;
@@ -507,7 +506,7 @@ bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) 
     if (previousCount != nullptr) {
         LONG free = 0;
         for (LONG i = 0; i < s.maximum; ++i)
-            if (!s.held[std::size_t(i)] && !lockedByOther(s.fd, kFirstUnitByte + i))
+            if (!s.held[std::size_t(i)] && !lockedByOther(s.fd.Get(), kFirstUnitByte + i))
                 ++free;
         *previousCount = free;
     }
@@ -515,7 +514,7 @@ bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) 
     for (LONG i = s.maximum - 1; i >= 0 && left > 0; --i) {
         if (!s.held[std::size_t(i)])
             continue;
-        if (setLock(s.fd, F_UNLCK, kFirstUnitByte + i) != 0) {
+        if (setLock(s.fd.Get(), F_UNLCK, kFirstUnitByte + i) != 0) {
             fail(errorFromErrno(errno));
             return false;
         }
@@ -537,7 +536,7 @@ bool CloseHandle(SemHandle handle) {
         s = std::move(it->second);
         t.open.erase(it);
     }
-    detach(*s);
+    s.reset(); // outside the table's lock
     return true;
 }
 

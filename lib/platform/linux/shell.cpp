@@ -1,5 +1,7 @@
 #include "platform/shell.h"
 
+#include "platform/linux/unique_fd.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -11,6 +13,8 @@
 
 namespace platform {
 namespace {
+
+using lnx::TUniqueFd;
 
 // The first executable regular file named `program` in the folders of PATH, as execvp finds it.
 std::string FindInPath(const std::string& program) {
@@ -33,13 +37,11 @@ std::string FindInPath(const std::string& program) {
     return {};
 }
 
-// `fd` moved to a descriptor above the standard three, close-on-exec; -1 on failure.
-int AboveStandard(int fd) {
-    if (fd < 0 || fd > STDERR_FILENO)
+// `fd` moved to a descriptor above the standard three, close-on-exec; none on failure.
+TUniqueFd AboveStandard(TUniqueFd fd) {
+    if (!fd.IsOpen() || fd.Get() > STDERR_FILENO)
         return fd;
-    const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
-    ::close(fd);
-    return moved;
+    return TUniqueFd(::fcntl(fd.Get(), F_DUPFD_CLOEXEC, STDERR_FILENO + 1));
 }
 
 void ReportAndExit(int fd, int error) {
@@ -55,24 +57,16 @@ bool OpenInBrowser(const std::string& address) {
         return false;
 
     // Everything the child needs is made before fork(): after it, only async-signal-safe calls.
-    const int devNull = AboveStandard(::open("/dev/null", O_RDWR | O_CLOEXEC));
-    if (devNull < 0)
+    TUniqueFd devNull = AboveStandard(TUniqueFd(::open("/dev/null", O_RDWR | O_CLOEXEC)));
+    if (!devNull.IsOpen())
         return false;
     int pipeFds[2];
-    if (::pipe2(pipeFds, O_CLOEXEC) != 0) {
-        ::close(devNull);
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0)
         return false;
-    }
-    const int readEnd = AboveStandard(pipeFds[0]);
-    const int writeEnd = AboveStandard(pipeFds[1]);
-    if (readEnd < 0 || writeEnd < 0) {
-        if (readEnd >= 0)
-            ::close(readEnd);
-        if (writeEnd >= 0)
-            ::close(writeEnd);
-        ::close(devNull);
+    TUniqueFd readEnd = AboveStandard(TUniqueFd(pipeFds[0]));
+    TUniqueFd writeEnd = AboveStandard(TUniqueFd(pipeFds[1]));
+    if (!readEnd.IsOpen() || !writeEnd.IsOpen())
         return false;
-    }
     char* const argv[] = {const_cast<char*>("xdg-open"), const_cast<char*>(address.c_str()),
                           nullptr};
 
@@ -82,12 +76,12 @@ bool OpenInBrowser(const std::string& address) {
         // by the system and never becomes our zombie.
         const pid_t opener = ::fork();
         if (opener < 0)
-            ReportAndExit(writeEnd, errno);
+            ReportAndExit(writeEnd.Get(), errno);
         if (opener > 0)
             ::_exit(0);
         ::setsid();
-        if (::dup2(devNull, STDIN_FILENO) < 0 || ::dup2(devNull, STDOUT_FILENO) < 0)
-            ReportAndExit(writeEnd, errno);
+        if (::dup2(devNull.Get(), STDIN_FILENO) < 0 || ::dup2(devNull.Get(), STDOUT_FILENO) < 0)
+            ReportAndExit(writeEnd.Get(), errno);
         sigset_t none;
         sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -96,14 +90,13 @@ bool OpenInBrowser(const std::string& address) {
         ::sigaction(SIGPIPE, &dfl, nullptr);
         ::sigaction(SIGCHLD, &dfl, nullptr);
         ::execve(program.c_str(), argv, environ);
-        ReportAndExit(writeEnd, errno);
+        ReportAndExit(writeEnd.Get(), errno);
     }
-    ::close(writeEnd);
-    ::close(devNull);
-    if (child < 0) {
-        ::close(readEnd);
+    // Only the opener may hold the write end now, so that the read below ends with its exec.
+    writeEnd.Reset();
+    devNull.Reset();
+    if (child < 0)
         return false;
-    }
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
@@ -111,9 +104,8 @@ bool OpenInBrowser(const std::string& address) {
     int error = 0;
     ssize_t got;
     do {
-        got = ::read(readEnd, &error, sizeof error);
+        got = ::read(readEnd.Get(), &error, sizeof error);
     } while (got < 0 && errno == EINTR);
-    ::close(readEnd);
     return got == 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 

@@ -1,0 +1,44 @@
+#pragma once
+// A simulated machine (sysfs tree and mount-info file) in a fresh temporary folder, built by
+// tools/simkey and removed again at the end.
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/linux/drive_letters.h"
+#include "support/TempDir.h"
+
+class SimMachine {
+public:
+    SimMachine(); // runs "simkey init"
+
+    // Runs "simkey COMMAND DIR ARGS..."; throws std::runtime_error when it fails.
+    void Simkey(const std::string& command, const std::vector<std::string>& args = {}) const;
+
+    const std::filesystem::path& Dir() const { return FDir.Path(); }
+    std::filesystem::path Sys() const { return Dir() / "sys"; }
+    std::filesystem::path MountInfo() const { return Dir() / "mountinfo"; }
+    std::string Media(const std::string& name) const { return (Dir() / "media" / name).string(); }
+
+    // A fresh drive-letter map over this machine.
+    std::shared_ptr<platform::lnx::DriveLetterMap> NewMap() const;
+
+private:
+    TTempDir FDir{"pendock-sim"};
+};
+
+// Runs a program with arguments (no shell); returns its exit status, or -1.
+int RunProgram(const std::vector<std::string>& argv);
+
+// While alive, WMI locators come from the Linux provider over `map`.
+class ScopedProvider {
+public:
+    explicit ScopedProvider(std::shared_ptr<platform::lnx::DriveLetterMap> map);
+    ~ScopedProvider();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> FImpl;
+};
