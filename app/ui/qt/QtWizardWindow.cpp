@@ -69,62 +69,6 @@ QFont FontOf(const res::TFontSpec& def) {
     return f;
 }
 
-const char* PictureName(EImage image) {
-    switch (image) {
-    case EImage::Extract1:
-        return "Extract1";
-    case EImage::Extract2:
-        return "Extract2";
-    case EImage::Extract3:
-        return "Extract3";
-    case EImage::Insert1:
-        return "Insert1";
-    case EImage::Insert2:
-        return "Insert2";
-    case EImage::Insert3:
-        return "Insert3";
-    case EImage::Inserted:
-        return "Inserted";
-    case EImage::Extract4:
-        return "Extract4";
-    default:
-        return nullptr; // 7 to 9: free places of the store
-    }
-}
-
-const char* ControlName(EControl c) {
-    switch (c) {
-    case EControl::Wizard:
-        return "Wizard";
-    case EControl::MessageBriefing:
-        return "MessageBriefing";
-    case EControl::BriefingText:
-        return "BriefingText";
-    case EControl::BriefingImage:
-        return "BriefingImage";
-    case EControl::ButtonNext:
-        return "ButtonNext";
-    case EControl::MessageDetectKey:
-        return "MessageDetectKey";
-    case EControl::PanelImage:
-        return "PanelImage";
-    case EControl::Image:
-        return "Image";
-    case EControl::ButtonCancel:
-        return "ButtonCancel";
-    case EControl::MessageWaitBrowser:
-        return "MessageWaitBrowser";
-    case EControl::WaitBrowserText:
-        return "WaitBrowserText";
-    }
-    return "";
-}
-
-const char* PageName(int index) {
-    static const char* names[] = {"Briefing", "DetectKey", "WaitBrowser"};
-    return names[index];
-}
-
 // A page whose buttons keep their distance to its right and bottom edges.
 class TWizardPage : public QWidget {
 public:
@@ -215,8 +159,7 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     BuildControls();
     BuildTimers();
     setStyleSheet(FSkin);
-    if (FForm.Platform.DeviceNoticePath)
-        WatchDeviceChanges(FForm.Platform.DeviceNoticePath());
+    WatchDeviceChanges(FForm.Platform.DeviceNoticePath());
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
     FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
@@ -234,21 +177,21 @@ TQtWizardWindow::~TQtWizardWindow() {
 }
 
 const QPixmap& TQtWizardWindow::Picture(EImage image) const {
-    QPixmap& picture = FPngIcons[static_cast<size_t>(image)];
-    if (picture.isNull()) {
-        if (const char* name = PictureName(image))
-            picture = LoadPicture(QString::fromLatin1(name), FPictureRatio);
+    const char* name = res::PictureName(image);
+    if (!name) {
+        static const QPixmap none;
+        return none;
     }
+    QPixmap& picture = FPngIcons[static_cast<size_t>(image)];
+    if (picture.isNull())
+        picture = LoadPicture(QString::fromLatin1(name), FPictureRatio);
     return picture;
 }
 
 const QPixmap& TQtWizardWindow::DialogIcon(EDialogKind kind) const {
     QPixmap& icon = FDialogIcons[static_cast<size_t>(kind)];
-    if (icon.isNull()) {
-        icon = LoadPicture(kind == EDialogKind::Error ? QStringLiteral("DialogError")
-                                                      : QStringLiteral("DialogQuestion"),
-                           FPictureRatio);
-    }
+    if (icon.isNull())
+        icon = LoadPicture(QString::fromLatin1(res::PictureName(kind)), FPictureRatio);
     return icon;
 }
 
@@ -282,7 +225,7 @@ void TQtWizardWindow::BuildControls() {
 
     for (int i = 0; i < res::PageCount; ++i) {
         auto* page = new TWizardPage;
-        page->setObjectName(QString::fromLatin1(PageName(i)));
+        page->setObjectName(QString::fromLatin1(res::PageNames[i]));
         FPages[static_cast<size_t>(i)] = page;
         FWizard->addTab(page, QString::fromLatin1(res::TabCaptions[i]));
     }
@@ -344,7 +287,7 @@ void TQtWizardWindow::BuildControls() {
         }
         if (!w)
             continue;
-        w->setObjectName(QString::fromLatin1(ControlName(def.Control)));
+        w->setObjectName(QString::fromLatin1(def.Name));
         w->setGeometry(def.Left, def.Top, def.Width, def.Height);
         if (def.Anchor == res::EAnchor::RightBottom) {
             page->Anchored.push_back(
@@ -407,28 +350,10 @@ void TQtWizardWindow::BuildTimers() {
         // A coarse timer may fire up to 5% early; the wizard's delays are meant to the
         // millisecond.
         timer->setTimerType(Qt::PreciseTimer);
+        timer->setObjectName(QString::fromLatin1(def.Name));
         FTimers[static_cast<size_t>(def.Timer)] = timer;
-        void (TPendockForm::*handler)() = nullptr;
-        switch (def.Timer) {
-        case ETimer::TimerCheck:
-            timer->setObjectName(QStringLiteral("TimerCheck"));
-            handler = &TPendockForm::TimerCheckTimer;
-            break;
-        case ETimer::TimerAnim:
-            timer->setObjectName(QStringLiteral("TimerAnim"));
-            handler = &TPendockForm::TimerAnimTimer;
-            break;
-        case ETimer::TimerCont:
-            timer->setObjectName(QStringLiteral("TimerCont"));
-            handler = &TPendockForm::TimerContTimer;
-            break;
-        case ETimer::TimerWait:
-            timer->setObjectName(QStringLiteral("TimerWait"));
-            handler = &TPendockForm::TimerWaitTimer;
-            break;
-        }
         connect(timer, &QTimer::timeout, this,
-                [this, handler] { FForm.Dispatch([this, handler] { (FForm.*handler)(); }); });
+                [this, t = def.Timer] { FForm.Dispatch([this, t] { FForm.OnTimer(t); }); });
         if (def.EnabledAtStart)
             timer->start();
     }
@@ -498,8 +423,7 @@ void TQtWizardWindow::SetImage(EControl control, EImage image) {
 }
 
 EImage TQtWizardWindow::ImageOf(EControl control) const {
-    const auto it = FShownImage.find(control);
-    return it == FShownImage.end() ? EImage::Unused7 : it->second;
+    return FShownImage.at(control);
 }
 
 void TQtWizardWindow::SetEnabled(EControl control, bool enabled) {

@@ -14,6 +14,7 @@
 
 #include "FormPendock.h"
 #include "WizardPictureTexts.h"
+#include "WizardResource.h"
 #include "WizardView.h"
 
 namespace platform {
@@ -113,10 +114,10 @@ private:
 
     TPendockForm FForm;
     TWizardPageControl* FWizard = nullptr;
-    std::array<QWidget*, 3> FPages{};
+    std::array<QWidget*, wizard_resource::PageCount> FPages{};
     std::map<EControl, QWidget*> FControls;
     std::map<EControl, EImage> FShownImage;
-    std::array<QTimer*, 4> FTimers{};
+    std::array<QTimer*, wizard_resource::TimerCount> FTimers{};
     mutable std::array<QPixmap, PngIconsCount> FPngIcons;
     mutable std::array<QPixmap, 2> FDialogIcons;
     qreal FPictureRatio = 0;

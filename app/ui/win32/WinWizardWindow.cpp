@@ -89,8 +89,8 @@ TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
 TWinWizardWindow::~TWinWizardWindow() {
     FDestroying = true;
     if (FHwnd) {
-        for (int i = 0; i < 4; ++i)
-            KillTimer(FHwnd, TimerIdBase + static_cast<UINT_PTR>(i));
+        for (const res::TTimerSpec& def : res::Timers)
+            KillTimer(FHwnd, TimerId(def.Timer));
         DestroyWindow(FHwnd);
     }
     FForm.Dispatch([this] { FForm.FormDestroy(); });
@@ -184,10 +184,12 @@ void TWinWizardWindow::CreateFonts() {
 
 void TWinWizardWindow::LoadPictures(HMODULE resources) {
     const UINT dpi = Dpi();
-    for (int i = 0; i < PngIconsCount; ++i)
-        FPictures[static_cast<std::size_t>(i)].LoadForDpi(resources, i, dpi);
-    FDialogIcons[0].LoadForDpi(resources, PENDOCK_PNG_DIALOG_ERROR, dpi);
-    FDialogIcons[1].LoadForDpi(resources, PENDOCK_PNG_DIALOG_QUESTION, dpi);
+    for (const res::TImageFile& file : res::ImageFiles)
+        FPictures[static_cast<std::size_t>(file.Image)].LoadForDpi(
+            resources, res::PictureIndex(file.Image), dpi);
+    for (const res::TDialogIconFile& file : res::DialogIconFiles)
+        FDialogIcons[static_cast<std::size_t>(file.Kind)].LoadForDpi(
+            resources, res::PictureIndex(file.Kind), dpi);
     for (const auto& [control, image] : FShownImage)
         SetImage(control, image);
 }
@@ -216,11 +218,11 @@ void TWinWizardWindow::BuildControls() {
     FBounds[EControl::Wizard] = {res::DesignWizardLeft, res::DesignWizardTop,
                                  res::DesignClientWidth, res::DesignClientHeight};
 
-    static const wchar_t* const pageNames[] = {L"Briefing", L"DetectKey", L"WaitBrowser"};
     for (int i = 0; i < res::PageCount; ++i) {
         HWND page = CreateWindowExW(
-            WS_EX_CONTROLPARENT, WizardPageClass, pageNames[i], WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0,
-            0, FTab, reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)), instance, this);
+            WS_EX_CONTROLPARENT, WizardPageClass, platform::win::Widen(res::PageNames[i]).c_str(),
+            WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, FTab,
+            reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)), instance, this);
         FPages[static_cast<std::size_t>(i)] = page;
     }
 
@@ -555,6 +557,11 @@ void TWinWizardWindow::ShowPage(EPage page) {
 // ---- IWizardView
 // ------------------------------------------------------------------------------------
 
+const TWinPicture& TWinWizardWindow::Picture(EImage image) const {
+    static const TWinPicture none;
+    return res::PictureName(image) ? FPictures[static_cast<std::size_t>(image)] : none;
+}
+
 HWND TWinWizardWindow::Control(EControl control) const {
     const auto it = FControls.find(control);
     return it == FControls.end() ? nullptr : it->second;
@@ -582,23 +589,21 @@ void TWinWizardWindow::SetImage(EControl control, EImage image) {
     const res::TControlSpec* def = SpecOf(control);
     if (!w || !def || def->Kind != res::EKind::ImageView)
         return;
-    const int index = static_cast<int>(image);
-    if (index < 0 || index >= PngIconsCount)
+    if (!res::PictureName(image))
         return;
     FShownImage[control] = image;
-    const TWinPicture& picture = FPictures[static_cast<std::size_t>(index)];
+    const TWinPicture& picture = Picture(image);
     SetImageViewPicture(w, picture.Empty() ? nullptr : &picture);
     // Screen readers (MSAA, UI Automation) name the view by its text; set only when it changes,
     // as each change is announced.
     const std::wstring name =
-        platform::win::Widen(FPictureTexts[static_cast<std::size_t>(index)].Name);
+        platform::win::Widen(FPictureTexts[static_cast<std::size_t>(image)].Name);
     if (WindowText(w) != name)
         SetWindowTextW(w, name.c_str());
 }
 
 EImage TWinWizardWindow::ImageOf(EControl control) const {
-    const auto it = FShownImage.find(control);
-    return it == FShownImage.end() ? EImage::Unused7 : it->second;
+    return FShownImage.at(control);
 }
 
 void TWinWizardWindow::SetEnabled(EControl control, bool enabled) {
@@ -614,44 +619,26 @@ void TWinWizardWindow::SetEnabled(EControl control, bool enabled) {
 
 void TWinWizardWindow::StartTimer(ETimer timer) {
     const auto i = static_cast<std::size_t>(timer);
-    for (const res::TTimerSpec& def : res::Timers) {
-        if (def.Timer == timer && FHwnd) {
-            // SetTimer on a running timer's id starts its interval again.
-            if (SetTimer(FHwnd, TimerIdBase + i, static_cast<UINT>(def.IntervalMs), nullptr))
-                FTimerRunning[i] = true;
-        }
-    }
+    // SetTimer on a running timer's id starts its interval again.
+    if (FHwnd &&
+        SetTimer(FHwnd, TimerId(timer), static_cast<UINT>(res::Timers[i].IntervalMs), nullptr))
+        FTimerRunning[i] = true;
 }
 
 void TWinWizardWindow::StopTimer(ETimer timer) {
     const auto i = static_cast<std::size_t>(timer);
     if (FTimerRunning[i] && FHwnd)
-        KillTimer(FHwnd, TimerIdBase + i);
+        KillTimer(FHwnd, TimerId(timer));
     FTimerRunning[i] = false;
 }
 
 void TWinWizardWindow::OnTimer(UINT_PTR id) {
-    if (id < TimerIdBase || id >= TimerIdBase + 4)
+    if (id < TimerIdBase || id >= TimerIdBase + res::TimerCount)
         return;
     const auto timer = static_cast<ETimer>(id - TimerIdBase);
     if (!FTimerRunning[static_cast<std::size_t>(timer)])
         return; // a tick queued before the timer was stopped
-    void (TPendockForm::*handler)() = nullptr;
-    switch (timer) {
-    case ETimer::TimerCheck:
-        handler = &TPendockForm::TimerCheckTimer;
-        break;
-    case ETimer::TimerAnim:
-        handler = &TPendockForm::TimerAnimTimer;
-        break;
-    case ETimer::TimerCont:
-        handler = &TPendockForm::TimerContTimer;
-        break;
-    case ETimer::TimerWait:
-        handler = &TPendockForm::TimerWaitTimer;
-        break;
-    }
-    FForm.Dispatch([this, handler] { (FForm.*handler)(); });
+    FForm.Dispatch([this, timer] { FForm.OnTimer(timer); });
 }
 
 EDialogButton TWinWizardWindow::ShowDialog(EDialogKind kind, const std::string& text,

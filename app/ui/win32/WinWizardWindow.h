@@ -51,9 +51,8 @@ public:
     HWND Control(EControl control) const;
     int CurrentPage() const { return FCurrentPage; }
     const TWinSkin& Skin() const { return FSkin; }
-    const TWinPicture& Picture(EImage image) const {
-        return FPictures[static_cast<std::size_t>(image)];
-    }
+    // A picture of the image store; an empty one for a value outside it.
+    const TWinPicture& Picture(EImage image) const;
     bool TimerRunning(ETimer timer) const { return FTimerRunning[static_cast<std::size_t>(timer)]; }
     const std::string& ApplicationTitle() const { return FApplicationTitle; }
     UINT Dpi() const;
@@ -140,15 +139,15 @@ private:
     HMODULE FResources = nullptr;
     HWND FHwnd = nullptr;
     HWND FTab = nullptr;
-    std::array<HWND, 3> FPages{};
+    std::array<HWND, wizard_resource::PageCount> FPages{};
     std::map<EControl, HWND> FControls;
     std::map<EControl, TBounds> FBounds;
     std::map<EControl, EImage> FShownImage;
-    std::array<std::vector<TAnchored>, 3> FAnchored;
+    std::array<std::vector<TAnchored>, wizard_resource::PageCount> FAnchored;
     std::array<TWinPicture, PngIconsCount> FPictures;
     std::array<TWinPicture, 2> FDialogIcons; // Error, Confirmation
     std::array<TPictureTexts, PngIconsCount> FPictureTexts;
-    std::array<bool, 4> FTimerRunning{};
+    std::array<bool, wizard_resource::TimerCount> FTimerRunning{};
     TWinSkin FSkin;
     TBackgroundPainter FPainter;
     HFONT FDefaultFont = nullptr;
