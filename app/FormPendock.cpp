@@ -58,7 +58,7 @@ TDialogCaptions TPendockForm::Captions(EDialogKind Kind) const {
     return c;
 }
 
-// ---- Creation and destruction ---------------------------------------------------------------
+// ---- Creation and destruction -------------------------------------------------------------------
 
 void TPendockForm::FormCreate() {
     const std::string folder = Platform.ProgramFolder();
@@ -115,7 +115,7 @@ std::string TPendockForm::SubstOperation(const std::string& Source) {
     return result;
 }
 
-// ---- Navigation and dialogs -----------------------------------------------------------------
+// ---- Navigation and dialogs ---------------------------------------------------------------------
 
 void TPendockForm::ButtonNextClick() {
     View.ShowPage(EPage::DetectKey);
@@ -153,7 +153,7 @@ void TPendockForm::ShowError(const std::string& Key) {
     View.ShowDialog(EDialogKind::Error, text, Captions(EDialogKind::Error));
 }
 
-// ---- Pictures -------------------------------------------------------------------------------
+// ---- Pictures -----------------------------------------------------------------------------------
 
 void TPendockForm::TimerAnimTimer() {
     switch (View.ImageOf(EControl::BriefingImage)) {
@@ -186,7 +186,7 @@ void TPendockForm::TimerAnimTimer() {
     }
 }
 
-// ---- Key detection and the web shop ---------------------------------------------------------
+// ---- Key detection and the web shop -------------------------------------------------------------
 
 void TPendockForm::WMDeviceChange() {
     // The first notice after arming starts one scan a second later; the notices that follow
@@ -242,10 +242,7 @@ void TPendockForm::KeyFound() {
     View.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_KEYFOUND"));
     View.SetEnabled(EControl::ButtonCancel, false);
     View.StartTimer(ETimer::TimerCont);
-    char letter = Drive[0];
-    if (letter >= 'a' && letter <= 'z')
-        letter = static_cast<char>(letter - 'a' + 'A');
-    Drive = std::string(1, letter) + ":";
+    Drive += ":"; // ScanForKey set the upper-case letter alone
 }
 
 void TPendockForm::TimerContTimer() {

@@ -97,7 +97,6 @@ protected:
     void ArmDetection();
     void ScanForKey();
     void KeyFound();
-    // The product folder "Quorvento" on the key's drive; empty when the drive is not in use.
 
     // The text of a locale key in the current group; empty before a database is open.
     std::string LocaleText(const std::string& Key);

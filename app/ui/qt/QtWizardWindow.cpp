@@ -372,7 +372,7 @@ QTimer* TQtWizardWindow::Timer(ETimer timer) const {
     return FTimers[static_cast<size_t>(timer)];
 }
 
-// ---- IWizardView -----------------------------------------------------------------------------
+// ---- IWizardView --------------------------------------------------------------------------------
 
 void TQtWizardWindow::ShowPage(EPage page) {
     FWizard->ShowPageIndex(static_cast<int>(page));
@@ -540,7 +540,7 @@ void TQtWizardWindow::SetBounds(EControl control, int left, int top, int width, 
         w->setGeometry(left, top, width, height);
 }
 
-// ---- Window events ---------------------------------------------------------------------------
+// ---- Window events ------------------------------------------------------------------------------
 
 void TQtWizardWindow::closeEvent(QCloseEvent* e) {
     bool canClose = true;

@@ -31,8 +31,6 @@ int ControlId(EControl c) {
     return 1000 + static_cast<int>(c);
 }
 
-// Text for a static control: every line break as CR LF.
-
 const res::TControlSpec* SpecOf(EControl c) {
     for (const res::TControlSpec& def : res::Controls) {
         if (def.Control == c)
@@ -47,7 +45,7 @@ TWinWizardWindow* WindowOf(HWND hwnd) {
 
 } // namespace
 
-// ---- Creation ---------------------------------------------------------------------------------
+// ---- Creation -----------------------------------------------------------------------------------
 
 TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
     : FForm(*this, std::move(Platform)),
@@ -442,8 +440,7 @@ void TWinWizardWindow::Show(int showCommand) {
     FocusPage();
 }
 
-// ---- The message loop
-// -----------------------------------------------------------------------------
+// ---- The message loop ---------------------------------------------------------------------------
 
 bool TWinWizardWindow::PreTranslate(MSG& msg) {
     if (!FHwnd || (msg.hwnd != FHwnd && !IsChild(FHwnd, msg.hwnd)))
@@ -498,8 +495,7 @@ void TWinWizardWindow::Terminate() {
     PostQuitMessage(0);
 }
 
-// ---- Pages
-// ------------------------------------------------------------------------------------------
+// ---- Pages --------------------------------------------------------------------------------------
 
 bool TWinWizardWindow::AskPageChange() {
     bool allow = true;
@@ -554,8 +550,7 @@ void TWinWizardWindow::ShowPage(EPage page) {
     ShowPageWindow(index);
 }
 
-// ---- IWizardView
-// ------------------------------------------------------------------------------------
+// ---- IWizardView --------------------------------------------------------------------------------
 
 const TWinPicture& TWinWizardWindow::Picture(EImage image) const {
     static const TWinPicture none;
@@ -723,8 +718,7 @@ void TWinWizardWindow::SetBounds(EControl control, int left, int top, int width,
     ApplyBounds(control);
 }
 
-// ---- Drawing
-// ----------------------------------------------------------------------------------------
+// ---- Drawing ------------------------------------------------------------------------------------
 
 RECT TWinWizardWindow::HeadingTextRect(HWND heading, HDC dc) const {
     RECT rc;
