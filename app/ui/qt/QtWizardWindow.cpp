@@ -211,6 +211,30 @@ void TQtWizardWindow::ShowPictures() {
 }
 
 void TQtWizardWindow::BuildControls() {
+    BuildPageControl();
+    for (const res::TControlSpec& def : res::Controls) {
+        auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(def.Page)]);
+        QWidget* parent =
+            def.Control == EControl::Image ? FControls.at(EControl::PanelImage) : page;
+        QWidget* w = CreateControl(def, parent);
+        if (!w)
+            continue;
+        w->setObjectName(QString::fromLatin1(def.Name));
+        w->setGeometry(def.Left, def.Top, def.Width, def.Height);
+        if (def.Anchor == res::EAnchor::RightBottom) {
+            page->Anchored.push_back(
+                {w, res::PageWidth - def.Left - def.Width, res::PageHeight - def.Top - def.Height});
+        }
+        FControls[def.Control] = w;
+    }
+
+    SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
+    SetImage(EControl::Image, res::ImageAtStart);
+    ConnectControls();
+    FWizard->ShowPageIndex(0);
+}
+
+void TQtWizardWindow::BuildPageControl() {
     FWizard = new TWizardPageControl(this);
     FWizard->setObjectName(QStringLiteral("Wizard"));
     // Its own background (the rail beside the pages) comes from the skin.
@@ -229,76 +253,57 @@ void TQtWizardWindow::BuildControls() {
         FPages[static_cast<size_t>(i)] = page;
         FWizard->addTab(page, QString::fromLatin1(res::TabCaptions[i]));
     }
+}
 
-    const QFont heading = FontOf(res::HeadingFont);
-    const QFont body = FontOf(res::BodyFont);
-    std::array<THeadingLabel*, 3> headings{};
-    for (const res::TControlSpec& def : res::Controls) {
-        auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(def.Page)]);
-        QWidget* parent =
-            def.Control == EControl::Image ? FControls.at(EControl::PanelImage) : page;
-        QWidget* w = nullptr;
-        switch (def.Kind) {
-        case res::EKind::Heading:
-        case res::EKind::Label: {
-            const QString text = QString::fromLatin1(def.ResourceText);
-            QLabel* label = nullptr;
-            if (def.Kind == res::EKind::Heading) {
-                auto* h = new THeadingLabel(text, parent);
-                headings[static_cast<size_t>(def.Page)] = h;
-                label = h;
-                label->setFont(heading);
-                label->setAlignment(Qt::AlignCenter);
-                label->setProperty("heading", true);
-            } else {
-                // The table puts a page's heading before its text.
-                label = new TBodyLabel(text, headings[static_cast<size_t>(def.Page)], parent);
-                label->setFont(body);
-                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            }
-            label->setTextFormat(Qt::PlainText);
-            label->setWordWrap(true);
-            w = label;
-            break;
-        }
-        case res::EKind::ImageView: {
-            auto* view = new QLabel(parent);
-            view->setAlignment(Qt::AlignCenter);
-            view->setProperty("imageView", true);
-            w = view;
-            break;
-        }
-        case res::EKind::Button: {
-            auto* button = new QPushButton(QString::fromLatin1(def.ResourceText), parent);
-            // Each page has one button, and it is the page's default: Enter presses it.
-            button->setAutoDefault(false);
-            button->setDefault(true);
-            // The platform may give buttons a font of their own; they take the window's.
-            button->setFont(font());
-            w = button;
-            break;
-        }
-        case res::EKind::Panel:
-            // A plain widget: a QFrame would be announced as a window frame.
-            w = new QWidget(parent);
-            break;
-        case res::EKind::PageControl:
-            break;
-        }
-        if (!w)
-            continue;
-        w->setObjectName(QString::fromLatin1(def.Name));
-        w->setGeometry(def.Left, def.Top, def.Width, def.Height);
-        if (def.Anchor == res::EAnchor::RightBottom) {
-            page->Anchored.push_back(
-                {w, res::PageWidth - def.Left - def.Width, res::PageHeight - def.Top - def.Height});
-        }
-        FControls[def.Control] = w;
+QWidget* TQtWizardWindow::CreateControl(const res::TControlSpec& def, QWidget* parent) {
+    const QString text = QString::fromLatin1(def.ResourceText);
+    switch (def.Kind) {
+    case res::EKind::Heading: {
+        auto* label = new THeadingLabel(text, parent);
+        label->setFont(FontOf(res::HeadingFont));
+        label->setAlignment(Qt::AlignCenter);
+        label->setProperty("heading", true);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        return label;
     }
+    case res::EKind::Label: {
+        // The table puts a page's heading before its text.
+        const res::TControlSpec* heading = res::FindControl(res::EKind::Heading, def.Page);
+        auto* label = new TBodyLabel(
+            text, heading ? static_cast<THeadingLabel*>(Control(heading->Control)) : nullptr,
+            parent);
+        label->setFont(FontOf(res::BodyFont));
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        return label;
+    }
+    case res::EKind::ImageView: {
+        auto* view = new QLabel(parent);
+        view->setAlignment(Qt::AlignCenter);
+        view->setProperty("imageView", true);
+        return view;
+    }
+    case res::EKind::Button: {
+        auto* button = new QPushButton(text, parent);
+        // Each page has one button, and it is the page's default: Enter presses it.
+        button->setAutoDefault(false);
+        button->setDefault(true);
+        // The platform may give buttons a font of their own; they take the window's.
+        button->setFont(font());
+        return button;
+    }
+    case res::EKind::Panel:
+        // A plain widget: a QFrame would be announced as a window frame.
+        return new QWidget(parent);
+    case res::EKind::PageControl:
+        break;
+    }
+    return nullptr;
+}
 
-    SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
-    SetImage(EControl::Image, res::ImageAtStart);
-
+void TQtWizardWindow::ConnectControls() {
     auto* next = static_cast<QPushButton*>(FControls.at(EControl::ButtonNext));
     auto* cancel = static_cast<QPushButton*>(FControls.at(EControl::ButtonCancel));
     connect(next, &QPushButton::clicked, this,
@@ -310,7 +315,6 @@ void TQtWizardWindow::BuildControls() {
         FForm.Dispatch([&] { FForm.WizardChanging(allow); });
         return allow;
     });
-    FWizard->ShowPageIndex(0);
 }
 
 void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {

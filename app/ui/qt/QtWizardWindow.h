@@ -102,6 +102,12 @@ protected:
 
 private:
     void BuildControls();
+    // The page control and its pages.
+    void BuildPageControl();
+    // The control of a row of the resource table, on `parent`, still without name and place.
+    QWidget* CreateControl(const wizard_resource::TControlSpec& def, QWidget* parent);
+    // The buttons and the page control's change requests to the form's handlers.
+    void ConnectControls();
     void BuildTimers();
     // Forgets the pictures drawn for another pixel ratio and shows them anew where they are shown.
     void ReloadPictures();
