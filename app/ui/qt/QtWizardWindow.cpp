@@ -163,8 +163,9 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
     FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
-    for (EControl view : {EControl::BriefingImage, EControl::Image})
-        SetImage(view, ImageOf(view));
+    // The image views take their pictures' names, now that the texts are known.
+    for (const auto& [view, image] : FShownImage)
+        SetImage(view, image);
 }
 
 TQtWizardWindow::~TQtWizardWindow() {

@@ -84,8 +84,9 @@ TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
     FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
-    for (EControl view : {EControl::BriefingImage, EControl::Image})
-        SetImage(view, ImageOf(view));
+    // The image views take their pictures' names, now that the texts are known.
+    for (const auto& [view, image] : FShownImage)
+        SetImage(view, image);
 }
 
 TWinWizardWindow::~TWinWizardWindow() {
