@@ -1,6 +1,7 @@
 #include "FormPendock.h"
 
 #include <exception>
+#include <stdexcept>
 
 #include "WizardResource.h"
 #include "mod_SQLocalize.h"
@@ -15,10 +16,17 @@ void ReplaceFirst(std::string& text, const std::string& what, const std::string&
         text.replace(pos, what.size(), with);
 }
 
+bool Complete(const TPendockPlatform& p) {
+    return p.ProgramFolder && p.ConnectedDrives && p.DriveUsbInfo && p.DriveFolder && p.ShellOpen &&
+           p.SearchPackageId && p.DeviceNoticePath;
+}
+
 } // namespace
 
 TPendockForm::TPendockForm(IWizardView& View, TPendockPlatform Platform)
     : Platform(std::move(Platform)), View(View) {
+    if (!Complete(this->Platform))
+        throw std::invalid_argument("TPendockPlatform: every platform call must be set");
     for (const char* line : wizard_resource::StrDataAtStart)
         StrData.Add(line);
 }
@@ -50,10 +58,10 @@ TDialogCaptions TPendockForm::Captions(EDialogKind Kind) const {
     return c;
 }
 
-// ---- Creation and destruction ---------------------------------------------------------------
+// ---- Creation and destruction -------------------------------------------------------------------
 
 void TPendockForm::FormCreate() {
-    const std::string folder = Platform.ProgramFolder ? Platform.ProgramFolder() : std::string();
+    const std::string folder = Platform.ProgramFolder();
     View.SetBorderIcons(biSystemMenu | biMinimize);
 
     SQLocale = std::make_unique<TSQLocale>();
@@ -107,13 +115,13 @@ std::string TPendockForm::SubstOperation(const std::string& Source) {
     return result;
 }
 
-// ---- Navigation and dialogs -----------------------------------------------------------------
+// ---- Navigation and dialogs ---------------------------------------------------------------------
 
 void TPendockForm::ButtonNextClick() {
     View.ShowPage(EPage::DetectKey);
     View.SetEnabled(EControl::ButtonCancel, true);
     View.SetText(EControl::MessageDetectKey, LocaleText("PLEASE_WAIT"));
-    Drives = Platform.ConnectedDrives ? Platform.ConnectedDrives() : TDriveConn{};
+    Drives = Platform.ConnectedDrives();
     View.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_NOKEY"));
     View.SetImage(EControl::Image, EImage::Insert1);
     ArmDetection();
@@ -145,7 +153,7 @@ void TPendockForm::ShowError(const std::string& Key) {
     View.ShowDialog(EDialogKind::Error, text, Captions(EDialogKind::Error));
 }
 
-// ---- Pictures -------------------------------------------------------------------------------
+// ---- Pictures -----------------------------------------------------------------------------------
 
 void TPendockForm::TimerAnimTimer() {
     switch (View.ImageOf(EControl::BriefingImage)) {
@@ -178,7 +186,7 @@ void TPendockForm::TimerAnimTimer() {
     }
 }
 
-// ---- Key detection and the web shop ---------------------------------------------------------
+// ---- Key detection and the web shop -------------------------------------------------------------
 
 void TPendockForm::WMDeviceChange() {
     // The first notice after arming starts one scan a second later; the notices that follow
@@ -201,14 +209,13 @@ void TPendockForm::TimerCheckTimer() {
 }
 
 void TPendockForm::ScanForKey() {
-    const TDriveConn present = Platform.ConnectedDrives ? Platform.ConnectedDrives() : TDriveConn{};
+    const TDriveConn present = Platform.ConnectedDrives();
     bool candidate = false;
     for (std::size_t i = 0; i < present.size(); ++i) {
         if (present[i] && !Drives[i]) {
             // The lowest new letter is the only one looked at in this scan.
             Drive = std::string(1, static_cast<char>('C' + i));
-            if (Platform.DriveUsbInfo)
-                Platform.DriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN);
+            Platform.DriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN);
             candidate = true;
             break;
         }
@@ -224,7 +231,7 @@ void TPendockForm::ScanForKey() {
     }
     // Taken after the dialog: a drive that failed stays in the snapshot and is not tried
     // again until it has been removed and plugged in again.
-    Drives = Platform.ConnectedDrives ? Platform.ConnectedDrives() : TDriveConn{};
+    Drives = Platform.ConnectedDrives();
     ArmDetection();
 }
 
@@ -235,10 +242,7 @@ void TPendockForm::KeyFound() {
     View.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_KEYFOUND"));
     View.SetEnabled(EControl::ButtonCancel, false);
     View.StartTimer(ETimer::TimerCont);
-    char letter = Drive[0];
-    if (letter >= 'a' && letter <= 'z')
-        letter = static_cast<char>(letter - 'a' + 'A');
-    Drive = std::string(1, letter) + ":";
+    Drive += ":"; // ScanForKey set the upper-case letter alone
 }
 
 void TPendockForm::TimerContTimer() {
@@ -255,29 +259,39 @@ void TPendockForm::ButtonUpgradeClick() {
     std::string id;
     // Empty when the drive has gone: nothing to search.
     const std::string folder = ProductFolderOf(Drive, Platform.DriveFolder);
+    // The window stays responsive: pending messages are processed after each folder, and the
+    // search stops once they have asked the program to end.
     if (!folder.empty()) {
-        if (Platform.SearchPackageId)
-            Platform.SearchPackageId(folder, id);
-        else
-            FindPackageId(folder, id);
+        Platform.SearchPackageId(
+            folder, id, [this] { View.ProcessMessages(); }, [this] { return Ending; });
     }
     // The user may have chosen to leave while the key was searched.
     if (Ending)
         return;
     const std::string address = BuildShopAddress(UsbVID, UsbSN, UsbPID, id);
-    if (Platform.ShellOpen && !Platform.ShellOpen(address))
+    if (!Platform.ShellOpen(address))
         ShowError("ERR_CANNOTOPENBROWSER");
-}
-
-bool TPendockForm::FindPackageId(const std::string& Folder, std::string& Id) {
-    // The window stays responsive: pending messages are processed after each folder, and the
-    // search stops once they have asked the program to end.
-    return ::FindPackageId(
-        Folder, Id, [this] { View.ProcessMessages(); }, [this] { return Ending; });
 }
 
 void TPendockForm::TimerWaitTimer() {
     View.StopTimer(ETimer::TimerWait);
     Ending = true;
     View.Terminate(); // no close question on this way out
+}
+
+void TPendockForm::OnTimer(ETimer Timer) {
+    switch (Timer) {
+    case ETimer::TimerCheck:
+        TimerCheckTimer();
+        break;
+    case ETimer::TimerAnim:
+        TimerAnimTimer();
+        break;
+    case ETimer::TimerCont:
+        TimerContTimer();
+        break;
+    case ETimer::TimerWait:
+        TimerWaitTimer();
+        break;
+    }
 }

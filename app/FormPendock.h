@@ -10,10 +10,12 @@
 #include "StrData.h"
 #include "WizardView.h"
 #include "mod_DriveUsbInfo.h"
+#include "mod_WebShop.h"
 
 class TSQLocale;
 
-// The platform calls of the wizard. An empty member means "not available".
+// The platform calls of the wizard. Every member is required: the form calls each one as it is,
+// and refuses a platform with an empty member.
 struct TPendockPlatform {
     // The program's folder, with a trailing path separator.
     std::function<std::string()> ProgramFolder;
@@ -23,13 +25,17 @@ struct TPendockPlatform {
     std::function<bool(const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
                        std::string& UsbSN)>
         DriveUsbInfo;
-    // The folder at the root of a drive letter, without a trailing separator.
+    // The folder at the root of a drive letter, without a trailing separator; empty when the
+    // drive is not in use.
     std::function<std::string(char Letter)> DriveFolder;
     // Opens an address in the default browser without waiting for it; false when no browser
     // could be started at all.
     std::function<bool(const std::string& Url)> ShellOpen;
-    // The search for the installed package identifier below a folder; empty: FindPackageId.
-    std::function<bool(const std::string& Folder, std::string& Id)> SearchPackageId;
+    // The search for the installed package identifier below a folder, as FindPackageId: it
+    // calls ProcessMessages after each folder and stops once Stopped says so.
+    std::function<bool(const std::string& Folder, std::string& Id,
+                       const TProcessMessages& ProcessMessages, const TSearchStopped& Stopped)>
+        SearchPackageId;
     // The file whose changes stand for the device-change message (the window watches it and
     // calls WMDeviceChange); empty: no notices.
     std::function<std::string()> DeviceNoticePath;
@@ -58,6 +64,8 @@ public:
     void ButtonCancelClick();
     void TimerAnimTimer();
     void TimerWaitTimer();
+    // The handler of a timer's tick (one of the four above).
+    void OnTimer(ETimer Timer);
 
     // Runs one handler as the toolkit runs an event handler: an error that escapes it is
     // shown in the toolkit's standard error box and goes no further. Returns false then.
@@ -89,8 +97,6 @@ protected:
     void ArmDetection();
     void ScanForKey();
     void KeyFound();
-    bool FindPackageId(const std::string& Folder, std::string& Id);
-    // The product folder "Quorvento" on the key's drive; empty when the drive is not in use.
 
     // The text of a locale key in the current group; empty before a database is open.
     std::string LocaleText(const std::string& Key);

@@ -3,6 +3,8 @@
 // (sizes, places, fonts, initial texts, timers). Creation (TPendockForm::FormCreate) then
 // resizes the window, lays out the page control and replaces every text from locale.db.
 
+#include <iterator>
+
 #include "WizardView.h"
 
 namespace wizard_resource {
@@ -38,6 +40,7 @@ enum class EAnchor { TopLeft, RightBottom };
 
 struct TControlSpec {
     EControl Control;
+    const char* Name; // the object name (what tests and screen readers find it by)
     EKind Kind;
     EPage Page;                   // the page it sits on (PanelImage's child: the panel's page)
     int Left, Top, Width, Height; // inside the page (Image: inside PanelImage)
@@ -49,24 +52,26 @@ struct TControlSpec {
 constexpr int HeadingHeight = 72;
 
 constexpr TControlSpec Controls[] = {
-    {EControl::MessageBriefing, EKind::Heading, EPage::Briefing, 0, 0, PageWidth, HeadingHeight,
-     EAnchor::TopLeft, "MessageBriefing"},
-    {EControl::BriefingText, EKind::Label, EPage::Briefing, 24, 56, 440, 65, EAnchor::TopLeft,
-     "BriefingText"},
-    {EControl::BriefingImage, EKind::ImageView, EPage::Briefing, 88, 184, 322, 100,
+    {EControl::MessageBriefing, "MessageBriefing", EKind::Heading, EPage::Briefing, 0, 0, PageWidth,
+     HeadingHeight, EAnchor::TopLeft, "MessageBriefing"},
+    {EControl::BriefingText, "BriefingText", EKind::Label, EPage::Briefing, 24, 56, 440, 65,
+     EAnchor::TopLeft, "BriefingText"},
+    {EControl::BriefingImage, "BriefingImage", EKind::ImageView, EPage::Briefing, 88, 184, 322, 100,
      EAnchor::TopLeft, ""},
-    {EControl::ButtonNext, EKind::Button, EPage::Briefing, 251, 282, 180, 25, EAnchor::RightBottom,
-     "Next"},
-    {EControl::MessageDetectKey, EKind::Heading, EPage::DetectKey, 0, 0, PageWidth, HeadingHeight,
-     EAnchor::TopLeft, "MessageDetectKey"},
-    {EControl::PanelImage, EKind::Panel, EPage::DetectKey, 89, 65, 320, 220, EAnchor::TopLeft, ""},
-    {EControl::Image, EKind::ImageView, EPage::DetectKey, 0, 0, 320, 220, EAnchor::TopLeft, ""},
-    {EControl::ButtonCancel, EKind::Button, EPage::DetectKey, 251, 282, 180, 25,
+    {EControl::ButtonNext, "ButtonNext", EKind::Button, EPage::Briefing, 251, 282, 180, 25,
+     EAnchor::RightBottom, "Next"},
+    {EControl::MessageDetectKey, "MessageDetectKey", EKind::Heading, EPage::DetectKey, 0, 0,
+     PageWidth, HeadingHeight, EAnchor::TopLeft, "MessageDetectKey"},
+    {EControl::PanelImage, "PanelImage", EKind::Panel, EPage::DetectKey, 89, 65, 320, 220,
+     EAnchor::TopLeft, ""},
+    {EControl::Image, "Image", EKind::ImageView, EPage::DetectKey, 0, 0, 320, 220, EAnchor::TopLeft,
+     ""},
+    {EControl::ButtonCancel, "ButtonCancel", EKind::Button, EPage::DetectKey, 251, 282, 180, 25,
      EAnchor::RightBottom, "Cancel"},
-    {EControl::MessageWaitBrowser, EKind::Heading, EPage::WaitBrowser, 0, 0, PageWidth,
-     HeadingHeight, EAnchor::TopLeft, "MessageWaitBrowser"},
-    {EControl::WaitBrowserText, EKind::Label, EPage::WaitBrowser, 24, 88, 440, 153,
-     EAnchor::TopLeft, "WaitBrowserText"},
+    {EControl::MessageWaitBrowser, "MessageWaitBrowser", EKind::Heading, EPage::WaitBrowser, 0, 0,
+     PageWidth, HeadingHeight, EAnchor::TopLeft, "MessageWaitBrowser"},
+    {EControl::WaitBrowserText, "WaitBrowserText", EKind::Label, EPage::WaitBrowser, 24, 88, 440,
+     153, EAnchor::TopLeft, "WaitBrowserText"},
 };
 
 // The control of kind `kind` on page `page` (each page has at most one heading, one text and
@@ -83,19 +88,77 @@ constexpr int DesignWizardLeft = 0;
 constexpr int DesignWizardTop = 0;
 
 constexpr const char* TabCaptions[] = {"Pag1", "Pag2", "Pag6"};
+// The pages' object names, in index order.
+constexpr const char* PageNames[] = {"Briefing", "DetectKey", "WaitBrowser"};
 constexpr int PageCount = 3;
 
+// Every timer, in the order of ETimer.
 struct TTimerSpec {
     ETimer Timer;
+    const char* Name;
     int IntervalMs;
     bool EnabledAtStart;
 };
 constexpr TTimerSpec Timers[] = {
-    {ETimer::TimerCheck, 1000, false},
-    {ETimer::TimerAnim, 500, true},
-    {ETimer::TimerCont, 2000, false},
-    {ETimer::TimerWait, 5000, false},
+    {ETimer::TimerCheck, "TimerCheck", 1000, false},
+    {ETimer::TimerAnim, "TimerAnim", 500, true},
+    {ETimer::TimerCont, "TimerCont", 2000, false},
+    {ETimer::TimerWait, "TimerWait", 5000, false},
 };
+constexpr int TimerCount = 4;
+
+// The pictures of the resource, each drawn from app/images/<Name>.svg: the image store's in the
+// order of EImage, the message dialog's icons in the order of EDialogKind. The build reads the
+// names from these two tables (app/CMakeLists.txt), and the Win32 resource numbers each picture
+// by its place in them taken as one list (PictureIndex).
+struct TImageFile {
+    EImage Image;
+    const char* Name;
+};
+constexpr TImageFile ImageFiles[] = {
+    {EImage::Extract1, "Extract1"}, {EImage::Extract2, "Extract2"}, {EImage::Extract3, "Extract3"},
+    {EImage::Extract4, "Extract4"}, {EImage::Insert1, "Insert1"},   {EImage::Insert2, "Insert2"},
+    {EImage::Insert3, "Insert3"},   {EImage::Inserted, "Inserted"},
+};
+struct TDialogIconFile {
+    EDialogKind Kind;
+    const char* Name;
+};
+constexpr TDialogIconFile DialogIconFiles[] = {
+    {EDialogKind::Error, "DialogError"},
+    {EDialogKind::Confirmation, "DialogQuestion"},
+};
+
+constexpr int PictureIndex(EImage image) {
+    return static_cast<int>(image);
+}
+constexpr int PictureIndex(EDialogKind kind) {
+    return PngIconsCount + static_cast<int>(kind);
+}
+// The file name of a picture; null for a value outside the image store.
+constexpr const char* PictureName(EImage image) {
+    const int i = PictureIndex(image);
+    return i >= 0 && i < PngIconsCount ? ImageFiles[i].Name : nullptr;
+}
+constexpr const char* PictureName(EDialogKind kind) {
+    return DialogIconFiles[static_cast<int>(kind)].Name;
+}
+
+// Each table in the order of its enum.
+constexpr bool TablesInEnumOrder() {
+    for (int i = 0; i < TimerCount; ++i)
+        if (static_cast<int>(Timers[i].Timer) != i)
+            return false;
+    for (int i = 0; i < PngIconsCount; ++i)
+        if (PictureIndex(ImageFiles[i].Image) != i)
+            return false;
+    for (int i = 0; i < 2; ++i)
+        if (static_cast<int>(DialogIconFiles[i].Kind) != i)
+            return false;
+    return true;
+}
+static_assert(std::size(Timers) == TimerCount && std::size(ImageFiles) == PngIconsCount &&
+              std::size(PageNames) == PageCount && TablesInEnumOrder());
 
 // The images each PNG image view shows before creation.
 constexpr EImage BriefingImageAtStart = EImage::Extract1;

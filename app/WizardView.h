@@ -24,21 +24,9 @@ enum class EControl {
     WaitBrowserText,
 };
 
-// The image store `PngIcons`, by index. Indexes 7 to 9 hold no picture the wizard shows.
-enum class EImage {
-    Extract1 = 0,
-    Extract2 = 1,
-    Extract3 = 2,
-    Insert1 = 3,
-    Insert2 = 4,
-    Insert3 = 5,
-    Inserted = 6,
-    Unused7 = 7,
-    Unused8 = 8,
-    Unused9 = 9,
-    Extract4 = 10,
-};
-constexpr int PngIconsCount = 11;
+// The image store `PngIcons`, by index (file names: wizard_resource::ImageFiles).
+enum class EImage { Extract1, Extract2, Extract3, Extract4, Insert1, Insert2, Insert3, Inserted };
+constexpr int PngIconsCount = 8;
 
 enum class ETimer { TimerCheck, TimerAnim, TimerCont, TimerWait };
 
@@ -63,7 +51,7 @@ public:
     virtual void ShowPage(EPage page) = 0;
     virtual void SetText(EControl control, const std::string& text) = 0;
     virtual void SetImage(EControl control, EImage image) = 0;
-    // The image a PNG image view shows now.
+    // The image a PNG image view (BriefingImage or Image) shows now.
     virtual EImage ImageOf(EControl control) const = 0;
     virtual void SetEnabled(EControl control, bool enabled) = 0;
 

@@ -76,6 +76,9 @@ void TMaxInstance::GetSem() {
         ErrorCode = platform::GetLastError();
         if (FSemFailure)
             FSemFailure(this);
+        // No return: Terminate only asks the application to end. The wait below then fails on
+        // the null handle and raises the failure once more, so that a handler hears of both
+        // the creation's and the wait's failure and ErrorCode ends as the wait's.
         Terminate();
     }
     const platform::DWORD result = platform::WaitForSingleObject(SemHandle, FTimeOut);

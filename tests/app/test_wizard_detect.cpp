@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "FormPendock.h"
+#include "support/IdlePlatform.h"
 #include "mod_WebShop.h"
 #include "platform/folder_walk.h"
 #include "support/FakeWizardView.h"
@@ -71,7 +72,7 @@ protected:
         Identities['E'] = {"ACME", "FLASH_DRIVE", "0123456789AB"};
         Identities['F'] = {"OTHER", "STICK", "F00"};
 
-        TPendockPlatform p;
+        TPendockPlatform p = IdlePlatform();
         p.ProgramFolder = [this] { return Locale.Folder(); };
         p.ConnectedDrives = [this] {
             ++Snapshots;
@@ -378,7 +379,8 @@ TEST_F(KeyDetection, WithoutAPackageIdTheShopIsOpenedWithAnEmptyValue) {
 
 TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {
     std::vector<std::string> searched;
-    Form->Platform.SearchPackageId = [&](const std::string& folder, std::string& id) {
+    Form->Platform.SearchPackageId = [&](const std::string& folder, std::string& id,
+                                         const TProcessMessages&, const TSearchStopped&) {
         searched.push_back(folder);
         id = "P";
         return true;
@@ -392,7 +394,8 @@ TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {
 }
 
 TEST_F(KeyDetection, AnUnreadablePackageIdShowsTheErrorAndKeepsTheWaitingPage) {
-    Form->Platform.SearchPackageId = [](const std::string& folder, std::string&) -> bool {
+    Form->Platform.SearchPackageId = [](const std::string& folder, std::string&,
+                                        const TProcessMessages&, const TSearchStopped&) -> bool {
         throw TPackageIdReadError(folder + "/package.id", EIO);
     };
     Roots['E'] = "/nonexistent-key-root";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FormPendock.h"
+#include "support/IdlePlatform.h"
 #include "support/FakeWizardView.h"
 #include "support/LocaleFixture.h"
 #include "support/TempDir.h"
@@ -45,7 +46,7 @@ protected:
         auto rows = WizardRows();
         rows.push_back({"ERR_CANNOTOPENBROWSER", "Restore", "it", nullptr, "Niente browser: %operation"});
         Locale.WriteLocaleDb(rows);
-        TPendockPlatform p;
+        TPendockPlatform p = IdlePlatform();
         p.ProgramFolder = [this] { return Locale.Folder(); };
         p.ConnectedDrives = [this] { return Present; };
         p.DriveUsbInfo = [](const std::string& Drive, std::string& VID, std::string& PID,

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "FormPendock.h"
+#include "support/IdlePlatform.h"
 #include "mod_SQLocalize.h"
 #include "platform/ProgramFolder.h"
 #include "platform/TextCase.h"
@@ -39,7 +40,7 @@ protected:
 
     // A form over View whose drive snapshot returns `NextDrives` and counts its calls.
     std::unique_ptr<TTestForm> MakeForm() {
-        TPendockPlatform p;
+        TPendockPlatform p = IdlePlatform();
         p.ProgramFolder = [this] { return Locale.Folder(); };
         p.ConnectedDrives = [this] {
             ++Snapshots;
@@ -318,6 +319,12 @@ TEST_F(WizardForm, DispatchShowsAnEscapedErrorAndGoesOn) {
     EXPECT_FALSE(form->Dispatch([] { throw 42; }));
     EXPECT_TRUE(form->Dispatch([] {}));
     EXPECT_EQ(View.Exceptions, (std::vector<std::string>{"disk on fire", "unknown error"}));
+}
+
+TEST_F(WizardForm, APlatformWithoutOneOfItsCallsIsRefused) {
+    TPendockPlatform p = IdlePlatform();
+    p.ShellOpen = nullptr;
+    EXPECT_THROW(TPendockForm(View, p), std::invalid_argument);
 }
 
 TEST(WizardText, LowerCaseCoversNonAsciiLettersAndKeepsBadBytes) {

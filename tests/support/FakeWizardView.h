@@ -43,10 +43,7 @@ public:
         TextHistory[c].push_back(text);
     }
     void SetImage(EControl c, EImage image) override { Images[c] = image; }
-    EImage ImageOf(EControl c) const override {
-        const auto it = Images.find(c);
-        return it == Images.end() ? EImage::Unused7 : it->second;
-    }
+    EImage ImageOf(EControl c) const override { return Images.at(c); }
     void SetEnabled(EControl c, bool enabled) override { Enabled[c] = enabled; }
     void StartTimer(ETimer t) override { Running.insert(t); }
     void StopTimer(ETimer t) override { Running.erase(t); }

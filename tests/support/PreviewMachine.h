@@ -6,6 +6,7 @@
 #include <string>
 
 #include "FormPendock.h"
+#include "IdlePlatform.h"
 
 struct TPreviewMachine {
     bool Plugged = false;
@@ -14,7 +15,7 @@ struct TPreviewMachine {
     // The wizard's platform calls on this machine, with locale.db and locale.xml in `folder`
     // (ending in a separator). The machine must outlive the window that uses them.
     TPendockPlatform Platform(const std::string& folder) {
-        TPendockPlatform p;
+        TPendockPlatform p = IdlePlatform();
         p.ProgramFolder = [folder] { return folder; };
         p.ConnectedDrives = [this] {
             TDriveConn d{};
@@ -32,7 +33,8 @@ struct TPreviewMachine {
             return Identified;
         };
         p.ShellOpen = [](const std::string&) { return true; };
-        p.SearchPackageId = [](const std::string&, std::string&) { return false; };
+        p.SearchPackageId = [](const std::string&, std::string&, const TProcessMessages&,
+                               const TSearchStopped&) { return false; };
         return p;
     }
 };

@@ -69,62 +69,6 @@ QFont FontOf(const res::TFontSpec& def) {
     return f;
 }
 
-const char* PictureName(EImage image) {
-    switch (image) {
-    case EImage::Extract1:
-        return "Extract1";
-    case EImage::Extract2:
-        return "Extract2";
-    case EImage::Extract3:
-        return "Extract3";
-    case EImage::Insert1:
-        return "Insert1";
-    case EImage::Insert2:
-        return "Insert2";
-    case EImage::Insert3:
-        return "Insert3";
-    case EImage::Inserted:
-        return "Inserted";
-    case EImage::Extract4:
-        return "Extract4";
-    default:
-        return nullptr; // 7 to 9: free places of the store
-    }
-}
-
-const char* ControlName(EControl c) {
-    switch (c) {
-    case EControl::Wizard:
-        return "Wizard";
-    case EControl::MessageBriefing:
-        return "MessageBriefing";
-    case EControl::BriefingText:
-        return "BriefingText";
-    case EControl::BriefingImage:
-        return "BriefingImage";
-    case EControl::ButtonNext:
-        return "ButtonNext";
-    case EControl::MessageDetectKey:
-        return "MessageDetectKey";
-    case EControl::PanelImage:
-        return "PanelImage";
-    case EControl::Image:
-        return "Image";
-    case EControl::ButtonCancel:
-        return "ButtonCancel";
-    case EControl::MessageWaitBrowser:
-        return "MessageWaitBrowser";
-    case EControl::WaitBrowserText:
-        return "WaitBrowserText";
-    }
-    return "";
-}
-
-const char* PageName(int index) {
-    static const char* names[] = {"Briefing", "DetectKey", "WaitBrowser"};
-    return names[index];
-}
-
 // A page whose buttons keep their distance to its right and bottom edges.
 class TWizardPage : public QWidget {
 public:
@@ -215,13 +159,13 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     BuildControls();
     BuildTimers();
     setStyleSheet(FSkin);
-    if (FForm.Platform.DeviceNoticePath)
-        WatchDeviceChanges(FForm.Platform.DeviceNoticePath());
+    WatchDeviceChanges(FForm.Platform.DeviceNoticePath());
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
     FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
-    for (EControl view : {EControl::BriefingImage, EControl::Image})
-        SetImage(view, ImageOf(view));
+    // The image views take their pictures' names, now that the texts are known.
+    for (const auto& [view, image] : FShownImage)
+        SetImage(view, image);
 }
 
 TQtWizardWindow::~TQtWizardWindow() {
@@ -234,21 +178,21 @@ TQtWizardWindow::~TQtWizardWindow() {
 }
 
 const QPixmap& TQtWizardWindow::Picture(EImage image) const {
-    QPixmap& picture = FPngIcons[static_cast<size_t>(image)];
-    if (picture.isNull()) {
-        if (const char* name = PictureName(image))
-            picture = LoadPicture(QString::fromLatin1(name), FPictureRatio);
+    const char* name = res::PictureName(image);
+    if (!name) {
+        static const QPixmap none;
+        return none;
     }
+    QPixmap& picture = FPngIcons[static_cast<size_t>(image)];
+    if (picture.isNull())
+        picture = LoadPicture(QString::fromLatin1(name), FPictureRatio);
     return picture;
 }
 
 const QPixmap& TQtWizardWindow::DialogIcon(EDialogKind kind) const {
     QPixmap& icon = FDialogIcons[static_cast<size_t>(kind)];
-    if (icon.isNull()) {
-        icon = LoadPicture(kind == EDialogKind::Error ? QStringLiteral("DialogError")
-                                                      : QStringLiteral("DialogQuestion"),
-                           FPictureRatio);
-    }
+    if (icon.isNull())
+        icon = LoadPicture(QString::fromLatin1(res::PictureName(kind)), FPictureRatio);
     return icon;
 }
 
@@ -268,6 +212,30 @@ void TQtWizardWindow::ShowPictures() {
 }
 
 void TQtWizardWindow::BuildControls() {
+    BuildPageControl();
+    for (const res::TControlSpec& def : res::Controls) {
+        auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(def.Page)]);
+        QWidget* parent =
+            def.Control == EControl::Image ? FControls.at(EControl::PanelImage) : page;
+        QWidget* w = CreateControl(def, parent);
+        if (!w)
+            continue;
+        w->setObjectName(QString::fromLatin1(def.Name));
+        w->setGeometry(def.Left, def.Top, def.Width, def.Height);
+        if (def.Anchor == res::EAnchor::RightBottom) {
+            page->Anchored.push_back(
+                {w, res::PageWidth - def.Left - def.Width, res::PageHeight - def.Top - def.Height});
+        }
+        FControls[def.Control] = w;
+    }
+
+    SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
+    SetImage(EControl::Image, res::ImageAtStart);
+    ConnectControls();
+    FWizard->ShowPageIndex(0);
+}
+
+void TQtWizardWindow::BuildPageControl() {
     FWizard = new TWizardPageControl(this);
     FWizard->setObjectName(QStringLiteral("Wizard"));
     // Its own background (the rail beside the pages) comes from the skin.
@@ -282,80 +250,61 @@ void TQtWizardWindow::BuildControls() {
 
     for (int i = 0; i < res::PageCount; ++i) {
         auto* page = new TWizardPage;
-        page->setObjectName(QString::fromLatin1(PageName(i)));
+        page->setObjectName(QString::fromLatin1(res::PageNames[i]));
         FPages[static_cast<size_t>(i)] = page;
         FWizard->addTab(page, QString::fromLatin1(res::TabCaptions[i]));
     }
+}
 
-    const QFont heading = FontOf(res::HeadingFont);
-    const QFont body = FontOf(res::BodyFont);
-    std::array<THeadingLabel*, 3> headings{};
-    for (const res::TControlSpec& def : res::Controls) {
-        auto* page = static_cast<TWizardPage*>(FPages[static_cast<size_t>(def.Page)]);
-        QWidget* parent =
-            def.Control == EControl::Image ? FControls.at(EControl::PanelImage) : page;
-        QWidget* w = nullptr;
-        switch (def.Kind) {
-        case res::EKind::Heading:
-        case res::EKind::Label: {
-            const QString text = QString::fromLatin1(def.ResourceText);
-            QLabel* label = nullptr;
-            if (def.Kind == res::EKind::Heading) {
-                auto* h = new THeadingLabel(text, parent);
-                headings[static_cast<size_t>(def.Page)] = h;
-                label = h;
-                label->setFont(heading);
-                label->setAlignment(Qt::AlignCenter);
-                label->setProperty("heading", true);
-            } else {
-                // The table puts a page's heading before its text.
-                label = new TBodyLabel(text, headings[static_cast<size_t>(def.Page)], parent);
-                label->setFont(body);
-                label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-            }
-            label->setTextFormat(Qt::PlainText);
-            label->setWordWrap(true);
-            w = label;
-            break;
-        }
-        case res::EKind::ImageView: {
-            auto* view = new QLabel(parent);
-            view->setAlignment(Qt::AlignCenter);
-            view->setProperty("imageView", true);
-            w = view;
-            break;
-        }
-        case res::EKind::Button: {
-            auto* button = new QPushButton(QString::fromLatin1(def.ResourceText), parent);
-            // Each page has one button, and it is the page's default: Enter presses it.
-            button->setAutoDefault(false);
-            button->setDefault(true);
-            // The platform may give buttons a font of their own; they take the window's.
-            button->setFont(font());
-            w = button;
-            break;
-        }
-        case res::EKind::Panel:
-            // A plain widget: a QFrame would be announced as a window frame.
-            w = new QWidget(parent);
-            break;
-        case res::EKind::PageControl:
-            break;
-        }
-        if (!w)
-            continue;
-        w->setObjectName(QString::fromLatin1(ControlName(def.Control)));
-        w->setGeometry(def.Left, def.Top, def.Width, def.Height);
-        if (def.Anchor == res::EAnchor::RightBottom) {
-            page->Anchored.push_back(
-                {w, res::PageWidth - def.Left - def.Width, res::PageHeight - def.Top - def.Height});
-        }
-        FControls[def.Control] = w;
+QWidget* TQtWizardWindow::CreateControl(const res::TControlSpec& def, QWidget* parent) {
+    const QString text = QString::fromLatin1(def.ResourceText);
+    switch (def.Kind) {
+    case res::EKind::Heading: {
+        auto* label = new THeadingLabel(text, parent);
+        label->setFont(FontOf(res::HeadingFont));
+        label->setAlignment(Qt::AlignCenter);
+        label->setProperty("heading", true);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        return label;
     }
+    case res::EKind::Label: {
+        // The table puts a page's heading before its text.
+        const res::TControlSpec* heading = res::FindControl(res::EKind::Heading, def.Page);
+        auto* label = new TBodyLabel(
+            text, heading ? static_cast<THeadingLabel*>(Control(heading->Control)) : nullptr,
+            parent);
+        label->setFont(FontOf(res::BodyFont));
+        label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        return label;
+    }
+    case res::EKind::ImageView: {
+        auto* view = new QLabel(parent);
+        view->setAlignment(Qt::AlignCenter);
+        view->setProperty("imageView", true);
+        return view;
+    }
+    case res::EKind::Button: {
+        auto* button = new QPushButton(text, parent);
+        // Each page has one button, and it is the page's default: Enter presses it.
+        button->setAutoDefault(false);
+        button->setDefault(true);
+        // The platform may give buttons a font of their own; they take the window's.
+        button->setFont(font());
+        return button;
+    }
+    case res::EKind::Panel:
+        // A plain widget: a QFrame would be announced as a window frame.
+        return new QWidget(parent);
+    case res::EKind::PageControl:
+        break;
+    }
+    return nullptr;
+}
 
-    SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
-    SetImage(EControl::Image, res::ImageAtStart);
-
+void TQtWizardWindow::ConnectControls() {
     auto* next = static_cast<QPushButton*>(FControls.at(EControl::ButtonNext));
     auto* cancel = static_cast<QPushButton*>(FControls.at(EControl::ButtonCancel));
     connect(next, &QPushButton::clicked, this,
@@ -367,7 +316,6 @@ void TQtWizardWindow::BuildControls() {
         FForm.Dispatch([&] { FForm.WizardChanging(allow); });
         return allow;
     });
-    FWizard->ShowPageIndex(0);
 }
 
 void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
@@ -407,28 +355,10 @@ void TQtWizardWindow::BuildTimers() {
         // A coarse timer may fire up to 5% early; the wizard's delays are meant to the
         // millisecond.
         timer->setTimerType(Qt::PreciseTimer);
+        timer->setObjectName(QString::fromLatin1(def.Name));
         FTimers[static_cast<size_t>(def.Timer)] = timer;
-        void (TPendockForm::*handler)() = nullptr;
-        switch (def.Timer) {
-        case ETimer::TimerCheck:
-            timer->setObjectName(QStringLiteral("TimerCheck"));
-            handler = &TPendockForm::TimerCheckTimer;
-            break;
-        case ETimer::TimerAnim:
-            timer->setObjectName(QStringLiteral("TimerAnim"));
-            handler = &TPendockForm::TimerAnimTimer;
-            break;
-        case ETimer::TimerCont:
-            timer->setObjectName(QStringLiteral("TimerCont"));
-            handler = &TPendockForm::TimerContTimer;
-            break;
-        case ETimer::TimerWait:
-            timer->setObjectName(QStringLiteral("TimerWait"));
-            handler = &TPendockForm::TimerWaitTimer;
-            break;
-        }
         connect(timer, &QTimer::timeout, this,
-                [this, handler] { FForm.Dispatch([this, handler] { (FForm.*handler)(); }); });
+                [this, t = def.Timer] { FForm.Dispatch([this, t] { FForm.OnTimer(t); }); });
         if (def.EnabledAtStart)
             timer->start();
     }
@@ -447,7 +377,7 @@ QTimer* TQtWizardWindow::Timer(ETimer timer) const {
     return FTimers[static_cast<size_t>(timer)];
 }
 
-// ---- IWizardView -----------------------------------------------------------------------------
+// ---- IWizardView --------------------------------------------------------------------------------
 
 void TQtWizardWindow::ShowPage(EPage page) {
     FWizard->ShowPageIndex(static_cast<int>(page));
@@ -498,8 +428,7 @@ void TQtWizardWindow::SetImage(EControl control, EImage image) {
 }
 
 EImage TQtWizardWindow::ImageOf(EControl control) const {
-    const auto it = FShownImage.find(control);
-    return it == FShownImage.end() ? EImage::Unused7 : it->second;
+    return FShownImage.at(control);
 }
 
 void TQtWizardWindow::SetEnabled(EControl control, bool enabled) {
@@ -616,7 +545,7 @@ void TQtWizardWindow::SetBounds(EControl control, int left, int top, int width, 
         w->setGeometry(left, top, width, height);
 }
 
-// ---- Window events ---------------------------------------------------------------------------
+// ---- Window events ------------------------------------------------------------------------------
 
 void TQtWizardWindow::closeEvent(QCloseEvent* e) {
     bool canClose = true;

@@ -14,6 +14,7 @@
 
 #include "FormPendock.h"
 #include "WizardPictureTexts.h"
+#include "WizardResource.h"
 #include "WizardView.h"
 
 namespace platform {
@@ -101,6 +102,12 @@ protected:
 
 private:
     void BuildControls();
+    // The page control and its pages.
+    void BuildPageControl();
+    // The control of a row of the resource table, on `parent`, still without name and place.
+    QWidget* CreateControl(const wizard_resource::TControlSpec& def, QWidget* parent);
+    // The buttons and the page control's change requests to the form's handlers.
+    void ConnectControls();
     void BuildTimers();
     // Forgets the pictures drawn for another pixel ratio and shows them anew where they are shown.
     void ReloadPictures();
@@ -113,10 +120,10 @@ private:
 
     TPendockForm FForm;
     TWizardPageControl* FWizard = nullptr;
-    std::array<QWidget*, 3> FPages{};
+    std::array<QWidget*, wizard_resource::PageCount> FPages{};
     std::map<EControl, QWidget*> FControls;
     std::map<EControl, EImage> FShownImage;
-    std::array<QTimer*, 4> FTimers{};
+    std::array<QTimer*, wizard_resource::TimerCount> FTimers{};
     mutable std::array<QPixmap, PngIconsCount> FPngIcons;
     mutable std::array<QPixmap, 2> FDialogIcons;
     qreal FPictureRatio = 0;

@@ -14,7 +14,9 @@ constexpr int IconId = 101;
 struct TDialogState {
     const TWinSkin* Skin = nullptr;
     EDialogKind Kind = EDialogKind::Error;
-    HBRUSH Face = nullptr;
+    TBrushOwner Face;
+    // Paints the icon view's background: the dialog's face.
+    TBackgroundPainter FacePainter;
     bool Done = false;
     EDialogButton Result = EDialogButton::OK;
     int DefaultId = IDOK;
@@ -50,13 +52,11 @@ LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             RECT rc;
             GetClientRect(hwnd, &rc);
             HDC dc = reinterpret_cast<HDC>(wp);
-            FillRect(dc, &rc, s->Face);
+            FillRect(dc, &rc, s->Face.get());
             if (s->Skin->Loaded && s->Skin->DialogAccentHeight > 0) {
                 RECT accent = rc;
                 accent.bottom = ScaleToDpi(s->Skin->DialogAccentHeight, GetDpiForWindow(hwnd));
-                HBRUSH b = CreateSolidBrush(s->Skin->DialogAccent);
-                FillRect(dc, &accent, b);
-                DeleteObject(b);
+                FillSolid(dc, accent, s->Skin->DialogAccent);
             }
             return 1;
         }
@@ -68,13 +68,13 @@ LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
             HDC dc = reinterpret_cast<HDC>(wp);
             SetTextColor(dc, s->Skin->DialogText);
             SetBkColor(dc, s->Skin->DialogFace);
-            return reinterpret_cast<LRESULT>(s->Face);
+            return reinterpret_cast<LRESULT>(s->Face.get());
         }
         break;
     case WM_DRAWITEM:
         if (s) {
             const auto* di = reinterpret_cast<const DRAWITEMSTRUCT*>(lp);
-            HBRUSH face = s->Face;
+            HBRUSH face = s->Face.get();
             if (di->CtlType == ODT_STATIC) {
                 // The message, broken into lines as the window's texts are.
                 FillRect(di->hDC, &di->rcItem, face);
@@ -160,128 +160,127 @@ SIZE TextExtent(HWND hwnd, HFONT font, const std::wstring& text, int maxWidth, b
     return extent;
 }
 
-} // namespace
+constexpr DWORD DialogStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+constexpr DWORD DialogExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 
-const wchar_t* const DialogClass = L"TPendockDialog";
+struct TDialogButton {
+    int Id;
+    std::wstring Caption;
+    int Width = 0; // set by LayOut
+};
 
-EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TDialogLook& look,
-                        const std::function<void(HWND)>& opening) {
+// Where the parts of the dialog go, in pixels at its DPI.
+struct TDialogLayout {
+    int Accent = 0; // the skin's accent strip along the top
+    int Margin = 0;
+    int Icon = 0; // the icon's width and height
+    int TextLeft = 0;
+    int TextHeight = 0; // the text's row: the text or the icon, whichever is taller
+    SIZE Text{};
+    int ButtonsTop = 0;
+    int ButtonHeight = 0;
+    int Gap = 0; // between two buttons
+    int ButtonsWidth = 0;
+    int ClientWidth = 0;
+    int ClientHeight = 0;
+};
+
+HMENU ChildId(int id) {
+    return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
+}
+
+// The buttons of the request's kind, the default one first.
+std::vector<TDialogButton> ButtonsOf(const TDialogRequest& request) {
+    if (request.Kind == EDialogKind::Error)
+        return {{IDOK, platform::win::Widen(request.Captions.OK)}};
+    return {{IDYES, platform::win::Widen(request.Captions.Yes)},
+            {IDNO, platform::win::Widen(request.Captions.No)}};
+}
+
+// The skin's icon of the request's kind; null when it has none (the system's icon is shown).
+const TWinPicture* SkinIcon(const TDialogLook& look, EDialogKind kind) {
+    const TWinPicture* picture = look.Icons[kind == EDialogKind::Error ? 0 : 1];
+    return picture && !picture->Empty() ? picture : nullptr;
+}
+
+// Measures the text and the buttons (setting their widths) and places the parts around them.
+TDialogLayout LayOut(HWND dlg, const std::wstring& text, std::vector<TDialogButton>& buttons,
+                     const TDialogLook& look, const TWinPicture* picture, UINT dpi) {
     const TWinSkin& skin = *look.Skin;
-    TDialogState state;
-    state.Skin = &skin;
-    state.Kind = request.Kind;
-    state.Result = state.CloseResult();
-    if (!RegisterDialogClass())
-        return state.Result;
-    state.Face = CreateSolidBrush(skin.DialogFace);
-
-    const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-    const DWORD exStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
-    HWND dlg =
-        CreateWindowExW(exStyle, DialogClass, platform::win::Widen(request.Captions.Title).c_str(),
-                        style, 0, 0, 100, 100, owner, nullptr, GetModuleHandleW(nullptr), &state);
-    if (!dlg) {
-        DeleteObject(state.Face);
-        return state.Result;
-    }
-    // The owner's icons, for the task switcher (the owner keeps them).
-    if (owner) {
-        for (WPARAM kind : {ICON_BIG, ICON_SMALL})
-            SendMessageW(dlg, WM_SETICON, kind, SendMessageW(owner, WM_GETICON, kind, 0));
-    }
-    const UINT dpi = GetDpiForWindow(dlg);
     auto S = [dpi](int v) { return ScaleToDpi(v, dpi); };
-
-    // Controls.
-    const bool error = request.Kind == EDialogKind::Error;
-    struct TButtonDef {
-        int Id;
-        const std::string* Caption;
-    };
-    std::vector<TButtonDef> buttons;
-    if (error) {
-        buttons.push_back({IDOK, &request.Captions.OK});
-        state.DefaultId = IDOK;
-    } else {
-        buttons.push_back({IDYES, &request.Captions.Yes});
-        buttons.push_back({IDNO, &request.Captions.No});
-        state.DefaultId = IDYES;
-    }
-
-    const std::wstring text = ControlText(request.Text);
-    const SIZE textSize = TextExtent(dlg, look.TextFont, text.empty() ? L" " : text, S(340), true);
-    const int accent = skin.Loaded ? S(skin.DialogAccentHeight) : 0;
-    const int margin = S(14);
-    const TWinPicture* picture = look.Icons[error ? 0 : 1];
-    if (picture && picture->Empty())
-        picture = nullptr;
-    const int icon = picture ? MulDiv(picture->Width(), static_cast<int>(dpi), picture->Dpi())
-                             : GetSystemMetricsForDpi(SM_CXICON, dpi);
-    const int textLeft = margin + icon + S(12);
-    const int textHeight = std::max<int>(textSize.cy, icon);
-    const int buttonHeight = S(25);
-    const int gap = S(8);
-    std::vector<int> widths;
-    int buttonsWidth = 0;
-    for (const TButtonDef& b : buttons) {
-        const std::wstring caption = platform::win::Widen(*b.Caption);
+    TDialogLayout l;
+    l.Text = TextExtent(dlg, look.TextFont, text.empty() ? L" " : text, S(340), true);
+    l.Accent = skin.Loaded ? S(skin.DialogAccentHeight) : 0;
+    l.Margin = S(14);
+    l.Icon = picture ? MulDiv(picture->Width(), static_cast<int>(dpi), picture->Dpi())
+                     : GetSystemMetricsForDpi(SM_CXICON, dpi);
+    l.TextLeft = l.Margin + l.Icon + S(12);
+    l.TextHeight = std::max<int>(l.Text.cy, l.Icon);
+    l.ButtonHeight = S(25);
+    l.Gap = S(8);
+    for (TDialogButton& b : buttons) {
         const SIZE cs =
-            TextExtent(dlg, look.ButtonFont, caption.empty() ? L" " : caption, 0, false);
-        const int w = std::max<int>(S(skin.DialogButtonWidth), cs.cx + S(28));
-        widths.push_back(w);
-        buttonsWidth += w;
+            TextExtent(dlg, look.ButtonFont, b.Caption.empty() ? L" " : b.Caption, 0, false);
+        b.Width = std::max<int>(S(skin.DialogButtonWidth), cs.cx + S(28));
+        l.ButtonsWidth += b.Width;
     }
-    buttonsWidth += gap * static_cast<int>(buttons.size() - 1);
-    const int clientWidth =
-        std::max<int>(textLeft + textSize.cx + margin, buttonsWidth + 2 * margin);
-    const int buttonsTop = accent + margin + textHeight + S(18);
-    const int clientHeight = buttonsTop + buttonHeight + margin;
+    l.ButtonsWidth += l.Gap * static_cast<int>(buttons.size() - 1);
+    l.ClientWidth = std::max<int>(l.TextLeft + l.Text.cx + l.Margin, l.ButtonsWidth + 2 * l.Margin);
+    l.ButtonsTop = l.Accent + l.Margin + l.TextHeight + S(18);
+    l.ClientHeight = l.ButtonsTop + l.ButtonHeight + l.Margin;
+    return l;
+}
 
-    // The skin's icon, drawn over the dialog's face; the system's where there is none.
-    const TBackgroundPainter face = [&state](HWND view, HDC dc) {
-        RECT rc;
-        GetClientRect(view, &rc);
-        FillRect(dc, &rc, state.Face);
-    };
+// The skin's icon, drawn over the dialog's face; the system's where there is none.
+void CreateIcon(HWND dlg, const TDialogLayout& l, const TWinPicture* picture, EDialogKind kind,
+                const TBackgroundPainter* face) {
     if (picture) {
-        HWND iconView = CreateImageView(dlg, IconId, &face);
-        MoveWindow(iconView, margin, accent + margin, icon, icon, FALSE);
+        HWND iconView = CreateImageView(dlg, IconId, face);
+        MoveWindow(iconView, l.Margin, l.Accent + l.Margin, l.Icon, l.Icon, FALSE);
         SetImageViewPicture(iconView, picture);
-    } else {
-        HWND iconView = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON, margin,
-                                        accent + margin, icon, icon, dlg,
-                                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(IconId)),
-                                        GetModuleHandleW(nullptr), nullptr);
-        HICON systemIcon = static_cast<HICON>(LoadImageW(nullptr, error ? IDI_ERROR : IDI_QUESTION,
-                                                         IMAGE_ICON, icon, icon, LR_SHARED));
-        SendMessageW(iconView, STM_SETICON, reinterpret_cast<WPARAM>(systemIcon), 0);
+        return;
     }
+    HWND iconView = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_ICON, l.Margin,
+                                    l.Accent + l.Margin, l.Icon, l.Icon, dlg, ChildId(IconId),
+                                    GetModuleHandleW(nullptr), nullptr);
+    HICON systemIcon = static_cast<HICON>(
+        LoadImageW(nullptr, kind == EDialogKind::Error ? IDI_ERROR : IDI_QUESTION, IMAGE_ICON,
+                   l.Icon, l.Icon, LR_SHARED));
+    SendMessageW(iconView, STM_SETICON, reinterpret_cast<WPARAM>(systemIcon), 0);
+}
 
-    const int textTop = accent + margin + (textHeight - textSize.cy) / 2;
+void CreateText(HWND dlg, const TDialogLayout& l, const std::wstring& text, HFONT font) {
+    const int top = l.Accent + l.Margin + (l.TextHeight - l.Text.cy) / 2;
     HWND label = CreateWindowExW(
-        0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, textLeft,
-        textTop, textSize.cx, textSize.cy, dlg,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(TextId)), GetModuleHandleW(nullptr), nullptr);
-    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(look.TextFont), FALSE);
+        0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, l.TextLeft,
+        top, l.Text.cx, l.Text.cy, dlg, ChildId(TextId), GetModuleHandleW(nullptr), nullptr);
+    SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+}
 
+// The buttons in a row at the bottom right; returns the one of `defaultId`.
+HWND CreateButtons(HWND dlg, const TDialogLayout& l, const std::vector<TDialogButton>& buttons,
+                   HFONT font, int defaultId) {
     HWND defaultButton = nullptr;
-    int x = clientWidth - margin - buttonsWidth;
-    for (std::size_t i = 0; i < buttons.size(); ++i) {
-        HWND b = CreateWindowExW(0, L"BUTTON", platform::win::Widen(*buttons[i].Caption).c_str(),
-                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, x, buttonsTop,
-                                 widths[i], buttonHeight, dlg,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(buttons[i].Id)),
+    int x = l.ClientWidth - l.Margin - l.ButtonsWidth;
+    for (const TDialogButton& def : buttons) {
+        HWND b = CreateWindowExW(0, L"BUTTON", def.Caption.c_str(),
+                                 WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, x, l.ButtonsTop,
+                                 def.Width, l.ButtonHeight, dlg, ChildId(def.Id),
                                  GetModuleHandleW(nullptr), nullptr);
-        SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(look.ButtonFont), FALSE);
+        SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
         TrackButtonHover(b);
-        if (buttons[i].Id == state.DefaultId)
+        if (def.Id == defaultId)
             defaultButton = b;
-        x += widths[i] + gap;
+        x += def.Width + l.Gap;
     }
+    return defaultButton;
+}
 
-    // The window around that client area, centred over the owner (or the screen).
-    RECT frame{0, 0, clientWidth, clientHeight};
-    AdjustWindowRectExForDpi(&frame, style, FALSE, exStyle, dpi);
+// Sizes the window around the client area and centres it over the owner (or the screen),
+// inside the work area of the owner's monitor.
+void PlaceOverOwner(HWND dlg, HWND owner, const TDialogLayout& l, UINT dpi) {
+    RECT frame{0, 0, l.ClientWidth, l.ClientHeight};
+    AdjustWindowRectExForDpi(&frame, DialogStyle, FALSE, DialogExStyle, dpi);
     const int fw = frame.right - frame.left;
     const int fh = frame.bottom - frame.top;
     RECT over{};
@@ -298,16 +297,10 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TDialog
         std::clamp<int>(left, mi.rcWork.left, std::max<int>(mi.rcWork.left, mi.rcWork.right - fw));
     top = std::clamp<int>(top, mi.rcWork.top, std::max<int>(mi.rcWork.top, mi.rcWork.bottom - fh));
     SetWindowPos(dlg, nullptr, left, top, fw, fh, SWP_NOZORDER | SWP_NOACTIVATE);
+}
 
-    const bool ownerWasEnabled = owner && IsWindowEnabled(owner);
-    if (owner)
-        EnableWindow(owner, FALSE);
-    ShowWindow(dlg, SW_SHOW);
-    if (defaultButton)
-        SetFocus(defaultButton);
-    if (opening)
-        opening(dlg);
-
+// The dialog's own message loop, until a button (or the close box) has answered.
+void RunModalLoop(HWND dlg, const TDialogState& state) {
     while (!state.Done) {
         MSG m;
         const BOOL got = GetMessageW(&m, nullptr, 0, 0);
@@ -322,6 +315,58 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TDialog
             DispatchMessageW(&m);
         }
     }
+}
+
+} // namespace
+
+const wchar_t* const DialogClass = L"TPendockDialog";
+
+EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TDialogLook& look,
+                        const std::function<void(HWND)>& opening) {
+    TDialogState state;
+    state.Skin = look.Skin;
+    state.Kind = request.Kind;
+    state.Result = state.CloseResult();
+    if (!RegisterDialogClass())
+        return state.Result;
+    state.Face.reset(CreateSolidBrush(look.Skin->DialogFace));
+    state.FacePainter = [&state](HWND view, HDC dc) {
+        RECT rc;
+        GetClientRect(view, &rc);
+        FillRect(dc, &rc, state.Face.get());
+    };
+
+    HWND dlg = CreateWindowExW(DialogExStyle, DialogClass,
+                               platform::win::Widen(request.Captions.Title).c_str(), DialogStyle, 0,
+                               0, 100, 100, owner, nullptr, GetModuleHandleW(nullptr), &state);
+    if (!dlg)
+        return state.Result;
+    // The owner's icons, for the task switcher (the owner keeps them).
+    if (owner) {
+        for (WPARAM kind : {ICON_BIG, ICON_SMALL})
+            SendMessageW(dlg, WM_SETICON, kind, SendMessageW(owner, WM_GETICON, kind, 0));
+    }
+    const UINT dpi = GetDpiForWindow(dlg);
+
+    std::vector<TDialogButton> buttons = ButtonsOf(request);
+    state.DefaultId = buttons.front().Id;
+    const std::wstring text = ControlText(request.Text);
+    const TWinPicture* picture = SkinIcon(look, request.Kind);
+    const TDialogLayout layout = LayOut(dlg, text, buttons, look, picture, dpi);
+    CreateIcon(dlg, layout, picture, request.Kind, &state.FacePainter);
+    CreateText(dlg, layout, text, look.TextFont);
+    HWND defaultButton = CreateButtons(dlg, layout, buttons, look.ButtonFont, state.DefaultId);
+    PlaceOverOwner(dlg, owner, layout, dpi);
+
+    const bool ownerWasEnabled = owner && IsWindowEnabled(owner);
+    if (owner)
+        EnableWindow(owner, FALSE);
+    ShowWindow(dlg, SW_SHOW);
+    if (defaultButton)
+        SetFocus(defaultButton);
+    if (opening)
+        opening(dlg);
+    RunModalLoop(dlg, state);
 
     // The owner is enabled before the dialog goes, so that it gets the activation back.
     if (owner && ownerWasEnabled)
@@ -329,6 +374,5 @@ EDialogButton RunDialog(HWND owner, const TDialogRequest& request, const TDialog
     DestroyWindow(dlg);
     if (owner && IsWindow(owner))
         SetActiveWindow(owner);
-    DeleteObject(state.Face);
     return state.Result;
 }

@@ -91,7 +91,7 @@ LRESULT CALLBACK ImageViewProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 const wchar_t* const ImageViewClass = L"TPendockImage";
 
-// ---- TWinPicture ------------------------------------------------------------------------------
+// ---- TWinPicture --------------------------------------------------------------------------------
 
 TWinPicture::~TWinPicture() {
     Reset();

@@ -110,6 +110,11 @@ void DrawLines(HDC dc, const std::vector<std::wstring>& lines, const RECT& box, 
     }
 }
 
+void FillSolid(HDC dc, const RECT& rc, COLORREF colour) {
+    const TBrushOwner brush(CreateSolidBrush(colour));
+    FillRect(dc, &rc, brush.get());
+}
+
 void FillVerticalGradient(HDC dc, const RECT& rc, COLORREF top, COLORREF bottom) {
     TRIVERTEX v[2] = {
         {rc.left, rc.top, static_cast<COLOR16>(GetRValue(top) << 8),
@@ -156,12 +161,10 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
         else
             FillRect(mem, &local, GetSysColorBrush(COLOR_BTNFACE));
         const int d = 2 * ScaleToDpi(skin.ButtonRadius, dpi);
-        HRGN shape = CreateRoundRectRgn(0, 0, w + 1, h + 1, d, d);
-        SelectClipRgn(mem, shape);
+        const TGdiOwner<HRGN> shape(CreateRoundRectRgn(0, 0, w + 1, h + 1, d, d));
+        SelectClipRgn(mem, shape.get());
         if (disabled) {
-            HBRUSH face = CreateSolidBrush(skin.ButtonDisabledFace);
-            FillRect(mem, &local, face);
-            DeleteObject(face);
+            FillSolid(mem, local, skin.ButtonDisabledFace);
         } else if (pressed) {
             FillVerticalGradient(mem, local, skin.ButtonPressedTop, skin.ButtonPressedBottom);
         } else if (hover) {
@@ -175,10 +178,8 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
                                         : skin.ButtonBorder;
         // The focus shows as a wider edge, whether or not the keyboard has been used yet.
         const int edgeWidth = focused && !disabled ? ScaleToDpi(2, dpi) : 1;
-        HBRUSH edgeBrush = CreateSolidBrush(edge);
-        FrameRgn(mem, shape, edgeBrush, edgeWidth, edgeWidth);
-        DeleteObject(edgeBrush);
-        DeleteObject(shape);
+        const TBrushOwner edgeBrush(CreateSolidBrush(edge));
+        FrameRgn(mem, shape.get(), edgeBrush.get(), edgeWidth, edgeWidth);
         textColour = disabled ? skin.ButtonDisabledText : skin.ButtonText;
     } else {
         FillRect(mem, &local, GetSysColorBrush(COLOR_BTNFACE));

@@ -5,11 +5,31 @@
 #include <windows.h>
 
 #include <functional>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "WinSkin.h"
 #include "WizardResource.h"
+
+// Owns a GDI object (a font, a brush, a region) and deletes it with the owner.
+struct TGdiObjectDeleter {
+    void operator()(HGDIOBJ object) const { DeleteObject(object); }
+};
+template <class THandle>
+using TGdiOwner = std::unique_ptr<std::remove_pointer_t<THandle>, TGdiObjectDeleter>;
+using TFontOwner = TGdiOwner<HFONT>;
+using TBrushOwner = TGdiOwner<HBRUSH>;
+
+// Owns an icon made by LoadImage (not a shared one) and destroys it with the owner.
+struct TIconDeleter {
+    void operator()(HICON icon) const { DestroyIcon(icon); }
+};
+using TIconOwner = std::unique_ptr<std::remove_pointer_t<HICON>, TIconDeleter>;
+
+// Fills `rc` with a solid `colour`.
+void FillSolid(HDC dc, const RECT& rc, COLORREF colour);
 
 // `text` (UTF-8) as a static control shows it: every line break (CR, LF or CR LF) as CR LF.
 std::wstring ControlText(const std::string& text);

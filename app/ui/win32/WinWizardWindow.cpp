@@ -31,7 +31,9 @@ int ControlId(EControl c) {
     return 1000 + static_cast<int>(c);
 }
 
-// Text for a static control: every line break as CR LF.
+HMENU ChildId(int id) {
+    return reinterpret_cast<HMENU>(static_cast<INT_PTR>(id));
+}
 
 const res::TControlSpec* SpecOf(EControl c) {
     for (const res::TControlSpec& def : res::Controls) {
@@ -47,14 +49,14 @@ TWinWizardWindow* WindowOf(HWND hwnd) {
 
 } // namespace
 
-// ---- Creation ---------------------------------------------------------------------------------
+// ---- Creation -----------------------------------------------------------------------------------
 
 TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
     : FForm(*this, std::move(Platform)),
       FResources(resources ? resources : GetModuleHandleW(nullptr)) {
     FPainter = [this](HWND child, HDC dc) { PaintBackground(child, dc); };
     FSkin = LoadSkin(FResources);
-    FFaceBrush = CreateSolidBrush(FSkin.WindowFace);
+    FFaceBrush.reset(CreateSolidBrush(FSkin.WindowFace));
     RegisterClasses();
 
     FClientWidth = res::DesignClientWidth;
@@ -82,30 +84,19 @@ TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
     FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
-    for (EControl view : {EControl::BriefingImage, EControl::Image})
-        SetImage(view, ImageOf(view));
+    // The image views take their pictures' names, now that the texts are known.
+    for (const auto& [view, image] : FShownImage)
+        SetImage(view, image);
 }
 
 TWinWizardWindow::~TWinWizardWindow() {
     FDestroying = true;
     if (FHwnd) {
-        for (int i = 0; i < 4; ++i)
-            KillTimer(FHwnd, TimerIdBase + static_cast<UINT_PTR>(i));
+        for (const res::TTimerSpec& def : res::Timers)
+            KillTimer(FHwnd, TimerId(def.Timer));
         DestroyWindow(FHwnd);
     }
     FForm.Dispatch([this] { FForm.FormDestroy(); });
-    for (HFONT f : {FDefaultFont, FHeadingFont, FBodyFont, FTabFont}) {
-        if (f)
-            DeleteObject(f);
-    }
-    for (HICON icon : {FIconBig, FIconSmall}) {
-        if (icon)
-            DestroyIcon(icon);
-    }
-    if (FPaneBrush)
-        DeleteObject(FPaneBrush);
-    if (FFaceBrush)
-        DeleteObject(FFaceBrush);
 }
 
 DWORD TWinWizardWindow::Style() const {
@@ -153,7 +144,7 @@ void TWinWizardWindow::RegisterClasses() {
 void TWinWizardWindow::LoadIcons() {
     const UINT dpi = Dpi();
     const struct {
-        HICON* Icon;
+        TIconOwner* Icon;
         WPARAM Kind;
         int Size;
     } icons[] = {{&FIconBig, ICON_BIG, GetSystemMetricsForDpi(SM_CXICON, dpi)},
@@ -164,46 +155,54 @@ void TWinWizardWindow::LoadIcons() {
         if (!icon)
             continue; // no icon in the resource: the class's own stays
         SendMessageW(FHwnd, WM_SETICON, i.Kind, reinterpret_cast<LPARAM>(icon));
-        if (*i.Icon)
-            DestroyIcon(*i.Icon);
-        *i.Icon = icon;
+        i.Icon->reset(icon);
     }
 }
 
 void TWinWizardWindow::CreateFonts() {
-    for (HFONT* f : {&FDefaultFont, &FHeadingFont, &FBodyFont, &FTabFont}) {
-        if (*f)
-            DeleteObject(*f);
-    }
     const UINT dpi = Dpi();
-    FDefaultFont = CreateTableFont(res::DefaultFont, dpi);
-    FHeadingFont = CreateTableFont(res::HeadingFont, dpi);
-    FBodyFont = CreateTableFont(res::BodyFont, dpi);
-    FTabFont = CreateTableFont(res::TabFont, dpi);
+    FDefaultFont.reset(CreateTableFont(res::DefaultFont, dpi));
+    FHeadingFont.reset(CreateTableFont(res::HeadingFont, dpi));
+    FBodyFont.reset(CreateTableFont(res::BodyFont, dpi));
+    FTabFont.reset(CreateTableFont(res::TabFont, dpi));
 }
 
 void TWinWizardWindow::LoadPictures(HMODULE resources) {
     const UINT dpi = Dpi();
-    for (int i = 0; i < PngIconsCount; ++i)
-        FPictures[static_cast<std::size_t>(i)].LoadForDpi(resources, i, dpi);
-    FDialogIcons[0].LoadForDpi(resources, PENDOCK_PNG_DIALOG_ERROR, dpi);
-    FDialogIcons[1].LoadForDpi(resources, PENDOCK_PNG_DIALOG_QUESTION, dpi);
+    for (const res::TImageFile& file : res::ImageFiles)
+        FPictures[static_cast<std::size_t>(file.Image)].LoadForDpi(
+            resources, res::PictureIndex(file.Image), dpi);
+    for (const res::TDialogIconFile& file : res::DialogIconFiles)
+        FDialogIcons[static_cast<std::size_t>(file.Kind)].LoadForDpi(
+            resources, res::PictureIndex(file.Kind), dpi);
     for (const auto& [control, image] : FShownImage)
         SetImage(control, image);
 }
 
 void TWinWizardWindow::BuildControls() {
-    HINSTANCE instance = GetModuleHandleW(nullptr);
+    CreateTabControl();
+    CreatePages();
+    for (const res::TControlSpec& def : res::Controls) {
+        if (HWND w = CreateControl(def))
+            AddControl(def, w);
+    }
+    ApplyBounds(EControl::Wizard);
+
+    SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
+    SetImage(EControl::Image, res::ImageAtStart);
+    ShowPage(EPage::Briefing);
+}
+
+void TWinWizardWindow::CreateTabControl() {
     FTab =
         CreateWindowExW(WS_EX_CONTROLPARENT, WC_TABCONTROLW, L"",
                         // The tabs only mark the page in front: the keyboard passes them by.
                         WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | TCS_FOCUSNEVER |
                             TCS_VERTICAL | TCS_RIGHT | TCS_MULTILINE | TCS_FIXEDWIDTH,
-                        0, 0, 0, 0, FHwnd,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(EControl::Wizard))),
-                        instance, nullptr);
+                        0, 0, 0, 0, FHwnd, ChildId(ControlId(EControl::Wizard)),
+                        GetModuleHandleW(nullptr), nullptr);
     SetWindowSubclass(FTab, TabProc, 1, reinterpret_cast<DWORD_PTR>(this));
-    SendMessageW(FTab, WM_SETFONT, reinterpret_cast<WPARAM>(FTabFont), FALSE);
+    SendMessageW(FTab, WM_SETFONT, reinterpret_cast<WPARAM>(ControlFont(EControl::Wizard)), FALSE);
     FControls[EControl::Wizard] = FTab;
     for (int i = 0; i < res::PageCount; ++i) {
         std::wstring caption = platform::win::Widen(res::TabCaptions[i]);
@@ -215,71 +214,81 @@ void TWinWizardWindow::BuildControls() {
     }
     FBounds[EControl::Wizard] = {res::DesignWizardLeft, res::DesignWizardTop,
                                  res::DesignClientWidth, res::DesignClientHeight};
+}
 
-    static const wchar_t* const pageNames[] = {L"Briefing", L"DetectKey", L"WaitBrowser"};
+void TWinWizardWindow::CreatePages() {
     for (int i = 0; i < res::PageCount; ++i) {
-        HWND page = CreateWindowExW(
-            WS_EX_CONTROLPARENT, WizardPageClass, pageNames[i], WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0,
-            0, FTab, reinterpret_cast<HMENU>(static_cast<INT_PTR>(100 + i)), instance, this);
-        FPages[static_cast<std::size_t>(i)] = page;
+        FPages[static_cast<std::size_t>(i)] = CreateWindowExW(
+            WS_EX_CONTROLPARENT, WizardPageClass, platform::win::Widen(res::PageNames[i]).c_str(),
+            WS_CHILD | WS_CLIPSIBLINGS, 0, 0, 0, 0, FTab, ChildId(100 + i),
+            GetModuleHandleW(nullptr), this);
     }
+}
 
-    for (const res::TControlSpec& def : res::Controls) {
-        HWND parent =
-            def.Control == EControl::Image ? FControls.at(EControl::PanelImage) : Page(def.Page);
-        HMENU id = reinterpret_cast<HMENU>(static_cast<INT_PTR>(ControlId(def.Control)));
-        const std::wstring text = platform::win::Widen(def.ResourceText);
-        HWND w = nullptr;
-        switch (def.Kind) {
-        case res::EKind::Heading:
-            w = CreateWindowExW(0, L"STATIC", text.c_str(),
-                                WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, 0, 0, 0, 0,
-                                parent, id, instance, nullptr);
-            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FHeadingFont), FALSE);
-            break;
-        case res::EKind::Label:
-            // Drawn by the page: its text starts clear of the heading above it.
-            w = CreateWindowExW(0, L"STATIC", text.c_str(),
-                                WS_CHILD | WS_VISIBLE | SS_OWNERDRAW | SS_NOPREFIX, 0, 0, 0, 0,
-                                parent, id, instance, nullptr);
-            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FBodyFont), FALSE);
-            break;
-        case res::EKind::ImageView:
-            w = CreateImageView(parent, ControlId(def.Control), &FPainter);
-            break;
-        case res::EKind::Button:
-            w = CreateWindowExW(0, L"BUTTON", text.c_str(),
-                                WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_OWNERDRAW, 0, 0, 0, 0,
-                                parent, id, instance, nullptr);
-            SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(FDefaultFont), FALSE);
-            TrackButtonHover(w);
-            break;
-        case res::EKind::Panel:
-            w = CreateWindowExW(WS_EX_CONTROLPARENT, WizardPanelClass, L"", WS_CHILD | WS_VISIBLE,
-                                0, 0, 0, 0, parent, id, instance, this);
-            break;
-        case res::EKind::PageControl:
-            break;
-        }
-        if (!w)
-            continue;
-        // Later controls lie above earlier ones (a button over the lower edge of a picture).
-        SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) | WS_CLIPSIBLINGS);
-        SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-        FControls[def.Control] = w;
-        FBounds[def.Control] = {def.Left, def.Top, def.Width, def.Height};
-        if (def.Anchor == res::EAnchor::RightBottom) {
-            FAnchored[static_cast<std::size_t>(def.Page)].push_back(
-                {def.Control, res::PageWidth - def.Left - def.Width,
-                 res::PageHeight - def.Top - def.Height});
-        }
-        ApplyBounds(def.Control);
+HWND TWinWizardWindow::CreateControl(const res::TControlSpec& def) {
+    HINSTANCE instance = GetModuleHandleW(nullptr);
+    HWND parent =
+        def.Control == EControl::Image ? FControls.at(EControl::PanelImage) : Page(def.Page);
+    HMENU id = ChildId(ControlId(def.Control));
+    const wchar_t* windowClass = L"STATIC";
+    DWORD style = WS_CHILD | WS_VISIBLE;
+    switch (def.Kind) {
+    case res::EKind::Heading:
+    case res::EKind::Label:
+        // Drawn by the page: a heading in lines of even length, a text clear of the heading
+        // above it.
+        style |= SS_OWNERDRAW | SS_NOPREFIX;
+        break;
+    case res::EKind::Button:
+        windowClass = L"BUTTON";
+        style |= WS_TABSTOP | BS_OWNERDRAW;
+        break;
+    case res::EKind::ImageView:
+        return CreateImageView(parent, ControlId(def.Control), &FPainter);
+    case res::EKind::Panel:
+        return CreateWindowExW(WS_EX_CONTROLPARENT, WizardPanelClass, L"", WS_CHILD | WS_VISIBLE, 0,
+                               0, 0, 0, parent, id, instance, this);
+    case res::EKind::PageControl:
+        return nullptr;
     }
-    ApplyBounds(EControl::Wizard);
+    HWND w = CreateWindowExW(0, windowClass, platform::win::Widen(def.ResourceText).c_str(), style,
+                             0, 0, 0, 0, parent, id, instance, nullptr);
+    SendMessageW(w, WM_SETFONT, reinterpret_cast<WPARAM>(ControlFont(def.Control)), FALSE);
+    if (def.Kind == res::EKind::Button)
+        TrackButtonHover(w);
+    return w;
+}
 
-    SetImage(EControl::BriefingImage, res::BriefingImageAtStart);
-    SetImage(EControl::Image, res::ImageAtStart);
-    ShowPage(EPage::Briefing);
+void TWinWizardWindow::AddControl(const res::TControlSpec& def, HWND w) {
+    // Later controls lie above earlier ones (a button over the lower edge of a picture).
+    SetWindowLongPtrW(w, GWL_STYLE, GetWindowLongPtrW(w, GWL_STYLE) | WS_CLIPSIBLINGS);
+    SetWindowPos(w, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    FControls[def.Control] = w;
+    FBounds[def.Control] = {def.Left, def.Top, def.Width, def.Height};
+    if (def.Anchor == res::EAnchor::RightBottom) {
+        FAnchored[static_cast<std::size_t>(def.Page)].push_back(
+            {def.Control, res::PageWidth - def.Left - def.Width,
+             res::PageHeight - def.Top - def.Height});
+    }
+    ApplyBounds(def.Control);
+}
+
+HFONT TWinWizardWindow::ControlFont(EControl control) const {
+    if (control == EControl::Wizard)
+        return FTabFont.get();
+    const res::TControlSpec* def = SpecOf(control);
+    if (!def)
+        return nullptr;
+    switch (def->Kind) {
+    case res::EKind::Heading:
+        return FHeadingFont.get();
+    case res::EKind::Label:
+        return FBodyFont.get();
+    case res::EKind::Button:
+        return FDefaultFont.get();
+    default:
+        return nullptr; // image views and the panel show no text
+    }
 }
 
 // ---- Layout -------------------------------------------------------------------------------------
@@ -343,8 +352,6 @@ void TWinWizardWindow::MakePaneBrush() {
     const int height = std::max<int>(1, rc.bottom);
     if (FPaneBrush && FPaneBrushHeight == height)
         return;
-    if (FPaneBrush)
-        DeleteObject(FPaneBrush);
     // The pages' background runs down the whole page control; a narrow strip of it, repeated,
     // paints any control from its place in the page control.
     HDC screen = GetDC(nullptr);
@@ -356,7 +363,7 @@ void TWinWizardWindow::MakePaneBrush() {
     SelectObject(mem, old);
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
-    FPaneBrush = CreatePatternBrush(strip);
+    FPaneBrush.reset(CreatePatternBrush(strip));
     DeleteObject(strip); // the brush keeps its own copy
     FPaneBrushHeight = height;
 }
@@ -365,14 +372,14 @@ HBRUSH TWinWizardWindow::AlignedPaneBrush(HWND child, HDC dc) {
     POINT origin{0, 0};
     MapWindowPoints(child, FTab, &origin, 1);
     SetBrushOrgEx(dc, -origin.x, -origin.y, nullptr);
-    return FPaneBrush;
+    return FPaneBrush.get();
 }
 
 void TWinWizardWindow::PaintBackground(HWND child, HDC dc) {
     RECT rc;
     GetClientRect(child, &rc);
     if (!FPaneBrush) {
-        FillRect(dc, &rc, FFaceBrush);
+        FillRect(dc, &rc, FFaceBrush.get());
         return;
     }
     POINT old;
@@ -382,7 +389,7 @@ void TWinWizardWindow::PaintBackground(HWND child, HDC dc) {
     POINT viewport{0, 0};
     GetViewportOrgEx(dc, &viewport);
     SetBrushOrgEx(dc, viewport.x - origin.x, viewport.y - origin.y, &old);
-    FillRect(dc, &rc, FPaneBrush);
+    FillRect(dc, &rc, FPaneBrush.get());
     SetBrushOrgEx(dc, old.x, old.y, nullptr);
 }
 
@@ -391,17 +398,7 @@ void TWinWizardWindow::OnDpiChanged(UINT, const RECT* suggested) {
     CreateFonts();
     LoadPictures(FResources);
     for (const auto& [control, hwnd] : FControls) {
-        const res::TControlSpec* def = SpecOf(control);
-        HFONT font = nullptr;
-        if (control == EControl::Wizard)
-            font = FTabFont;
-        else if (def && def->Kind == res::EKind::Heading)
-            font = FHeadingFont;
-        else if (def && def->Kind == res::EKind::Label)
-            font = FBodyFont;
-        else if (def && def->Kind == res::EKind::Button)
-            font = FDefaultFont;
-        if (font)
+        if (HFONT font = ControlFont(control))
             SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
     }
     if (suggested) {
@@ -440,8 +437,7 @@ void TWinWizardWindow::Show(int showCommand) {
     FocusPage();
 }
 
-// ---- The message loop
-// -----------------------------------------------------------------------------
+// ---- The message loop ---------------------------------------------------------------------------
 
 bool TWinWizardWindow::PreTranslate(MSG& msg) {
     if (!FHwnd || (msg.hwnd != FHwnd && !IsChild(FHwnd, msg.hwnd)))
@@ -496,8 +492,7 @@ void TWinWizardWindow::Terminate() {
     PostQuitMessage(0);
 }
 
-// ---- Pages
-// ------------------------------------------------------------------------------------------
+// ---- Pages --------------------------------------------------------------------------------------
 
 bool TWinWizardWindow::AskPageChange() {
     bool allow = true;
@@ -552,8 +547,12 @@ void TWinWizardWindow::ShowPage(EPage page) {
     ShowPageWindow(index);
 }
 
-// ---- IWizardView
-// ------------------------------------------------------------------------------------
+// ---- IWizardView --------------------------------------------------------------------------------
+
+const TWinPicture& TWinWizardWindow::Picture(EImage image) const {
+    static const TWinPicture none;
+    return res::PictureName(image) ? FPictures[static_cast<std::size_t>(image)] : none;
+}
 
 HWND TWinWizardWindow::Control(EControl control) const {
     const auto it = FControls.find(control);
@@ -582,23 +581,21 @@ void TWinWizardWindow::SetImage(EControl control, EImage image) {
     const res::TControlSpec* def = SpecOf(control);
     if (!w || !def || def->Kind != res::EKind::ImageView)
         return;
-    const int index = static_cast<int>(image);
-    if (index < 0 || index >= PngIconsCount)
+    if (!res::PictureName(image))
         return;
     FShownImage[control] = image;
-    const TWinPicture& picture = FPictures[static_cast<std::size_t>(index)];
+    const TWinPicture& picture = Picture(image);
     SetImageViewPicture(w, picture.Empty() ? nullptr : &picture);
     // Screen readers (MSAA, UI Automation) name the view by its text; set only when it changes,
     // as each change is announced.
     const std::wstring name =
-        platform::win::Widen(FPictureTexts[static_cast<std::size_t>(index)].Name);
+        platform::win::Widen(FPictureTexts[static_cast<std::size_t>(image)].Name);
     if (WindowText(w) != name)
         SetWindowTextW(w, name.c_str());
 }
 
 EImage TWinWizardWindow::ImageOf(EControl control) const {
-    const auto it = FShownImage.find(control);
-    return it == FShownImage.end() ? EImage::Unused7 : it->second;
+    return FShownImage.at(control);
 }
 
 void TWinWizardWindow::SetEnabled(EControl control, bool enabled) {
@@ -614,44 +611,26 @@ void TWinWizardWindow::SetEnabled(EControl control, bool enabled) {
 
 void TWinWizardWindow::StartTimer(ETimer timer) {
     const auto i = static_cast<std::size_t>(timer);
-    for (const res::TTimerSpec& def : res::Timers) {
-        if (def.Timer == timer && FHwnd) {
-            // SetTimer on a running timer's id starts its interval again.
-            if (SetTimer(FHwnd, TimerIdBase + i, static_cast<UINT>(def.IntervalMs), nullptr))
-                FTimerRunning[i] = true;
-        }
-    }
+    // SetTimer on a running timer's id starts its interval again.
+    if (FHwnd &&
+        SetTimer(FHwnd, TimerId(timer), static_cast<UINT>(res::Timers[i].IntervalMs), nullptr))
+        FTimerRunning[i] = true;
 }
 
 void TWinWizardWindow::StopTimer(ETimer timer) {
     const auto i = static_cast<std::size_t>(timer);
     if (FTimerRunning[i] && FHwnd)
-        KillTimer(FHwnd, TimerIdBase + i);
+        KillTimer(FHwnd, TimerId(timer));
     FTimerRunning[i] = false;
 }
 
 void TWinWizardWindow::OnTimer(UINT_PTR id) {
-    if (id < TimerIdBase || id >= TimerIdBase + 4)
+    if (id < TimerIdBase || id >= TimerIdBase + res::TimerCount)
         return;
     const auto timer = static_cast<ETimer>(id - TimerIdBase);
     if (!FTimerRunning[static_cast<std::size_t>(timer)])
         return; // a tick queued before the timer was stopped
-    void (TPendockForm::*handler)() = nullptr;
-    switch (timer) {
-    case ETimer::TimerCheck:
-        handler = &TPendockForm::TimerCheckTimer;
-        break;
-    case ETimer::TimerAnim:
-        handler = &TPendockForm::TimerAnimTimer;
-        break;
-    case ETimer::TimerCont:
-        handler = &TPendockForm::TimerContTimer;
-        break;
-    case ETimer::TimerWait:
-        handler = &TPendockForm::TimerWaitTimer;
-        break;
-    }
-    FForm.Dispatch([this, handler] { (FForm.*handler)(); });
+    FForm.Dispatch([this, timer] { FForm.OnTimer(timer); });
 }
 
 EDialogButton TWinWizardWindow::ShowDialog(EDialogKind kind, const std::string& text,
@@ -662,8 +641,8 @@ EDialogButton TWinWizardWindow::ShowDialog(EDialogKind kind, const std::string& 
     request.Captions = captions;
     TDialogLook look;
     look.Skin = &FSkin;
-    look.TextFont = FBodyFont;
-    look.ButtonFont = FDefaultFont;
+    look.TextFont = FBodyFont.get();
+    look.ButtonFont = FDefaultFont.get();
     look.Icons[0] = &FDialogIcons[0];
     look.Icons[1] = &FDialogIcons[1];
     return RunDialog(FHwnd, request, look, DialogOpening);
@@ -736,15 +715,14 @@ void TWinWizardWindow::SetBounds(EControl control, int left, int top, int width,
     ApplyBounds(control);
 }
 
-// ---- Drawing
-// ----------------------------------------------------------------------------------------
+// ---- Drawing ------------------------------------------------------------------------------------
 
 RECT TWinWizardWindow::HeadingTextRect(HWND heading, HDC dc) const {
     RECT rc;
     GetClientRect(heading, &rc);
     const std::wstring text = WindowText(heading);
     const int pad = ScaleToDpi(FSkin.HeadingPadding, Dpi());
-    HGDIOBJ oldFont = SelectObject(dc, FHeadingFont);
+    HGDIOBJ oldFont = SelectObject(dc, FHeadingFont.get());
     const auto linesAt = [&](int width) { return WrapForDc(dc, text, width).size(); };
     const int width = wizard_layout::BalancedWidth(std::max<int>(1, rc.right - 2 * pad), linesAt);
     const int height = static_cast<int>(linesAt(width)) * LineHeight(dc);
@@ -787,7 +765,7 @@ void TWinWizardWindow::DrawPageText(const DRAWITEMSTRUCT& item) {
     SetTextColor(mem, heading ? FSkin.Heading : FSkin.Body);
     const RECT box = heading ? HeadingTextRect(item.hwndItem, mem)
                              : RECT{0, BodyInset(def->Page, item.hwndItem), w, h};
-    HGDIOBJ oldFont = SelectObject(mem, heading ? FHeadingFont : FBodyFont);
+    HGDIOBJ oldFont = SelectObject(mem, heading ? FHeadingFont.get() : FBodyFont.get());
     DrawLines(mem, WrapForDc(mem, WindowText(item.hwndItem), box.right - box.left), box, heading);
     offscreen.Present(rc.left, rc.top);
     SelectObject(mem, oldFont);
@@ -799,16 +777,9 @@ void TWinWizardWindow::PaintTabControl(HDC dc) {
     const UINT dpi = Dpi();
     const int railLeft = rc.right - ScaleToDpi(RailWidth, dpi);
     RECT pane{0, 0, railLeft, rc.bottom};
-    FillRect(dc, &pane, FPaneBrush ? FPaneBrush : FFaceBrush);
-    RECT edge{0, 0, ScaleToDpi(PaneEdge, dpi), rc.bottom};
-    HBRUSH edgeBrush = CreateSolidBrush(FSkin.PaneBorder);
-    FillRect(dc, &edge, edgeBrush);
-    DeleteObject(edgeBrush);
-
-    RECT rail{railLeft, 0, rc.right, rc.bottom};
-    HBRUSH railBrush = CreateSolidBrush(FSkin.Rail);
-    FillRect(dc, &rail, railBrush);
-    DeleteObject(railBrush);
+    FillRect(dc, &pane, FPaneBrush ? FPaneBrush.get() : FFaceBrush.get());
+    FillSolid(dc, RECT{0, 0, ScaleToDpi(PaneEdge, dpi), rc.bottom}, FSkin.PaneBorder);
+    FillSolid(dc, RECT{railLeft, 0, rc.right, rc.bottom}, FSkin.Rail);
 
     // The tabs are markers of the page in front; their captions are not for the user.
     const int count = static_cast<int>(SendMessageW(FTab, TCM_GETITEMCOUNT, 0, 0));
@@ -820,16 +791,12 @@ void TWinWizardWindow::PaintTabControl(HDC dc) {
             continue;
         item.left = std::max<int>(item.left, railLeft + ScaleToDpi(1, dpi));
         item.bottom -= ScaleToDpi(1, dpi); // the rail shows between the tabs
-        HBRUSH face = CreateSolidBrush(i == selected ? FSkin.TabSelected : FSkin.TabFace);
-        FillRect(dc, &item, face);
-        DeleteObject(face);
+        FillSolid(dc, item, i == selected ? FSkin.TabSelected : FSkin.TabFace);
         if (i == selected) {
             RECT marker = item;
             marker.right =
                 std::min<int>(item.right, item.left + ScaleToDpi(FSkin.TabMarkerWidth, dpi));
-            HBRUSH m = CreateSolidBrush(FSkin.TabMarker);
-            FillRect(dc, &marker, m);
-            DeleteObject(m);
+            FillSolid(dc, marker, FSkin.TabMarker);
         }
     }
 }
@@ -859,45 +826,18 @@ LRESULT CALLBACK TWinWizardWindow::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LP
 
 LRESULT TWinWizardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
-    case WM_ERASEBKGND: {
-        RECT rc;
-        GetClientRect(FHwnd, &rc);
-        HDC dc = reinterpret_cast<HDC>(wp);
-        FillRect(dc, &rc, FFaceBrush);
-        RECT rail = rc;
-        rail.left = rc.right - MulDiv(rc.right, 42, 1000); // the rail's share of the width
-        HBRUSH b = CreateSolidBrush(FSkin.Rail);
-        FillRect(dc, &rail, b);
-        DeleteObject(b);
+    case WM_ERASEBKGND:
+        EraseBackground(reinterpret_cast<HDC>(wp));
         return 1;
-    }
     case WM_NOTIFY: {
-        const auto* n = reinterpret_cast<const NMHDR*>(lp);
-        if (n->hwndFrom == FTab) {
-            if (n->code == TCN_SELCHANGING)
-                return FOwnPageChange || AskPageChange() ? FALSE : TRUE;
-            if (n->code == TCN_SELCHANGE) {
-                ShowPageWindow(static_cast<int>(SendMessageW(FTab, TCM_GETCURSEL, 0, 0)));
-                return 0;
-            }
-            if (n->code == TCN_KEYDOWN)
-                return 0;
-        }
+        LRESULT result = 0;
+        if (OnTabNotify(*reinterpret_cast<const NMHDR*>(lp), result))
+            return result;
         break;
     }
     case WM_COMMAND:
-        // From the dialog navigation: Enter presses the page's button, Escape asks to close as
-        // the close box does.
-        if (lp == 0 && LOWORD(wp) == IDOK) {
-            HWND button = PageControl(res::EKind::Button, static_cast<EPage>(FCurrentPage));
-            if (button && IsWindowEnabled(button) && IsWindowVisible(button))
-                SendMessageW(button, BM_CLICK, 0, 0);
+        if (lp == 0 && OnDialogKey(LOWORD(wp)))
             return 0;
-        }
-        if (lp == 0 && LOWORD(wp) == IDCANCEL) {
-            PostMessageW(FHwnd, WM_CLOSE, 0, 0);
-            return 0;
-        }
         break;
     case WM_TIMER:
         OnTimer(wp);
@@ -905,29 +845,16 @@ LRESULT TWinWizardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DEVICECHANGE:
         FForm.Dispatch([this] { FForm.WMDeviceChange(); });
         return TRUE;
-    case WM_CLOSE: {
-        bool canClose = true;
-        FForm.Dispatch([&] { FForm.FormCloseQuery(canClose); });
-        if (canClose)
-            DestroyWindow(FHwnd);
+    case WM_CLOSE:
+        OnClose();
         return 0;
-    }
     case WM_DESTROY:
         if (!FDestroying)
             PostQuitMessage(0); // the main window has closed: the program ends
         return 0;
     case WM_ACTIVATE:
-        if (LOWORD(wp) == WA_INACTIVE) {
-            HWND focus = GetFocus();
-            FFocus = focus && IsChild(FHwnd, focus) ? focus : nullptr;
-        } else if (FFocus && IsWindow(FFocus) && IsWindowVisible(FFocus) &&
-                   IsWindowEnabled(FFocus)) {
-            SetFocus(FFocus);
+        if (OnActivate(LOWORD(wp) != WA_INACTIVE))
             return 0;
-        } else {
-            FocusPage();
-            return 0;
-        }
         break;
     case WM_DPICHANGED:
         OnDpiChanged(HIWORD(wp), reinterpret_cast<const RECT*>(lp));
@@ -942,6 +869,68 @@ LRESULT TWinWizardWindow::HandleMessage(UINT msg, WPARAM wp, LPARAM lp) {
         break;
     }
     return DefWindowProcW(FHwnd, msg, wp, lp);
+}
+
+void TWinWizardWindow::EraseBackground(HDC dc) {
+    RECT rc;
+    GetClientRect(FHwnd, &rc);
+    FillRect(dc, &rc, FFaceBrush.get());
+    RECT rail = rc;
+    rail.left = rc.right - MulDiv(rc.right, 42, 1000); // the rail's share of the width
+    FillSolid(dc, rail, FSkin.Rail);
+}
+
+bool TWinWizardWindow::OnTabNotify(const NMHDR& n, LRESULT& result) {
+    if (n.hwndFrom != FTab)
+        return false;
+    switch (n.code) {
+    case TCN_SELCHANGING:
+        result = FOwnPageChange || AskPageChange() ? FALSE : TRUE;
+        return true;
+    case TCN_SELCHANGE:
+        ShowPageWindow(static_cast<int>(SendMessageW(FTab, TCM_GETCURSEL, 0, 0)));
+        result = 0;
+        return true;
+    case TCN_KEYDOWN:
+        result = 0;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool TWinWizardWindow::OnDialogKey(WORD id) {
+    if (id == IDOK) {
+        HWND button = PageControl(res::EKind::Button, static_cast<EPage>(FCurrentPage));
+        if (button && IsWindowEnabled(button) && IsWindowVisible(button))
+            SendMessageW(button, BM_CLICK, 0, 0);
+        return true;
+    }
+    if (id == IDCANCEL) {
+        PostMessageW(FHwnd, WM_CLOSE, 0, 0);
+        return true;
+    }
+    return false;
+}
+
+void TWinWizardWindow::OnClose() {
+    bool canClose = true;
+    FForm.Dispatch([&] { FForm.FormCloseQuery(canClose); });
+    if (canClose)
+        DestroyWindow(FHwnd);
+}
+
+bool TWinWizardWindow::OnActivate(bool active) {
+    if (!active) {
+        HWND focus = GetFocus();
+        FFocus = focus && IsChild(FHwnd, focus) ? focus : nullptr;
+        return false;
+    }
+    if (FFocus && IsWindow(FFocus) && IsWindowVisible(FFocus) && IsWindowEnabled(FFocus))
+        SetFocus(FFocus);
+    else
+        FocusPage();
+    return true;
 }
 
 LRESULT CALLBACK TWinWizardWindow::PageProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -970,7 +959,7 @@ LRESULT TWinWizardWindow::HandlePageMessage(HWND page, UINT msg, WPARAM wp, LPAR
             child == Control(EControl::BriefingText) || child == Control(EControl::WaitBrowserText);
         SetTextColor(dc, body ? FSkin.Body : FSkin.Text);
         if (!FPaneBrush)
-            return reinterpret_cast<LRESULT>(FFaceBrush);
+            return reinterpret_cast<LRESULT>(FFaceBrush.get());
         return reinterpret_cast<LRESULT>(AlignedPaneBrush(child, dc));
     }
     case WM_DRAWITEM: {

@@ -18,6 +18,7 @@
 
 #include "FormPendock.h"
 #include "WinImageView.h"
+#include "WinPaint.h"
 #include "WinSkin.h"
 #include "WizardPictureTexts.h"
 #include "WizardResource.h"
@@ -51,9 +52,8 @@ public:
     HWND Control(EControl control) const;
     int CurrentPage() const { return FCurrentPage; }
     const TWinSkin& Skin() const { return FSkin; }
-    const TWinPicture& Picture(EImage image) const {
-        return FPictures[static_cast<std::size_t>(image)];
-    }
+    // A picture of the image store; an empty one for a value outside it.
+    const TWinPicture& Picture(EImage image) const;
     bool TimerRunning(ETimer timer) const { return FTimerRunning[static_cast<std::size_t>(timer)]; }
     const std::string& ApplicationTitle() const { return FApplicationTitle; }
     UINT Dpi() const;
@@ -103,6 +103,18 @@ private:
     static LRESULT CALLBACK TabProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp, UINT_PTR id,
                                     DWORD_PTR self);
     LRESULT HandleMessage(UINT msg, WPARAM wp, LPARAM lp);
+    // The window's background: the face, with the rail's colour down its right edge.
+    void EraseBackground(HDC dc);
+    // A notice of the page control; false for one the window leaves to DefWindowProc.
+    bool OnTabNotify(const NMHDR& n, LRESULT& result);
+    // From the dialog navigation: Enter (IDOK) presses the page's button, Escape (IDCANCEL) asks
+    // to close as the close box does. False for any other command.
+    bool OnDialogKey(WORD id);
+    // The close box (or Escape): the form's close query decides.
+    void OnClose();
+    // Keeps the focus across a switch to another window and back; false when the message still
+    // goes to DefWindowProc.
+    bool OnActivate(bool active);
     LRESULT HandlePageMessage(HWND page, UINT msg, WPARAM wp, LPARAM lp);
     void PaintTabControl(HDC dc);
 
@@ -112,6 +124,14 @@ private:
     void LoadIcons();
     void LoadPictures(HMODULE resources);
     void BuildControls();
+    void CreateTabControl();
+    void CreatePages();
+    // The control of a row of the resource table, still without a place (AddControl gives it).
+    HWND CreateControl(const wizard_resource::TControlSpec& def);
+    // Puts a created control into its place: above the earlier ones, at its bounds, anchored.
+    void AddControl(const wizard_resource::TControlSpec& def, HWND w);
+    // The font a control's text is set in; null for a control without text.
+    HFONT ControlFont(EControl control) const;
     void ApplyBounds(EControl control);
     void LayoutPages();
     void LayoutPage(int page);
@@ -140,26 +160,26 @@ private:
     HMODULE FResources = nullptr;
     HWND FHwnd = nullptr;
     HWND FTab = nullptr;
-    std::array<HWND, 3> FPages{};
+    std::array<HWND, wizard_resource::PageCount> FPages{};
     std::map<EControl, HWND> FControls;
     std::map<EControl, TBounds> FBounds;
     std::map<EControl, EImage> FShownImage;
-    std::array<std::vector<TAnchored>, 3> FAnchored;
+    std::array<std::vector<TAnchored>, wizard_resource::PageCount> FAnchored;
     std::array<TWinPicture, PngIconsCount> FPictures;
     std::array<TWinPicture, 2> FDialogIcons; // Error, Confirmation
     std::array<TPictureTexts, PngIconsCount> FPictureTexts;
-    std::array<bool, 4> FTimerRunning{};
+    std::array<bool, wizard_resource::TimerCount> FTimerRunning{};
     TWinSkin FSkin;
     TBackgroundPainter FPainter;
-    HFONT FDefaultFont = nullptr;
-    HFONT FHeadingFont = nullptr;
-    HFONT FBodyFont = nullptr;
-    HFONT FTabFont = nullptr;
-    HICON FIconBig = nullptr;
-    HICON FIconSmall = nullptr;
-    HBRUSH FPaneBrush = nullptr;
+    TFontOwner FDefaultFont;
+    TFontOwner FHeadingFont;
+    TFontOwner FBodyFont;
+    TFontOwner FTabFont;
+    TIconOwner FIconBig;
+    TIconOwner FIconSmall;
+    TBrushOwner FPaneBrush;
     int FPaneBrushHeight = 0;
-    HBRUSH FFaceBrush = nullptr;
+    TBrushOwner FFaceBrush;
     unsigned FBorderIcons = biSystemMenu | biMinimize;
     int FClientWidth = 0;  // at 96 DPI
     int FClientHeight = 0; // at 96 DPI

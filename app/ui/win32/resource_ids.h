@@ -4,12 +4,10 @@
 // The program's icon (the lowest icon id: the one the shell shows for Pendock.exe).
 #define PENDOCK_ICON 1
 // The PNG pictures, each drawn for 96, 120, 144 and 192 DPI (scales 0 to 3):
-// PENDOCK_PNG_BASE + PENDOCK_PNG_SCALE_STEP x scale + index, where the index is the picture's
-// place in the image store (0 to 10) or one of the dialog icons' below.
+// PENDOCK_PNG_BASE + PENDOCK_PNG_SCALE_STEP x scale + the picture's index
+// (wizard_resource::PictureIndex). The build reads these numbers from here.
 #define PENDOCK_PNG_BASE 100
 #define PENDOCK_PNG_SCALE_STEP 16
 #define PENDOCK_PNG_SCALES 4
-#define PENDOCK_PNG_DIALOG_ERROR 12
-#define PENDOCK_PNG_DIALOG_QUESTION 13
 // The compressed skin.
 #define PENDOCK_SKIN 200

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "FormPendock.h"
+#include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 #include "ui/qt/QtWizardWindow.h"
 
@@ -15,7 +16,7 @@ TEST(QtWizardFaults, AMountTableThatCannotBeWatchedIsLookedAtWhileWaiting) {
     locale.WriteLocaleDb(WizardRows());
     TDriveConn present{};
     present[0] = true; // C:
-    TPendockPlatform p;
+    TPendockPlatform p = IdlePlatform();
     p.ProgramFolder = [&] { return locale.Folder(); };
     p.ConnectedDrives = [&] { return present; };
     p.DriveUsbInfo = [](const std::string& Drive, std::string& VID, std::string&,

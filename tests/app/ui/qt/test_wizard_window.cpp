@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include "support/IdlePlatform.h"
 #include "QtTestSupport.h"
 #include "mod_SQLocalize.h"
 #include "support/LocaleFixture.h"
@@ -34,7 +35,7 @@ protected:
     }
 
     std::unique_ptr<TQtWizardWindow> Make() {
-        TPendockPlatform p;
+        TPendockPlatform p = IdlePlatform();
         p.ProgramFolder = [this] { return Locale.Folder(); };
         p.ConnectedDrives = [] { return TDriveConn{}; };
         auto w = std::make_unique<TQtWizardWindow>(p);
@@ -166,8 +167,8 @@ TEST_F(WizardWindow, PicturesHaveTheirSizesAndAlpha) {
         EXPECT_EQ(w->Picture(img).size(), QSize(320, 220)) << static_cast<int>(img);
         EXPECT_TRUE(w->Picture(img).hasAlphaChannel());
     }
-    for (EImage img : {EImage::Unused7, EImage::Unused8, EImage::Unused9})
-        EXPECT_TRUE(w->Picture(img).isNull());
+    // A value outside the image store has no picture.
+    EXPECT_TRUE(w->Picture(static_cast<EImage>(PngIconsCount)).isNull());
     // Each stage is a picture of its own.
     EXPECT_NE(w->Picture(EImage::Extract1).toImage(), w->Picture(EImage::Extract2).toImage());
     EXPECT_NE(w->Picture(EImage::Insert3).toImage(), w->Picture(EImage::Inserted).toImage());
@@ -363,7 +364,7 @@ TEST_F(WizardWindow, AskingTheApplicationToEndSkipsTheCloseQuery) {
 TEST_F(WizardWindow, AMountTableChangeReachesTheDeviceChangeHandler) {
     const std::filesystem::path table = Locale.Dir / "mountinfo";
     std::ofstream(table) << "26 1 8:1 / / rw - ext4 /dev/sda1 rw\n";
-    TPendockPlatform p;
+    TPendockPlatform p = IdlePlatform();
     p.ProgramFolder = [this] { return Locale.Folder(); };
     p.ConnectedDrives = [] { return TDriveConn{}; };
     p.DeviceNoticePath = [table] { return table.string(); };
@@ -425,7 +426,7 @@ TEST_P(ShippedTexts, FitTheirControls) {
     std::filesystem::copy_file(shipped, folder.Dir / "locale.db");
     folder.WriteLocaleXml(GetParam());
 
-    TPendockPlatform p;
+    TPendockPlatform p = IdlePlatform();
     p.ProgramFolder = [&] { return folder.Folder(); };
     p.ConnectedDrives = [] { return TDriveConn{}; };
     TQtWizardWindow w(p);

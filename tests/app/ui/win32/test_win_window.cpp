@@ -21,6 +21,7 @@
 #include "WizardResource.h"
 #include "platform/windows/wide_text.h"
 #include "resource_ids.h"
+#include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 
 namespace res = wizard_resource;
@@ -133,7 +134,7 @@ protected:
     }
 
     TPendockPlatform Platform() {
-        TPendockPlatform p;
+        TPendockPlatform p = IdlePlatform();
         p.ProgramFolder = [this] { return Locale.Folder(); };
         p.ConnectedDrives = [this] {
             ++DriveQueries;
@@ -359,8 +360,8 @@ TEST_F(WinWindow, PicturesAreDecodedWithTheirAlphaPremultiplied) {
         EXPECT_GT(opaque, 0) << "nothing drawn in picture " << static_cast<int>(e.Image);
         EXPECT_TRUE(premultiplied) << static_cast<int>(e.Image);
     }
-    for (EImage free : {EImage::Unused7, EImage::Unused8, EImage::Unused9})
-        EXPECT_TRUE(w.Picture(free).Empty());
+    // A value outside the image store has no picture.
+    EXPECT_TRUE(w.Picture(static_cast<EImage>(PngIconsCount)).Empty());
 }
 
 TEST_F(WinWindow, ImageViewsShowTheirStartPicturesAndTheAnimationStepsThem) {
@@ -769,12 +770,14 @@ TEST(WinPictures, EveryDpiGetsAPictureMadeForIt) {
     // is brought to size.
     for (UINT dpi : {96u, 120u, 144u, 168u, 192u, 288u}) {
         TWinPicture p;
-        ASSERT_TRUE(p.LoadForDpi(exe, static_cast<int>(EImage::Extract1), dpi)) << dpi;
+        ASSERT_TRUE(p.LoadForDpi(exe, wizard_resource::PictureIndex(EImage::Extract1), dpi)) << dpi;
         EXPECT_EQ(p.Dpi(), dpi);
         EXPECT_NEAR(p.Width(), MulDiv(322, static_cast<int>(dpi), 96), 1) << dpi;
         EXPECT_NEAR(p.Height(), MulDiv(100, static_cast<int>(dpi), 96), 1) << dpi;
         TWinPicture icon;
-        ASSERT_TRUE(icon.LoadForDpi(exe, PENDOCK_PNG_DIALOG_QUESTION, dpi)) << dpi;
+        ASSERT_TRUE(
+            icon.LoadForDpi(exe, wizard_resource::PictureIndex(EDialogKind::Confirmation), dpi))
+            << dpi;
         EXPECT_NEAR(icon.Width(), MulDiv(32, static_cast<int>(dpi), 96), 1) << dpi;
     }
     FreeLibrary(exe);

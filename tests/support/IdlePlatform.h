@@ -1,0 +1,21 @@
+#pragma once
+// The wizard's platform calls on a machine where nothing happens, for a test to replace the calls
+// it is about: no drives, no disk identified, a browser that opens every address, no device
+// notices. The package search is the real one, below whatever folder a drive's root names.
+
+#include <string>
+
+#include "FormPendock.h"
+
+inline TPendockPlatform IdlePlatform() {
+    return {
+        .ProgramFolder = [] { return std::string(); },
+        .ConnectedDrives = [] { return TDriveConn{}; },
+        .DriveUsbInfo = [](const std::string&, std::string&, std::string&,
+                           std::string&) { return false; },
+        .DriveFolder = [](char) { return std::string(); },
+        .ShellOpen = [](const std::string&) { return true; },
+        .SearchPackageId = FindPackageId,
+        .DeviceNoticePath = [] { return std::string(); },
+    };
+}
