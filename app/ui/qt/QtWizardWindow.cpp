@@ -18,6 +18,7 @@
 #include "WizardResource.h"
 #include "platform/linux/automount.h"
 #include "platform/linux/device_notice.h"
+#include "platform/linux/overrides.h"
 #include "ui/qt/WizardAccessibility.h"
 #include "ui/qt/WizardLabels.h"
 #include "ui/qt/WizardPageControl.h"
@@ -322,7 +323,7 @@ void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
     if (path.empty())
         return;
     // Only on the real machine: a simulated mount table has no devices behind it to mount.
-    if (path == "/proc/self/mountinfo")
+    if (path == platform::lnx::KernelMountInfo)
         FAutoMounter = std::make_unique<platform::lnx::TAutoMounter>(path);
     FDeviceNotice = std::make_unique<platform::TDeviceNotice>(path);
     QSocketNotifier::Type type;
