@@ -3,7 +3,7 @@
 // The tree: 100 folders under the product folder, 49 subfolders in each (5,000 folders), ten
 // files in every one of them (50,000 files), one of which, in the folder visited last, is the
 // package.id, made the very last entry of the depth-first walk in listing order.
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 #include "mod_WebShop.h"
 
 #include <benchmark/benchmark.h>

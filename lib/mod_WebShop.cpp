@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 #include "mod_WebShopText.h"
 #include "platform/folder_walk.h"
 

@@ -1,7 +1,7 @@
 // The address of the web shop's upgrade page for a key.
 #include "mod_WebShop.h"
 
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "Utf8.h"
+#include "base/Utf8.h"
 #include "mod_WebShop.h"
 
 namespace {

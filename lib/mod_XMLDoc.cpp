@@ -1,8 +1,11 @@
 #include "mod_XMLDoc.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+
+#include "base/Utf8.h"
 
 namespace {
 
@@ -33,24 +36,6 @@ bool ReadBoundedFile(const std::filesystem::path& path, std::string& content) {
         return false;
     content.resize(got);
     return true;
-}
-
-// The number of bytes of the UTF-8 sequence that starts with lead; 1 for a stray byte.
-std::size_t Utf8Length(const std::string& s, std::size_t pos) {
-    const auto lead = static_cast<unsigned char>(s[pos]);
-    std::size_t n = 1;
-    if (lead >= 0xF0 && lead <= 0xF4)
-        n = 4;
-    else if (lead >= 0xE0)
-        n = lead <= 0xEF ? 3 : 1;
-    else if (lead >= 0xC2)
-        n = 2;
-    if (pos + n > s.size())
-        return 1;
-    for (std::size_t i = 1; i < n; ++i)
-        if ((static_cast<unsigned char>(s[pos + i]) & 0xC0) != 0x80)
-            return 1;
-    return n;
 }
 
 } // namespace
@@ -97,7 +82,8 @@ void SplitLocaleCode(const std::string& Code, std::string& Lang, std::string& Co
     std::size_t pos = 0;
     while (pos < Code.size() && count < 6) {
         start[count++] = pos;
-        pos += Utf8Length(Code, pos);
+        // The parser only hands over well-formed UTF-8; a stray byte would count as one.
+        pos += std::max<std::size_t>(1, utf8::SequenceLength(Code, pos));
     }
     auto cut = [&](std::size_t first, std::size_t last) { // characters first..last, from 0
         const std::size_t end = last + 1 < count ? start[last + 1] : pos;

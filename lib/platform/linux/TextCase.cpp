@@ -3,8 +3,8 @@
 #include <locale.h>
 #include <wctype.h>
 
-#include "TextUtil.h"
-#include "Utf8.h"
+#include "base/TextUtil.h"
+#include "base/Utf8.h"
 
 namespace app_platform {
 namespace {

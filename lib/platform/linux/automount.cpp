@@ -12,7 +12,7 @@
 
 #include <libudev.h>
 
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 #include "platform/linux/sysfs.h"
 
 namespace platform::lnx {

@@ -7,7 +7,7 @@
 
 #include "platform/linux/sysfs.h"
 #include "platform/linux/wql.h"
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 
 using textutil::UpperAscii;
 

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "platform/linux/overrides.h"
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 #include "platform/linux/sysfs.h"
 #include "platform/logical_drives.h"
 

@@ -32,7 +32,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 
 namespace platform {
 namespace {

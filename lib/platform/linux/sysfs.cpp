@@ -7,7 +7,7 @@
 #include <unistd.h>
 #include <zlib.h>
 
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 
 namespace platform::lnx {
 

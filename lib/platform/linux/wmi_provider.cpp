@@ -11,7 +11,7 @@
 #include "platform/linux/sysfs.h"
 #include "platform/linux/wql.h"
 #include "platform/wmi.h"
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 
 using textutil::IEquals;
 using textutil::IStartsWith;

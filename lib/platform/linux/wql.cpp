@@ -1,7 +1,7 @@
 #include "platform/linux/wql.h"
 
 #include "platform/wbem.h"
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 
 using textutil::IEquals;
 

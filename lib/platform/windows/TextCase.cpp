@@ -2,8 +2,8 @@
 
 #include <windows.h>
 
-#include "TextUtil.h"
-#include "Utf8.h"
+#include "base/TextUtil.h"
+#include "base/Utf8.h"
 
 namespace app_platform {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 #include "platform/logical_drives.h"
 
 namespace platform {

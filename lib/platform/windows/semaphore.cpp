@@ -15,7 +15,7 @@
 #include <mutex>
 #include <unordered_map>
 
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 #include "platform/windows/wide_text.h"
 
 namespace platform {

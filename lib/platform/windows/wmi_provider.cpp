@@ -13,7 +13,7 @@
 #include "platform/windows/com_ref.h"
 #include "platform/windows/wide_text.h"
 #include "platform/wmi.h"
-#include "TextUtil.h"
+#include "base/TextUtil.h"
 
 namespace platform::win {
 namespace {
