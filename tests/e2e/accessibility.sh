@@ -5,12 +5,8 @@
 # Exit 0: passed, 1: failed, 77: skipped (Xvfb, D-Bus, xdotool or the AT-SPI bindings missing).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
-for tool in Xvfb dbus-run-session xdotool /usr/libexec/at-spi-bus-launcher; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (tools/install-deps installs it)"
-        exit 77
-    fi
-done
+. "$(dirname "$(readlink -f "$0")")/../support/script_support.sh"
+need_tools Xvfb dbus-run-session xdotool /usr/libexec/at-spi-bus-launcher
 if ! /usr/bin/python3 -c 'import pyatspi' 2>/dev/null; then
     echo "SKIPPED: python3-pyatspi is not installed (tools/install-deps installs it)"
     exit 77

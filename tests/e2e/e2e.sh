@@ -16,12 +16,8 @@ set -uo pipefail
 
 PROGRAM=$1 SIMKEY=$2 ARTEFACTS=$3 SHOPHOST=$4 SCENARIO=$5
 
-for tool in xvfb-run xdotool import sqlite3; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (tools/install-deps installs it)"
-        exit 77
-    fi
-done
+. "$(dirname "$(readlink -f "$0")")/../support/script_support.sh"
+need_tools xvfb-run xdotool import sqlite3
 
 if [ -z "${PENDOCK_E2E_DISPLAY:-}" ]; then
     export PENDOCK_E2E_DISPLAY=1

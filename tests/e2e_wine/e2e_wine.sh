@@ -26,17 +26,11 @@ mkdir -p "$3" || exit 1
 PROGRAM=$(realpath "$1") DRIVER=$(realpath "$2") WORKDIR=$(realpath "$3")
 LOCALE=${PENDOCK_E2E_LOCALE:-en-US}
 
-for tool in wine wineboot wineserver xvfb-run import sqlite3; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (tools/install-deps installs it)"
-        exit 77
-    fi
-done
+. "$(dirname "$(readlink -f "$0")")/../support/script_support.sh"
+need_tools wine wineboot wineserver xvfb-run import sqlite3
 
 PREFIX="$WORKDIR/wineprefix"
-export WINEPREFIX="$PREFIX" WINEARCH=win64 WINEDEBUG=-all
-# No .NET, browser engine or menu entries: nothing here needs them.
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+use_wine_prefix "$PREFIX"
 
 now() { date +%s.%N; }
 elapsed() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }

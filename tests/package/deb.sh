@@ -15,12 +15,8 @@ mkdir -p "$2" || exit 1
 W=$(cd "$2" && pwd)
 APP_ID=example.quorvento.Pendock
 
-for tool in dpkg-buildpackage lintian desktop-file-validate appstreamcli xvfb-run; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (tools/install-deps installs it)"
-        exit 77
-    fi
-done
+. "$(dirname "$(readlink -f "$0")")/../support/script_support.sh"
+need_tools dpkg-buildpackage lintian desktop-file-validate appstreamcli xvfb-run
 
 fail() {
     echo "FAIL: $*"

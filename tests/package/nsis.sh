@@ -22,16 +22,11 @@ mkdir -p "$7" || exit 1
 SETUP=$(realpath "$1") OLD_SETUP=$(realpath "$2") EXE=$(realpath "$3") DB=$(realpath "$4")
 VERSION=$5 DRIVER=$(realpath "$6") WORKDIR=$(realpath "$7")
 
-for tool in wine wineboot wineserver xvfb-run wrestool; do
-    if ! command -v "$tool" >/dev/null 2>&1; then
-        echo "SKIPPED: $tool is not installed (tools/install-deps installs it)"
-        exit 77
-    fi
-done
+. "$(dirname "$(readlink -f "$0")")/../support/script_support.sh"
+need_tools wine wineboot wineserver xvfb-run wrestool
 
 PREFIX="$WORKDIR/wineprefix"
-export WINEPREFIX="$PREFIX" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
+use_wine_prefix "$PREFIX"
 
 fail() {
     echo "FAIL: $*"
