@@ -64,7 +64,7 @@ shot() {
     import -window root "$SHOTS/$1.png" 2>/dev/null || fail "screenshot $1 not taken"
 }
 
-# ---- The texts the window shows, from the database beside the program -------------------------
+# ---- The texts the window shows, from the database beside the program ----------------------------
 DIR=$(dirname "$(readlink -f "$PROGRAM")")
 LANGID=$(sed -n 's:.*<locale>\([A-Za-z]*\).*</locale>.*:\1:p' "$DIR/locale.xml")
 text() { # text GROUP KEY
@@ -78,7 +78,7 @@ MNEMONIC=$(printf '%s' "$NEXT" | sed -n 's/^[^&]*&\(.\).*/\1/p' | tr '[:upper:]'
 [ -n "$MNEMONIC" ] || fail "the Next button's text \"$NEXT\" has no access key"
 [ -n "$ERRCAP" ] || fail "no error caption for language \"$LANGID\""
 
-# ---- The simulated machine and the fake browser opener ----------------------------------------
+# ---- The simulated machine and the fake browser opener -------------------------------------------
 "$SIMKEY" init "$W/m" || fail "simkey init"
 mkdir -p "$W/bin" "$W/lock-global" "$W/lock-user"
 chmod 700 "$W/lock-user"

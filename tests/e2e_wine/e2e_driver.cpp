@@ -207,7 +207,7 @@ void Pause() {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
-// ---- Drive letters ---------------------------------------------------------------------------
+// ---- Drive letters ------------------------------------------------------------------------------
 
 HANDLE OpenMountManager() {
     return CreateFileW(kMountManager, GENERIC_READ | GENERIC_WRITE,
@@ -270,7 +270,7 @@ int DefineDrive(wchar_t letter, const std::string& unixPath) {
     return 0;
 }
 
-// ---- Windows ---------------------------------------------------------------------------------
+// ---- Windows ------------------------------------------------------------------------------------
 
 int WaitWindow(const std::wstring& cls, double seconds) {
     auto until = Deadline(seconds);

@@ -126,7 +126,7 @@ wine_processes() {
     done
 }
 
-# ---- The texts the window shows, from the database beside the program ------------------------
+# ---- The texts the window shows, from the database beside the program ----------------------------
 LANGID=${LOCALE%%-*}
 COUNTRY=${LOCALE#*-}
 DB="$(dirname "$PROGRAM")/locale.db"
@@ -160,7 +160,7 @@ for v in CAPTION HEAD_BRIEFING BRIEFING NEXT CANCEL NOKEY ERR_USBINFO WANTEXIT C
     [ -n "${!v}" ] || fail "locale.db has no text for $v in $LOCALE"
 done
 
-# ---- Reading the windows through the driver -------------------------------------------------
+# ---- Reading the windows through the driver ------------------------------------------------------
 # Lines of window-texts: kind, handle, visible, enabled, id, class, text (tab-separated).
 texts_of() { # texts_of CLASS: into $W/texts
     drv window-texts "$1" >"$W/texts"
@@ -203,7 +203,7 @@ wait_texts() {
     return 1
 }
 
-# ---- 1. The program in a folder of its own, with one language ----------------------------------
+# ---- 1. The program in a folder of its own, with one language ------------------------------------
 cp "$PROGRAM" "$W/app/Pendock.exe" || fail "cannot copy $PROGRAM"
 cp "$DB" "$W/app/locale.db" || fail "cannot copy locale.db"
 printf '<?xml version="1.0" encoding="UTF-8"?>\n<localization><locale>%s</locale></localization>\n' \
@@ -215,7 +215,7 @@ wineserver --persistent >/dev/null 2>&1 || fail "cannot start the wineserver"
 wine "$W/app/Pendock.exe" >"$W/program.out" 2>&1 &
 pid=$!
 
-# ---- 2. The first page -------------------------------------------------------------------------
+# ---- 2. The first page ---------------------------------------------------------------------------
 wait_window "step 2" TPendockForm 40 "no window of class TPendockForm"
 echo "window shown $(elapsed "$T_START" "$(now)") s after the start"
 wait_texts TPendockForm 10 "$HEAD_BRIEFING" "$BRIEFING" "$NEXT" ||
@@ -226,7 +226,7 @@ NEXT_BUTTON=$(handle_of "$NEXT")
 [ -n "$NEXT_BUTTON" ] || fail "step 2: no visible control shows \"$NEXT\""
 shot 1-briefing
 
-# ---- 3. A second copy ends at once, without a window -------------------------------------------
+# ---- 3. A second copy ends at once, without a window ---------------------------------------------
 drv max-count TPendockForm 8 >"$W/count" &
 watcher=$!
 for _ in $(seq 100); do
@@ -247,13 +247,13 @@ within "$D2" 0 6 || fail "step 3: the second copy took $D2 s to end"
 running || fail "step 3: the first copy ended"
 echo "second copy: exit code 0 after $D2 s, no window of its own"
 
-# ---- 4. Next: the key page ---------------------------------------------------------------------
+# ---- 4. Next: the key page -----------------------------------------------------------------------
 drv click-hwnd "$NEXT_BUTTON" || fail "step 4: $(drv_error)"
 wait_texts TPendockForm 10 "$NOKEY" "$CANCEL" || fail "step 4: Next did not show the key page"
 has_text "$NEXT" && { show_texts; fail "step 4: the Next button still shows on the key page"; }
 shot 2-detectkey
 
-# ---- 5. A drive Wine cannot identify: the error dialog, the wizard goes on waiting -------------
+# ---- 5. A drive Wine cannot identify: the error dialog, the wizard goes on waiting ---------------
 LETTERS=$(drv drives) || fail "step 5: $(drv_error)"
 for l in C D E F G H I J K L M N O P Q R S T U V W X Y; do
     case $LETTERS in *"$l"*) ;; *) drive="$l:"; break ;; esac
@@ -307,7 +307,7 @@ pid=""
 [ "$RC" -eq 0 ] || fail "step 6: exit code $RC"
 echo "ended with exit code 0 $(elapsed "$T_YES" "$(now)") s after Yes"
 
-# ---- Clean up: the drive letter, the prefix's processes ---------------------------------------
+# ---- Clean up: the drive letter, the prefix's processes ------------------------------------------
 drv remove-drive "$drive" >/dev/null || fail "clean-up: $(drv_error)"
 drive=""
 wineserver -k 2>/dev/null

@@ -23,7 +23,7 @@ fail() {
     exit 1
 }
 
-# ---- Built the Debian way -------------------------------------------------------------------
+# ---- Built the Debian way ------------------------------------------------------------------------
 "$TOP/packaging/build-deb" "$W/out" || fail "the package was not built"
 VERSION=$(dpkg-parsechangelog -l "$TOP/debian/changelog" -S Version)
 DEB="$W/out/pendock_${VERSION}_$(dpkg --print-architecture).deb"
@@ -39,7 +39,7 @@ done
 SCRIPTS=$(dpkg-deb -I "$DEB" | awk '$NF ~ /^(pre|post)(inst|rm)$|^config$/ { print $NF }')
 [ -z "$SCRIPTS" ] || fail "maintainer scripts in the package: $SCRIPTS"
 
-# ---- Installed into a throwaway root ----------------------------------------------------------
+# ---- Installed into a throwaway root -------------------------------------------------------------
 R="$W/root"
 rm -rf "$R"
 mkdir -p "$R/var/lib/dpkg/info" "$R/var/lib/dpkg/updates"
@@ -72,7 +72,7 @@ PENDOCK_SYSFS="$M/sys" PENDOCK_MOUNTINFO="$M/mountinfo" "$R/usr/bin/pendock-prob
 grep -q 'serial "0123456789AB"' "$W/probe.out" ||
     { cat "$W/probe.out"; fail "pendock-probe did not identify the key"; }
 
-# ---- The menu entry, its icon and the AppStream metadata --------------------------------------
+# ---- The menu entry, its icon and the AppStream metadata -----------------------------------------
 DESKTOP="$R/usr/share/applications/$APP_ID.desktop"
 desktop-file-validate "$DESKTOP" >"$W/desktop.out" 2>&1
 [ ! -s "$W/desktop.out" ] || { cat "$W/desktop.out"; fail "desktop-file-validate"; }
@@ -94,12 +94,12 @@ appstreamcli validate-tree --no-net --explain "$R" >"$W/appstream.out" 2>&1 ||
 METAINFO="$R/usr/share/metainfo/$APP_ID.metainfo.xml"
 grep -q "<release version=\"$VERSION\"" "$METAINFO" || fail "the metadata's release is not $VERSION"
 
-# ---- The installed wizard, end to end: its program folder is where the link leads -------------
+# ---- The installed wizard, end to end: its program folder is where the link leads ----------------
 PENDOCK_E2E_DISPLAY=1 xvfb-run -a -n 200 -s "-screen 0 800x600x24 -nolisten tcp" \
     bash "$TOP/tests/e2e/e2e.sh" "$R/usr/bin/pendock" "$TOP/tools/simkey" "$W/artefacts" \
     "$SHOPHOST" key || fail "the installed wizard did not pass the end-to-end run"
 
-# ---- Purged: nothing left ---------------------------------------------------------------------
+# ---- Purged: nothing left ------------------------------------------------------------------------
 "${DPKG[@]}" --purge pendock >"$W/purge.out" 2>&1 || { cat "$W/purge.out"; fail "dpkg --purge"; }
 tree >"$W/after"
 diff -u "$W/before" "$W/after" || fail "left behind after the purge (above)"

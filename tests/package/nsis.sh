@@ -33,7 +33,7 @@ fail() {
     exit 1
 }
 
-# ---- 1. The installer file ----------------------------------------------------------------------
+# ---- 1. The installer file -----------------------------------------------------------------------
 # The version record's strings are UTF-16; NUL bytes dropped, they read as text.
 VERSIONINFO=$(wrestool -x --raw -t 16 "$SETUP" | tr -d '\0')
 for field in "FileVersion$VERSION" "ProductNamePendock" "CompanyNameQuorvento"; do
@@ -83,7 +83,7 @@ reg_value() { # reg_value NAME: the data of a value of the entry
 }
 state >"$WORKDIR/before"
 
-# ---- 2. An older release, then this one over it -------------------------------------------------
+# ---- 2. An older release, then this one over it --------------------------------------------------
 wine "$OLD_SETUP" /S || fail "step 2: the older release's installer ended with exit code $?"
 [ "$(reg_value DisplayVersion)" = 1.0.0.1 ] || fail "step 2: the older release is not registered"
 printf '<?xml version="1.0" encoding="UTF-8"?>\n%s\n' \
@@ -155,7 +155,7 @@ pid=""
 [ "$RC" -eq 0 ] || fail "step 3: Pendock ended with exit code $RC"
 echo "the installed Pendock.exe showed its window, refused a second copy and ended"
 
-# ---- 4. The silent uninstall, as "Apps & features" starts it ------------------------------------
+# ---- 4. The silent uninstall, as "Apps & features" starts it -------------------------------------
 QUIET=$(reg_value QuietUninstallString)
 UNINSTALLER=${QUIET%\" /S}
 UNINSTALLER=${UNINSTALLER#\"}

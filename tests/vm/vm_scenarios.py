@@ -166,7 +166,7 @@ class Context:
         log(f"recorded {case} into {dst}")
 
 
-# ---- the scenarios -----------------------------------------------------------------------------
+# ---- the scenarios -------------------------------------------------------------------------------
 
 STICK = dict(serial="4c530001230615110171", vendor="SanDisk", product="Cruzer Blade", rev="1.00")
 STICK_URL = ("SANDISK", "4C530001230615110171", "CRUZER_BLADE")

@@ -48,7 +48,7 @@ def log(msg):
     print(f"[vm {time.strftime('%H:%M:%S')}] {msg}", flush=True)
 
 
-# ---- preparing the kernel, the initramfs and the system disk -------------------------------
+# ---- preparing the kernel, the initramfs and the system disk -------------------------------------
 
 def missing_tools():
     missing = [t for t in NEEDED_TOOLS if not shutil.which(t)]
@@ -180,7 +180,7 @@ def prepare(cache):
     return cache
 
 
-# ---- the guest --------------------------------------------------------------------------------
+# ---- the guest -----------------------------------------------------------------------------------
 
 class Qmp:
     def __init__(self, path):
@@ -437,7 +437,7 @@ class Guest:
                     time.sleep(0.1)
 
 
-# ---- key images --------------------------------------------------------------------------------
+# ---- key images ----------------------------------------------------------------------------------
 
 def make_fat_image(path, package_id, label="QVKEY", partitioned=True, size_mb=16,
                    folder="Quorvento/Packages"):

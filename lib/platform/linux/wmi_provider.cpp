@@ -29,7 +29,7 @@ constexpr std::uint32_t wbemErrLocalCredentials = 0x80041064;
     throw EWbemError(wbemErrInvalidQuery, "Invalid query: " + why);
 }
 
-// ---------------------------------------------------------------- objects
+// ---- objects ------------------------------------------------------------------------------------
 
 class PropertySet : public ISWbemPropertySet {
 public:
@@ -56,14 +56,14 @@ private:
     std::shared_ptr<PropertySet> FProps;
 };
 
-// ---------------------------------------------------------------- object paths
+// ---- object paths -------------------------------------------------------------------------------
 
 std::string ObjectPath(std::string_view className, std::string_view id) {
     return "\\\\" + WbemHostName() + "\\root\\cimv2:" + std::string(className) + ".DeviceID=\"" +
            EscapePathValue(id) + "\"";
 }
 
-// ---------------------------------------------------------------- identifiers
+// ---- identifiers --------------------------------------------------------------------------------
 
 std::string PartitionId(unsigned disk, unsigned part) {
     return "Disk #" + std::to_string(disk) + ", Partition #" + std::to_string(part);
@@ -96,7 +96,7 @@ std::optional<unsigned> ParseDiskId(std::string_view id) {
     return disk;
 }
 
-// ---------------------------------------------------------------- the classes
+// ---- the classes --------------------------------------------------------------------------------
 
 struct ClassDef {
     const char* Name;
@@ -220,7 +220,7 @@ std::shared_ptr<ISWbemObjectSet> QueryDiskDrive(DiskModel& m, const WqlQuery& q)
     return out.Result();
 }
 
-// ---------------------------------------------------------------- services and locator
+// ---- services and locator -----------------------------------------------------------------------
 
 class Services : public ISWbemServices {
 public:

@@ -141,7 +141,7 @@ TWbemVariant ArrayOf(const VARIANT& v, CIMTYPE base) {
     return TWbemVariant::Array(std::move(items));
 }
 
-// ---------------------------------------------------------------- objects
+// ---- objects ------------------------------------------------------------------------------------
 
 class PropertySet : public ISWbemPropertySet {
 public:
@@ -219,7 +219,7 @@ private:
     TComRef<IWbemClassObject> FObject;
 };
 
-// ---------------------------------------------------------------- services and locator
+// ---- services and locator -----------------------------------------------------------------------
 
 // The usual blanket for WMI: the caller's identity, impersonation allowed. An object in this
 // process (no proxy) has no blanket to set, which is no failure.

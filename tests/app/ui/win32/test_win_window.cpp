@@ -312,7 +312,7 @@ TEST_F(WinWindow, TabChangesByMouseArrowsAndCtrlTabAreRefused) {
     stillOnBriefing("Ctrl+Tab, Ctrl+Page Down");
 }
 
-// ---- Texts, pictures, skin ---------------------------------------------------------------------------
+// ---- Texts, pictures, skin ----------------------------------------------------------------------
 
 TEST_F(WinWindow, TextsComeFromTheLocaleDatabase) {
     TWinWizardWindow& w = Open();
@@ -450,7 +450,7 @@ TEST(WinSkinReader, DescriptionNeedsEveryKeyWithAValueOfItsKind) {
     }
 }
 
-// ---- The dialog ------------------------------------------------------------------------------------
+// ---- The dialog ---------------------------------------------------------------------------------
 
 TEST_F(WinWindow, ConfirmationDialogCarriesItsCaptionsAndYesNoIds) {
     TWinWizardWindow& w = Open();
@@ -533,7 +533,7 @@ TEST_F(WinWindow, EmptyCaptionsWithoutTheSkinGroupStillGiveUsableButtons) {
     EXPECT_TRUE(canClose);
 }
 
-// ---- Window messages to the form ---------------------------------------------------------------------
+// ---- Window messages to the form ----------------------------------------------------------------
 
 TEST_F(WinWindow, CloseAsksFirstAndOnlyYesDestroysTheWindow) {
     TWinWizardWindow& w = Open();
@@ -679,7 +679,7 @@ TEST_F(WinWindow, CreateErrorGoesToTheStandardErrorBoxAndTheWindowOpensAsDesigne
     ExpectPlace(w.TabControl(), 0, 0, res::DesignClientWidth, res::DesignClientHeight, "Wizard");
 }
 
-// ---- The program's resource ---------------------------------------------------------------------------
+// ---- The program's resource ---------------------------------------------------------------------
 
 TEST(PendockExe, VersionRecordCarriesEveryField) {
     DWORD ignored = 0;

@@ -177,7 +177,7 @@ TEST_F(WinSemaphore, AWaitingThreadGetsTheUnitReleased) {
     EXPECT_EQ(platform::WaitForSingleObject(h, 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 
-// ---------------------------------------------------------------- across processes
+// ---- across processes ---------------------------------------------------------------------------
 
 std::wstring HelperPath() {
     wchar_t buf[MAX_PATH * 4];

@@ -23,7 +23,7 @@ namespace {
 
 using platform::win::VariantToWbem;
 
-// ---------------------------------------------------------------- COM start-up
+// ---- COM start-up -------------------------------------------------------------------------------
 
 TEST(WinComStartup, ModuleAndApplicationLayers) {
     // The module layer ran before main on this (the main) thread.
@@ -65,7 +65,7 @@ TEST(WinComStartup, AThreadWithoutComCannotMakeTheLocator) {
     EXPECT_TRUE(withScope);
 }
 
-// ---------------------------------------------------------------- drive letters
+// ---- drive letters ------------------------------------------------------------------------------
 
 TEST(WinDrives, LettersAndTheirRootFolders) {
     const std::uint32_t mask = platform::GetLogicalDrives();
@@ -95,7 +95,7 @@ TEST(WinDrives, LettersAndTheirRootFolders) {
         EXPECT_EQ(platform::DriveRootPath(bad), "") << int(bad);
 }
 
-// ---------------------------------------------------------------- values
+// ---- values -------------------------------------------------------------------------------------
 
 class WinWmiValues : public ::testing::Test {
 protected:
@@ -211,7 +211,7 @@ TEST_F(WinWmiValues, ArraysFromTheirLowerBound) {
     ::VariantClear(&v);
 }
 
-// ---------------------------------------------------------------- the system's WMI
+// ---- the system's WMI ---------------------------------------------------------------------------
 
 class WinWmi : public ::testing::Test {
 protected:
