@@ -53,13 +53,6 @@ public:
     bool DialogOpen = false;
 };
 
-TDriveConn DrivesOf(std::initializer_list<char> letters) {
-    TDriveConn d{};
-    for (char l : letters)
-        d[static_cast<size_t>(l - 'C')] = true;
-    return d;
-}
-
 struct TIdentity {
     std::string VID, PID, SN;
 };

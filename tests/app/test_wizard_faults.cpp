@@ -32,13 +32,6 @@ public:
     std::function<void()> DuringMessages;
 };
 
-TDriveConn DrivesOf(std::initializer_list<char> letters) {
-    TDriveConn d{};
-    for (char l : letters)
-        d[static_cast<size_t>(l - 'C')] = true;
-    return d;
-}
-
 class WizardFaults : public ::testing::Test {
 protected:
     void SetUp() override {

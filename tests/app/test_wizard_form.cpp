@@ -24,13 +24,6 @@ public:
     using TPendockForm::TPendockForm;
 };
 
-TDriveConn DrivesOf(std::initializer_list<char> letters) {
-    TDriveConn d{};
-    for (char l : letters)
-        d[static_cast<size_t>(l - 'C')] = true;
-    return d;
-}
-
 class WizardForm : public ::testing::Test {
 protected:
     void SetUp() override {

@@ -3,6 +3,8 @@
 // it is about: no drives, no disk identified, a browser that opens every address, no device
 // notices. The package search is the real one, below whatever folder a drive's root names.
 
+#include <cstddef>
+#include <initializer_list>
 #include <string>
 
 #include "FormPendock.h"
@@ -18,4 +20,12 @@ inline TPendockPlatform IdlePlatform() {
         .SearchPackageId = FindPackageId,
         .DeviceNoticePath = [] { return std::string(); },
     };
+}
+
+// A drive snapshot in which exactly the drives `letters` (upper case, from C) are present.
+inline TDriveConn DrivesOf(std::initializer_list<char> letters) {
+    TDriveConn d{};
+    for (char l : letters)
+        d[static_cast<std::size_t>(l - 'C')] = true;
+    return d;
 }
