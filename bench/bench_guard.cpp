@@ -41,14 +41,14 @@ private:
     fs::path root_;
 };
 
-const std::string kId = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
+const std::string AppId = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
 
 // The only copy on the machine: no one else has the semaphore open.
 void BM_FirstInstanceAlone(benchmark::State& state) {
     BenchDirs dirs;
     for (auto _ : state) {
         TMaxInstance* guard = nullptr;
-        const bool held = FirstInstance(kId, guard);
+        const bool held = FirstInstance(AppId, guard);
         if (!held)
             state.SkipWithError("the slot was not taken");
         ReleaseFirstInstance(guard);
@@ -64,10 +64,10 @@ BENCHMARK(BM_FirstInstanceAlone)
 // The lock file stays, because another handle keeps the semaphore open without a unit.
 void BM_FirstInstanceFileKept(benchmark::State& state) {
     BenchDirs dirs;
-    const platform::SemHandle other = platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + kId);
+    const platform::SemHandle other = platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + AppId);
     for (auto _ : state) {
         TMaxInstance* guard = nullptr;
-        const bool held = FirstInstance(kId, guard);
+        const bool held = FirstInstance(AppId, guard);
         if (!held)
             state.SkipWithError("the slot was not taken");
         ReleaseFirstInstance(guard);
@@ -84,10 +84,10 @@ BENCHMARK(BM_FirstInstanceFileKept)
 void BM_SecondCopyRefused(benchmark::State& state) {
     BenchDirs dirs;
     TMaxInstance* running = nullptr;
-    FirstInstance(kId, running);
+    FirstInstance(AppId, running);
     for (auto _ : state) {
         TMaxInstance* guard = nullptr;
-        const bool held = FirstInstance(kId, guard);
+        const bool held = FirstInstance(AppId, guard);
         if (held)
             state.SkipWithError("a second copy took the slot");
         FreeFirstInstance(guard);

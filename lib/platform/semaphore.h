@@ -22,7 +22,7 @@
 // cannot be created in it), or a machine-wide name held there by something this user cannot use
 // as a lock file (a symbolic link, folder, pipe, or a file that may not be opened), fails the
 // open with ERROR_INVALID_NAME, as Windows does without a machine-wide namespace. Limits of this implementation: the maximum count is at most
-// kMaxSemaphoreCount, and a name maps to a file name of at most 255 bytes.
+// MaxSemaphoreCount, and a name maps to a file name of at most 255 bytes.
 
 #include <cstdint>
 #include <string>
@@ -67,7 +67,7 @@ inline constexpr DWORD ERROR_TIMEOUT = 1460;
 #endif
 
 // The largest maximum count CreateSemaphoreW accepts here.
-inline constexpr LONG kMaxSemaphoreCount = 4096;
+inline constexpr LONG MaxSemaphoreCount = 4096;
 
 // Creates the semaphore `name` (UTF-8) with `initialCount` free units out of `maximumCount`,
 // or opens it when it exists already; then its own maximum and count hold and the two counts

@@ -17,9 +17,9 @@ using platform::WAIT_TIMEOUT;
 
 namespace {
 
-constexpr DWORD kAccessDenied = 5;
-constexpr DWORD kInvalidHandle = 6;
-constexpr DWORD kInvalidName = 123;
+constexpr DWORD AccessDenied = 5;
+constexpr DWORD InvalidHandle = 6;
+constexpr DWORD InvalidName = 123;
 
 class GuardLogic : public ::testing::Test {
 protected:
@@ -91,7 +91,7 @@ TEST_F(GuardLogic, TakesAUnitOfTheMachineWideName) {
 
 TEST_F(GuardLogic, WithoutMachineWideNamespaceFallsBackToTheBareName) {
     fake::CurrentScript().create = [](const std::string& n) { return SemHandle(n == "App" ? 9 : 0); };
-    fake::CurrentScript().createError = [](const std::string&) { return kInvalidName; };
+    fake::CurrentScript().createError = [](const std::string&) { return InvalidName; };
     auto g = MakeGuard("App");
     g->GetSem();
 
@@ -108,13 +108,13 @@ TEST_F(GuardLogic, WithoutMachineWideNamespaceFallsBackToTheBareName) {
     EXPECT_EQ(g->GetSemHandle(), 9u);
     EXPECT_EQ(g->SemName(), "App");
     // The code of the refused first attempt stays recorded.
-    EXPECT_EQ(g->GetErrorCode(), kInvalidName);
+    EXPECT_EQ(g->GetErrorCode(), InvalidName);
     EXPECT_EQ(failures, 0);
 }
 
 TEST_F(GuardLogic, NoHandleRaisesTheFailureTwiceAndKeepsTheWaitError) {
     fake::CurrentScript().create = [](const std::string&) { return SemHandle(0); };
-    fake::CurrentScript().createError = [](const std::string&) { return kAccessDenied; };
+    fake::CurrentScript().createError = [](const std::string&) { return AccessDenied; };
     auto g = MakeGuard("App");
     g->GetSem();
 
@@ -124,9 +124,9 @@ TEST_F(GuardLogic, NoHandleRaisesTheFailureTwiceAndKeepsTheWaitError) {
     EXPECT_EQ(fake::Count("wait"), 1);
     EXPECT_EQ(failures, 2);
     ASSERT_EQ(errorAtFailure.size(), 2u);
-    EXPECT_EQ(errorAtFailure[0], kAccessDenied);
-    EXPECT_EQ(errorAtFailure[1], kInvalidHandle);
-    EXPECT_EQ(g->GetErrorCode(), kInvalidHandle);
+    EXPECT_EQ(errorAtFailure[0], AccessDenied);
+    EXPECT_EQ(errorAtFailure[1], InvalidHandle);
+    EXPECT_EQ(g->GetErrorCode(), InvalidHandle);
     EXPECT_EQ(terminations, 2);
     EXPECT_FALSE(g->IsSemHeld());
     EXPECT_EQ(g->GetSemHandle(), 0u);
@@ -135,7 +135,7 @@ TEST_F(GuardLogic, NoHandleRaisesTheFailureTwiceAndKeepsTheWaitError) {
 TEST_F(GuardLogic, FailedFallBackLeavesTheBareName) {
     fake::CurrentScript().create = [](const std::string&) { return SemHandle(0); };
     fake::CurrentScript().createError = [](const std::string& n) {
-        return n == "App" ? kAccessDenied : kInvalidName;
+        return n == "App" ? AccessDenied : InvalidName;
     };
     auto g = MakeGuard("App");
     g->SetAutoKill(false);
@@ -144,8 +144,8 @@ TEST_F(GuardLogic, FailedFallBackLeavesTheBareName) {
     EXPECT_EQ(fake::Count("create"), 2);
     EXPECT_EQ(g->SemName(), "App");
     ASSERT_EQ(errorAtFailure.size(), 2u);
-    EXPECT_EQ(errorAtFailure[0], kAccessDenied);
-    EXPECT_EQ(g->GetErrorCode(), kInvalidHandle);
+    EXPECT_EQ(errorAtFailure[0], AccessDenied);
+    EXPECT_EQ(g->GetErrorCode(), InvalidHandle);
     EXPECT_EQ(terminations, 0);
 }
 
@@ -237,11 +237,11 @@ TEST_F(GuardLogic, FailedCloseKeepsTheHandleValue) {
     auto g = MakeGuard("App");
     g->GetSem();
     fake::CurrentScript().closeOk = false;
-    fake::CurrentScript().closeError = kInvalidHandle;
+    fake::CurrentScript().closeError = InvalidHandle;
     g->FreeSem();
     EXPECT_FALSE(g->IsSemHeld());
     EXPECT_EQ(g->GetSemHandle(), 42u);
-    EXPECT_EQ(g->GetErrorCode(), kInvalidHandle);
+    EXPECT_EQ(g->GetErrorCode(), InvalidHandle);
     g.reset();
     EXPECT_EQ(fake::Count("release"), 1);
     EXPECT_EQ(fake::Count("close"), 2);

@@ -294,11 +294,11 @@ TEST(ReadLocaleFile, SizeLimitIsOneMebibyte) {
     auto padded = [&](std::size_t total) {
         return head + std::string(total - head.size() - tail.size(), 'p') + tail;
     };
-    const TReadResult atLimit = ReadContent(dir, padded(XML_MAX_FILE_SIZE));
+    const TReadResult atLimit = ReadContent(dir, padded(MaxXmlFileSize));
     EXPECT_TRUE(atLimit.ok);
     EXPECT_EQ(atLimit.lang, "ab");
-    ExpectUntouchedFailure(ReadContent(dir, padded(XML_MAX_FILE_SIZE + 1)));
-    ExpectUntouchedFailure(ReadContent(dir, padded(5 * XML_MAX_FILE_SIZE)));
+    ExpectUntouchedFailure(ReadContent(dir, padded(MaxXmlFileSize + 1)));
+    ExpectUntouchedFailure(ReadContent(dir, padded(5 * MaxXmlFileSize)));
 }
 
 TEST(XMLDoc, SelectionAndText) {

@@ -298,7 +298,7 @@ LONG ReadHeader(int fd) {
         return 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
         value = value * 10 + (*p - '0');
-        if (value > kMaxSemaphoreCount)
+        if (value > MaxSemaphoreCount)
             return 0;
     }
     if (*p != '\n' || value < 1)
@@ -317,7 +317,7 @@ SemHandle RegisterHandle(std::unique_ptr<Semaphore> s) {
 }
 
 bool ValidArguments(const void* attributes, LONG initialCount, LONG maximumCount) {
-    return attributes == nullptr && maximumCount >= 1 && maximumCount <= kMaxSemaphoreCount &&
+    return attributes == nullptr && maximumCount >= 1 && maximumCount <= MaxSemaphoreCount &&
            initialCount >= 0 && initialCount <= maximumCount;
 }
 

@@ -76,7 +76,7 @@ HANDLE TakeOut(SemHandle handle) {
 
 SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maximumCount,
                            const std::string& name) {
-    if (attributes != nullptr || maximumCount < 1 || maximumCount > kMaxSemaphoreCount ||
+    if (attributes != nullptr || maximumCount < 1 || maximumCount > MaxSemaphoreCount ||
         initialCount < 0 || initialCount > maximumCount) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

@@ -216,7 +216,7 @@ TEST_F(Lock, RejectsBadArguments) {
     EXPECT_EQ(platform::CreateSemaphoreW(&dummy, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER);
     for (auto [initial, max] : std::vector<std::pair<LONG, LONG>>{
-             {0, 0}, {1, 0}, {-1, 1}, {2, 1}, {1, -5}, {1, kMaxSemaphoreCount + 1}}) {
+             {0, 0}, {1, 0}, {-1, 1}, {2, 1}, {1, -5}, {1, MaxSemaphoreCount + 1}}) {
         platform::SetLastError(0);
         EXPECT_EQ(platform::CreateSemaphoreW(nullptr, initial, max, name), 0u);
         EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_PARAMETER) << initial << "/" << max;
