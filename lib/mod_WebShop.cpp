@@ -9,7 +9,7 @@
 #include "mod_WebShopText.h"
 #include "platform/folder_walk.h"
 
-TPackageIdReadError::TPackageIdReadError(const std::string& path, int error)
+EPackageIdReadError::EPackageIdReadError(const std::string& path, int error)
     : std::runtime_error("Cannot read \"" + path + "\": " + platform::FileErrorText(error)),
       FError(error) {}
 
@@ -28,7 +28,7 @@ bool ReadFirstLineOf(platform::TInputFile& file, const std::string& path, std::s
         int error = 0;
         const long long got = file.Read(buf.data() + old, want, error);
         if (got < 0)
-            throw TPackageIdReadError(path, error);
+            throw EPackageIdReadError(path, error);
         buf.resize(old + static_cast<std::size_t>(got));
         if (got == 0)
             break;
@@ -57,7 +57,7 @@ bool ReadCandidate(const platform::TFolder* folder, const std::string& name, boo
     case platform::TOpenResult::Opened:
         return ReadFirstLineOf(file, path, line);
     case platform::TOpenResult::Failed:
-        throw TPackageIdReadError(path, error);
+        throw EPackageIdReadError(path, error);
     case platform::TOpenResult::NotThere:
     case platform::TOpenResult::NotRegular:
         break;

@@ -396,7 +396,7 @@ TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {
 TEST_F(KeyDetection, AnUnreadablePackageIdShowsTheErrorAndKeepsTheWaitingPage) {
     Form->Platform.SearchPackageId = [](const std::string& folder, std::string&,
                                         const TProcessMessages&, const TSearchStopped&) -> bool {
-        throw TPackageIdReadError(folder + "/package.id", EIO);
+        throw EPackageIdReadError(folder + "/package.id", EIO);
     };
     Roots['E'] = "/nonexistent-key-root";
     FindKeyE();

@@ -16,7 +16,7 @@ namespace {
 std::string Thrown(const std::function<void()>& f, int* code = nullptr) {
     try {
         f();
-    } catch (const TSQLiteError& e) {
+    } catch (const ESQLiteError& e) {
         if (code)
             *code = e.ResultCode();
         return e.what();
@@ -98,7 +98,7 @@ TEST(SQLiteDb, FailedStatementGivesCodeDescriptionStatementAndMessage) {
     try {
         db.Exec("INSERT INTO u VALUES ('a')");
         FAIL() << "duplicate accepted";
-    } catch (const TSQLiteError& e) {
+    } catch (const ESQLiteError& e) {
         EXPECT_EQ(e.ResultCode(), SQLITE_CONSTRAINT);
         EXPECT_EQ(e.Description(), "constraint failed");
         EXPECT_EQ(e.EngineMessage(), "UNIQUE constraint failed: u.k");

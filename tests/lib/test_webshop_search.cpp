@@ -348,7 +348,7 @@ TEST_F(WebShopSearch, UnreadableFileIsAnError) {
         std::string id = "kept";
         try {
             FindPackageId(Product, id);
-        } catch (const TPackageIdReadError& e) {
+        } catch (const EPackageIdReadError& e) {
             const bool named =
                 std::string(e.what()).find("Quorvento/package.id") != std::string::npos;
             return e.Error() == EACCES && named && id == "kept"

@@ -54,7 +54,7 @@ unsigned Lun(const std::string& address) {
         const auto colon = rest.find(':');
         const auto field = rest.substr(0, colon);
         if (!ParseDecimal(field, parts[i]) || (i < 3) == (colon == std::string_view::npos))
-            throw SysfsError("not a SCSI address: " + address);
+            throw ESysfsError("not a SCSI address: " + address);
         rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
     }
     return parts[3];
@@ -102,7 +102,7 @@ const std::map<unsigned, std::string>& DiskModel::Disks() {
     std::error_code ec;
     fs::directory_iterator it(FSysfs + "/block", ec), end;
     if (ec)
-        throw SysfsError("no block devices in sysfs");
+        throw ESysfsError("no block devices in sysfs");
     for (; it != end; it.increment(ec)) {
         std::string name = it->path().filename().string();
         if (!IsDiskDrive(name))
@@ -118,7 +118,7 @@ const std::map<unsigned, std::string>& DiskModel::Disks() {
         entries.push_back(std::move(e));
     }
     if (ec)
-        throw SysfsError("block devices of sysfs cannot be listed");
+        throw ESysfsError("block devices of sysfs cannot be listed");
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.HasSeq != b.HasSeq)
             return a.HasSeq;
@@ -159,7 +159,7 @@ std::vector<std::string> DiskModel::Partitions(const std::string& disk) {
     std::error_code ec;
     fs::directory_iterator it(diskDir, ec), end;
     if (ec)
-        throw SysfsError("disk " + disk + " cannot be listed");
+        throw ESysfsError("disk " + disk + " cannot be listed");
     for (; it != end; it.increment(ec)) {
         // the kernel names a disk's partitions after the disk
         std::string name = it->path().filename().string();
@@ -171,14 +171,14 @@ std::vector<std::string> DiskModel::Partitions(const std::string& disk) {
             continue;
         unsigned n = 0, size = 0;
         if (!ParseDecimal(*number, n))
-            throw SysfsError("bad partition number in " + dir);
+            throw ESysfsError("bad partition number in " + dir);
         const std::string sizeText = ReadAttribute(dir + "/size");
         if (sizeText.size() <= 2 && ParseDecimal(sizeText, size) && size <= 2)
             continue; // the container of logical partitions
         entries.push_back({n, std::move(name)});
     }
     if (ec)
-        throw SysfsError("disk " + disk + " cannot be listed");
+        throw ESysfsError("disk " + disk + " cannot be listed");
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.Number < b.Number; });
     std::vector<std::string> names;
@@ -191,7 +191,7 @@ std::optional<std::pair<unsigned, unsigned>>
 DiskModel::PartitionOfDrive(const LetteredDrive& drive) {
     const auto dir = ResolveLink(DevBlockNode(FSysfs, drive.Major, drive.Minor));
     if (!dir)
-        throw SysfsError("device of drive " + std::string(1, drive.Letter) + " not found");
+        throw ESysfsError("device of drive " + std::string(1, drive.Letter) + " not found");
     const bool isPartition = PathExists(*dir + "/partition");
     const std::string name = BaseName(*dir);
     const std::string disk = isPartition ? BaseName(dir->substr(0, dir->rfind('/'))) : name;
@@ -220,7 +220,7 @@ bool DiskModel::PartitionExists(unsigned disk, unsigned part) {
 DiskIdentity DiskModel::Identity(const std::string& disk) {
     const auto dir = ResolveLink(FSysfs + "/block/" + disk);
     if (!dir || !Below(*dir))
-        throw SysfsError("disk " + disk + " not found");
+        throw ESysfsError("disk " + disk + " not found");
 
     std::optional<std::string> usbInterface, usbDevice;
     for (std::string p = dir->substr(0, dir->rfind('/')); Below(p); p = p.substr(0, p.rfind('/'))) {
@@ -242,7 +242,7 @@ DiskIdentity DiskModel::Identity(const std::string& disk) {
     const auto deviceDir = ResolveLink(*dir + "/device");
     std::error_code ec;
     if (!deviceDir || !Below(*deviceDir) || !fs::is_directory(*deviceDir, ec))
-        throw SysfsError("device of disk " + disk + " not found");
+        throw ESysfsError("device of disk " + disk + " not found");
     // Descriptive attributes that the kernel does not give (virtio, MMC) are empty fields.
     auto text = [&](const char* attribute) {
         return InquiryText(TryReadAttribute(*deviceDir + "/" + attribute).value_or(""));

@@ -114,7 +114,7 @@ TEST_F(WinPackageFiles, FileHeldWithoutSharingIsAnError) {
     try {
         FindPackageId(Narrow(Product), id);
         ADD_FAILURE() << "no error";
-    } catch (const TPackageIdReadError& e) {
+    } catch (const EPackageIdReadError& e) {
         EXPECT_EQ(e.Error(), ERROR_SHARING_VIOLATION);
         const std::string what = e.what();
         const std::string named = "\"" + Narrow(file) + "\": ";
@@ -124,7 +124,7 @@ TEST_F(WinPackageFiles, FileHeldWithoutSharingIsAnError) {
     }
     EXPECT_EQ(id, "kept");
     std::string line = "kept";
-    EXPECT_THROW(ReadFirstLine(Narrow(file), line), TPackageIdReadError);
+    EXPECT_THROW(ReadFirstLine(Narrow(file), line), EPackageIdReadError);
     EXPECT_EQ(line, "kept");
     ::CloseHandle(held);
     EXPECT_EQ(Find(Product), "HELD");
