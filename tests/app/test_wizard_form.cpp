@@ -7,11 +7,11 @@
 #include <stdexcept>
 
 #include "FormPendock.h"
-#include "support/IdlePlatform.h"
 #include "mod_SQLocalize.h"
-#include "platform/ProgramFolder.h"
-#include "platform/TextCase.h"
+#include "platform/program_folder.h"
+#include "platform/text_case.h"
 #include "support/FakeWizardView.h"
+#include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 
 namespace {
