@@ -128,8 +128,8 @@ protected:
 
     // A key's root folder on disk, for the package search.
     fs::path MakeKeyRoot() {
-        KeyDir = std::make_unique<TTempDir>("pendock-key");
-        KeyRoot = KeyDir->Path();
+        KeyFolder = std::make_unique<TTempDir>("pendock-key");
+        KeyRoot = KeyFolder->Path();
         return KeyRoot;
     }
 
@@ -155,7 +155,7 @@ protected:
     std::vector<std::string> Opened;
     int Snapshots = 0;
     bool SnapshotDuringDialog = false;
-    std::unique_ptr<TTempDir> KeyDir;
+    std::unique_ptr<TTempDir> KeyFolder;
     fs::path KeyRoot;
 };
 

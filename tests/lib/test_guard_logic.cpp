@@ -90,7 +90,9 @@ TEST_F(GuardLogic, TakesAUnitOfTheMachineWideName) {
 }
 
 TEST_F(GuardLogic, WithoutMachineWideNamespaceFallsBackToTheBareName) {
-    fake::CurrentScript().create = [](const std::string& n) { return SemHandle(n == "App" ? 9 : 0); };
+    fake::CurrentScript().create = [](const std::string& n) {
+        return SemHandle(n == "App" ? 9 : 0);
+    };
     fake::CurrentScript().createError = [](const std::string&) { return InvalidName; };
     auto g = MakeGuard("App");
     g->GetSem();

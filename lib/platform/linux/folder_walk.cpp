@@ -22,7 +22,7 @@ struct TFolderState {
 
 namespace {
 
-DIR* OpenDirAt(int parentFd, const char* name) {
+DIR* OpenFolderAt(int parentFd, const char* name) {
     const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
@@ -45,7 +45,7 @@ bool TFolder::Open(const std::string& path) {
     std::string p = path;
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
-    DIR* d = OpenDirAt(AT_FDCWD, p.c_str());
+    DIR* d = OpenFolderAt(AT_FDCWD, p.c_str());
     if (!d)
         return false;
     F = std::make_unique<TFolderState>();
@@ -57,7 +57,7 @@ bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
     F.reset();
     if (!parent.F)
         return false;
-    DIR* d = OpenDirAt(::dirfd(parent.F->dir), name.c_str());
+    DIR* d = OpenFolderAt(::dirfd(parent.F->dir), name.c_str());
     if (!d)
         return false;
     F = std::make_unique<TFolderState>();
@@ -103,15 +103,15 @@ TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, boo
         ::close(static_cast<int>(FHandle));
         FHandle = -1;
     }
-    const int dirFd = folder && folder->F ? ::dirfd(folder->F->dir) : AT_FDCWD;
+    const int folderFd = folder && folder->F ? ::dirfd(folder->F->dir) : AT_FDCWD;
     if (!listedAsFile) {
         struct stat st;
-        if (::fstatat(dirFd, name.c_str(), &st, 0) != 0)
+        if (::fstatat(folderFd, name.c_str(), &st, 0) != 0)
             return TOpenResult::NotThere; // gone, or a dangling or looping link
         if (!S_ISREG(st.st_mode))
             return TOpenResult::NotRegular; // never open devices or pipes
     }
-    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ELOOP)
             return TOpenResult::NotThere;

@@ -203,8 +203,8 @@ TUniqueFd CreateLockFile(int folderFd, const std::string& fileName) {
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return {};
     }
-    fd.Reset(
-        ::openat(folderFd, fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    fd.Reset(::openat(folderFd, fileName.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (fd.IsOpen() && ::fchmod(fd.Get(), 0666) != 0) {
         const int e = errno;
         fd.Reset();

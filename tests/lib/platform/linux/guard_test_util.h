@@ -29,9 +29,9 @@ namespace fs = std::filesystem;
 
 // A fresh directory under the temporary directory, removed with everything in it at the end.
 // Global() and User() are set as the machine-wide and the user's lock directories.
-class TempLockDirs {
+class TempLockFolders {
 public:
-    TempLockDirs() {
+    TempLockFolders() {
         // Reachable by every user, as the machine-wide directory must be.
         ::chmod(Root().c_str(), 0755);
         fs::create_directory(Global());
@@ -41,14 +41,14 @@ public:
         ::setenv("PENDOCK_LOCK_DIR_GLOBAL", Global().c_str(), 1);
         ::setenv("PENDOCK_LOCK_DIR_USER", User().c_str(), 1);
     }
-    ~TempLockDirs() {
+    ~TempLockFolders() {
         ::unsetenv("PENDOCK_LOCK_DIR_GLOBAL");
         ::unsetenv("PENDOCK_LOCK_DIR_USER");
     }
-    TempLockDirs(const TempLockDirs&) = delete;
-    TempLockDirs& operator=(const TempLockDirs&) = delete;
+    TempLockFolders(const TempLockFolders&) = delete;
+    TempLockFolders& operator=(const TempLockFolders&) = delete;
 
-    const fs::path& Root() const { return dir_.Path(); }
+    const fs::path& Root() const { return folder_.Path(); }
     fs::path Global() const { return Root() / "global"; }
     fs::path User() const { return Root() / "user"; }
 
@@ -61,7 +61,7 @@ public:
     }
 
 private:
-    TTempDir dir_{"pendock-guard"};
+    TTempDir folder_{"pendock-guard"};
 };
 
 // A name of its own for each test, so parallel runs never meet.

@@ -41,7 +41,7 @@ const char* const Line2 =
 class DeviceNoticeFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        Table = Dir / "mountinfo";
+        Table = Folder / "mountinfo";
         std::ofstream(Table) << Line1;
     }
     void Append(const fs::path& file, const char* text) const {
@@ -49,7 +49,7 @@ protected:
     }
 
     TTempDir Tmp{"pendock-notice"};
-    const fs::path Dir = Tmp.Path();
+    const fs::path Folder = Tmp.Path();
     fs::path Table;
 };
 
@@ -74,7 +74,7 @@ TEST_F(DeviceNoticeFile, QuietUntilTheTableChanges) {
 TEST_F(DeviceNoticeFile, SurvivesTheFileBeingReplacedOrRemoved) {
     TDeviceNotice n(Table.string());
     ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
-    const fs::path fresh = Dir / "mountinfo.new";
+    const fs::path fresh = Folder / "mountinfo.new";
     std::ofstream(fresh) << Line1 << Line2;
     fs::rename(fresh, Table);
     ASSERT_TRUE(Ready(n, 2000));
@@ -96,7 +96,7 @@ TEST_F(DeviceNoticeFile, SurvivesTheFileBeingReplacedOrRemoved) {
 TEST_F(DeviceNoticeFile, OtherFilesInTheFolderAreNoNotice) {
     TDeviceNotice n(Table.string());
     ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
-    std::ofstream(Dir / "mountinfo.log") << "unrelated\n";
+    std::ofstream(Folder / "mountinfo.log") << "unrelated\n";
     ASSERT_TRUE(Ready(n, 2000));
     EXPECT_FALSE(n.Acknowledge());
     EXPECT_FALSE(Ready(n, 100));
@@ -111,7 +111,7 @@ TEST_F(DeviceNoticeFile, TableNotThereYetOrNoFolder) {
     ASSERT_TRUE(Ready(later, 2000));
     EXPECT_TRUE(later.Acknowledge());
 
-    TDeviceNotice none((Dir / "no-such-folder" / "mountinfo").string());
+    TDeviceNotice none((Folder / "no-such-folder" / "mountinfo").string());
     EXPECT_FALSE(none.IsOpen());
     EXPECT_EQ(none.Kind(), TDeviceNotice::TKind::None);
     EXPECT_EQ(none.Fd(), -1);

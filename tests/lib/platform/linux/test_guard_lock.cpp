@@ -15,7 +15,7 @@
 #include "platform/semaphore.h"
 
 using namespace platform;
-using guardtest::TempLockDirs;
+using guardtest::TempLockFolders;
 using guardtest::UniqueName;
 namespace fs = std::filesystem;
 
@@ -47,7 +47,7 @@ protected:
         handles.erase(std::remove(handles.begin(), handles.end(), h), handles.end());
     }
 
-    TempLockDirs dirs;
+    TempLockFolders folders;
     std::vector<SemHandle> handles;
 };
 
@@ -138,13 +138,13 @@ TEST_F(Lock, ClosingGivesBackAndTheFileStaysForTheNextStart) {
     const SemHandle a = Open("Global\\" + name);
     const SemHandle b = Open("Global\\" + name);
     ASSERT_EQ(platform::WaitForSingleObject(a, 0), WAIT_OBJECT_0);
-    const fs::path file = dirs.Global() / ("pendock-sem-" + name);
+    const fs::path file = folders.Global() / ("pendock-sem-" + name);
     EXPECT_TRUE(fs::is_regular_file(file));
     Close(a); // without giving back
     EXPECT_EQ(platform::WaitForSingleObject(b, 0), WAIT_OBJECT_0);
     Close(b);
     EXPECT_TRUE(fs::is_regular_file(file));
-    EXPECT_EQ(TempLockDirs::List(dirs.Global()).size(), 1u);
+    EXPECT_EQ(TempLockFolders::List(folders.Global()).size(), 1u);
     // Reopened, it is a new semaphore: it starts with the maximum now given.
     const SemHandle c = Open("Global\\" + name, 2);
     EXPECT_EQ(platform::GetLastError(), ERROR_SUCCESS);
@@ -161,8 +161,8 @@ TEST_F(Lock, NamesWithoutGlobalLiveInTheUsersDirectory) {
     ASSERT_NE(bare, 0u);
     ASSERT_NE(local, 0u);
     ASSERT_NE(global, 0u);
-    EXPECT_TRUE(fs::exists(dirs.User() / ("pendock-sem-" + name)));
-    EXPECT_TRUE(fs::exists(dirs.Global() / ("pendock-sem-" + name)));
+    EXPECT_TRUE(fs::exists(folders.User() / ("pendock-sem-" + name)));
+    EXPECT_TRUE(fs::exists(folders.Global() / ("pendock-sem-" + name)));
     EXPECT_EQ(platform::WaitForSingleObject(bare, 0), WAIT_OBJECT_0);
     EXPECT_EQ(platform::WaitForSingleObject(local, 0), WAIT_TIMEOUT);   // the same semaphore
     EXPECT_EQ(platform::WaitForSingleObject(global, 0), WAIT_OBJECT_0); // another one
@@ -178,7 +178,7 @@ TEST_F(Lock, LockFileIsReadableAndWritableByAllWhateverTheUmask) {
     ::umask(old);
     ASSERT_NE(h, 0u);
     struct stat st {};
-    ASSERT_EQ(::lstat((dirs.Global() / ("pendock-sem-" + name)).c_str(), &st), 0);
+    ASSERT_EQ(::lstat((folders.Global() / ("pendock-sem-" + name)).c_str(), &st), 0);
     EXPECT_TRUE(S_ISREG(st.st_mode));
     EXPECT_EQ(st.st_mode & 07777, 0666u);
 }
@@ -197,14 +197,14 @@ TEST_F(Lock, OddNamesStayInsideTheDirectory) {
         ASSERT_NE(h, 0u) << n;
         EXPECT_EQ(platform::WaitForSingleObject(h, 0), WAIT_OBJECT_0) << n;
     }
-    const auto entries = TempLockDirs::List(dirs.Global());
+    const auto entries = TempLockFolders::List(folders.Global());
     EXPECT_EQ(entries.size(), names.size());
     for (const std::string& e : entries) {
         EXPECT_EQ(e.rfind("pendock-sem-", 0), 0u) << e;
         EXPECT_EQ(e.find('/'), std::string::npos);
     }
-    EXPECT_TRUE(fs::exists(dirs.Global() / "pendock-sem-..%2Fescape"));
-    EXPECT_EQ(TempLockDirs::List(dirs.Root()).size(), 2u); // global and user only
+    EXPECT_TRUE(fs::exists(folders.Global() / "pendock-sem-..%2Fescape"));
+    EXPECT_EQ(TempLockFolders::List(folders.Root()).size(), 2u); // global and user only
     // Different names never share a file: "a/b" and "a%2Fb" are two semaphores.
     const SemHandle lookalike = Open("Global\\a%2Fb");
     EXPECT_EQ(platform::WaitForSingleObject(lookalike, 0), WAIT_OBJECT_0);
@@ -228,7 +228,7 @@ TEST_F(Lock, RejectsBadArguments) {
     }
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + std::string(300, 'n')), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_FILENAME_EXCED_RANGE);
-    EXPECT_TRUE(TempLockDirs::List(dirs.Global()).empty());
+    EXPECT_TRUE(TempLockFolders::List(folders.Global()).empty());
 }
 
 TEST_F(Lock, UnknownHandlesFail) {
@@ -251,10 +251,10 @@ TEST_F(Lock, UnknownHandlesFail) {
 
 TEST_F(Lock, SymbolicLinkAtTheLockPathIsNotFollowed) {
     const std::string name = UniqueName("link");
-    const fs::path lockPath = dirs.Global() / ("pendock-sem-" + name);
-    const fs::path existing = dirs.Root() / "victim";
+    const fs::path lockPath = folders.Global() / ("pendock-sem-" + name);
+    const fs::path existing = folders.Root() / "victim";
     { std::ofstream(existing) << "precious"; }
-    const fs::path missing = dirs.Root() / "would-be-created";
+    const fs::path missing = folders.Root() / "would-be-created";
 
     for (const fs::path& target : {existing, missing}) {
         fs::remove(lockPath);
@@ -275,7 +275,8 @@ TEST_F(Lock, SymbolicLinkAtTheLockPathIsNotFollowed) {
     g.GetSem();
     EXPECT_TRUE(g.IsSemHeld());
     EXPECT_EQ(g.SemName(), name);
-    EXPECT_EQ(TempLockDirs::List(dirs.User()), std::vector<std::string>{"pendock-sem-" + name});
+    EXPECT_EQ(TempLockFolders::List(folders.User()),
+              std::vector<std::string>{"pendock-sem-" + name});
     EXPECT_TRUE(fs::is_symlink(lockPath));
     EXPECT_EQ(ReadFile(existing), "precious");
 }
@@ -285,7 +286,7 @@ TEST_F(Lock, OtherThingsAtTheLockPathAreNotLockFiles) {
         SCOPED_TRACE(fifo ? "fifo" : "folder");
         const std::string name = UniqueName(fifo ? "fifo" : "dir");
         const std::string file = "pendock-sem-" + name;
-        for (const fs::path& dir : {dirs.Global(), dirs.User()}) {
+        for (const fs::path& dir : {folders.Global(), folders.User()}) {
             if (fifo)
                 ASSERT_EQ(::mkfifo((dir / file).c_str(), 0666), 0);
             else
@@ -298,7 +299,7 @@ TEST_F(Lock, OtherThingsAtTheLockPathAreNotLockFiles) {
         EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
 
         // The guard falls back to the user's name, which then keeps a second copy out.
-        fs::remove(dirs.User() / file);
+        fs::remove(folders.User() / file);
         TMaxInstance* first = nullptr;
         TMaxInstance* second = nullptr;
         EXPECT_TRUE(FirstInstance(name, first));
@@ -311,7 +312,7 @@ TEST_F(Lock, OtherThingsAtTheLockPathAreNotLockFiles) {
 
 TEST_F(Lock, LeftOverFileFromAnEarlierRunIsTakenOver) {
     const std::string name = UniqueName("stale");
-    const fs::path file = dirs.Global() / ("pendock-sem-" + name);
+    const fs::path file = folders.Global() / ("pendock-sem-" + name);
     { std::ofstream(file) << "garbage that is no header"; }
     const SemHandle a = Open("Global\\" + name, 2);
     ASSERT_NE(a, 0u);
@@ -326,18 +327,18 @@ TEST_F(Lock, FileScribbledOverWhileOpenIsRefused) {
     const std::string name = UniqueName("scribble");
     const SemHandle a = Open("Global\\" + name);
     ASSERT_NE(a, 0u);
-    { std::ofstream(dirs.Global() / ("pendock-sem-" + name)) << "junk"; }
+    { std::ofstream(folders.Global() / ("pendock-sem-" + name)) << "junk"; }
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_HANDLE);
 }
 
 TEST_F(Lock, UnusableMachineWideDirectoryIsAnInvalidName) {
     const std::string name = "Global\\" + UniqueName("nodir");
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (dirs.Root() / "missing").c_str(), 1);
+    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (folders.Root() / "missing").c_str(), 1);
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_NAME);
 
-    const fs::path plainFile = dirs.Root() / "file";
+    const fs::path plainFile = folders.Root() / "file";
     { std::ofstream(plainFile) << "x"; }
     ::setenv("PENDOCK_LOCK_DIR_GLOBAL", plainFile.c_str(), 1);
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
@@ -346,51 +347,52 @@ TEST_F(Lock, UnusableMachineWideDirectoryIsAnInvalidName) {
 
 TEST_F(Lock, UsersDirectoryMustBeTheUsersAlone) {
     const std::string name = UniqueName("shared");
-    ::chmod(dirs.User().c_str(), 0777);
+    ::chmod(folders.User().c_str(), 0777);
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_ACCESS_DENIED);
-    ::chmod(dirs.User().c_str(), 0700);
+    ::chmod(folders.User().c_str(), 0700);
 
     // A directory given by link is judged by the directory it leads to.
-    const fs::path open = dirs.Root() / "open";
+    const fs::path open = folders.Root() / "open";
     fs::create_directory(open);
     ::chmod(open.c_str(), 01777);
-    const fs::path link = dirs.Root() / "userlink";
+    const fs::path link = folders.Root() / "userlink";
     fs::create_directory_symlink(open, link);
     ::setenv("PENDOCK_LOCK_DIR_USER", link.c_str(), 1);
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_ACCESS_DENIED);
-    EXPECT_TRUE(TempLockDirs::List(open).empty());
+    EXPECT_TRUE(TempLockFolders::List(open).empty());
     fs::remove(link);
-    fs::create_directory_symlink(dirs.User(), link);
+    fs::create_directory_symlink(folders.User(), link);
     const SemHandle h = platform::CreateSemaphoreW(nullptr, 1, 1, name);
     EXPECT_NE(h, 0u);
     platform::CloseHandle(h);
-    EXPECT_EQ(TempLockDirs::List(dirs.User()), std::vector<std::string>{"pendock-sem-" + name});
+    EXPECT_EQ(TempLockFolders::List(folders.User()),
+              std::vector<std::string>{"pendock-sem-" + name});
 
-    ::setenv("PENDOCK_LOCK_DIR_USER", (dirs.Root() / "none").c_str(), 1);
+    ::setenv("PENDOCK_LOCK_DIR_USER", (folders.Root() / "none").c_str(), 1);
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_PATH_NOT_FOUND);
-    EXPECT_FALSE(fs::exists(dirs.Root() / "none"));
+    EXPECT_FALSE(fs::exists(folders.Root() / "none"));
 }
 
 TEST_F(Lock, GuardFallsBackToTheBareNameWithoutMachineWideDirectory) {
     const std::string name = UniqueName("fallback");
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (dirs.Root() / "missing").c_str(), 1);
+    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (folders.Root() / "missing").c_str(), 1);
     TMaxInstance* first = nullptr;
     TMaxInstance* second = nullptr;
     EXPECT_TRUE(FirstInstance(name, first));
     EXPECT_EQ(first->SemName(), name);
     EXPECT_EQ(first->GetErrorCode(), ERROR_INVALID_NAME);
-    EXPECT_TRUE(fs::exists(dirs.User() / ("pendock-sem-" + name)));
+    EXPECT_TRUE(fs::exists(folders.User() / ("pendock-sem-" + name)));
     EXPECT_FALSE(FirstInstance(name, second));
     EXPECT_EQ(second->SemName(), name);
     ReleaseFirstInstance(first);
     EXPECT_EQ(first->GetErrorCode(), 0u);
     FreeFirstInstance(first);
     FreeFirstInstance(second);
-    EXPECT_EQ(TempLockDirs::List(dirs.User()).size(), 1u);
-    EXPECT_TRUE(TempLockDirs::List(dirs.Global()).empty());
+    EXPECT_EQ(TempLockFolders::List(folders.User()).size(), 1u);
+    EXPECT_TRUE(TempLockFolders::List(folders.Global()).empty());
 }
 
 TEST_F(Lock, WaitWithTimeOutTakesAUnitFreedMeanwhile) {
@@ -423,12 +425,13 @@ TEST_F(Lock, FirstInstanceReleasesAndFreesCleanly) {
     FreeFirstInstance(guard); // destroy alone gives back and closes too
     ASSERT_TRUE(FirstInstance(name, guard));
     FreeFirstInstance(guard);
-    EXPECT_EQ(TempLockDirs::List(dirs.Global()), std::vector<std::string>{"pendock-sem-" + name});
+    EXPECT_EQ(TempLockFolders::List(folders.Global()),
+              std::vector<std::string>{"pendock-sem-" + name});
 
     EXPECT_FALSE(FirstInstance("", guard));
     EXPECT_EQ(guard, nullptr);
-    EXPECT_EQ(TempLockDirs::List(dirs.Global()).size(), 1u);
-    EXPECT_TRUE(TempLockDirs::List(dirs.User()).empty());
+    EXPECT_EQ(TempLockFolders::List(folders.Global()).size(), 1u);
+    EXPECT_TRUE(TempLockFolders::List(folders.User()).empty());
 }
 
 } // namespace

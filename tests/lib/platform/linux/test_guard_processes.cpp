@@ -13,7 +13,7 @@
 #include "guard_test_util.h"
 
 using guardtest::Child;
-using guardtest::TempLockDirs;
+using guardtest::TempLockFolders;
 using guardtest::UniqueName;
 namespace fs = std::filesystem;
 
@@ -38,7 +38,7 @@ std::string Verdict(Child& c) {
 
 class Processes : public ::testing::Test {
 protected:
-    TempLockDirs dirs;
+    TempLockFolders folders;
 };
 
 TEST_F(Processes, SecondCopyIsRefusedAtOnceAndTheSlotComesBack) {
@@ -69,7 +69,7 @@ TEST_F(Processes, KilledHolderDoesNotBlockTheNextStart) {
     }
     auto b = First(id);
     EXPECT_EQ(Verdict(*b), "held");
-    EXPECT_EQ(TempLockDirs::List(dirs.Global()).size(), 1u);
+    EXPECT_EQ(TempLockFolders::List(folders.Global()).size(), 1u);
 }
 
 TEST_F(Processes, OfThirtyTwoStartedTogetherExactlyOneHolds) {
@@ -141,12 +141,12 @@ TEST_F(Processes, EmptyIdentifierMakesNoGuard) {
     auto a = First("");
     EXPECT_EQ(a->ReadLine(), "noguard");
     EXPECT_EQ(a->Wait(), 0);
-    EXPECT_TRUE(TempLockDirs::List(dirs.User()).empty());
+    EXPECT_TRUE(TempLockFolders::List(folders.User()).empty());
 }
 
 TEST_F(Processes, BareNameIsSharedWhenTheMachineWideDirectoryIsMissing) {
     const std::string id = UniqueName("{bare}");
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (dirs.Root() / "absent").c_str(), 1);
+    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (folders.Root() / "absent").c_str(), 1);
     auto a = First(id);
     EXPECT_EQ(a->ReadLine(), "held " + id);
     auto b = First(id);
@@ -155,7 +155,7 @@ TEST_F(Processes, BareNameIsSharedWhenTheMachineWideDirectoryIsMissing) {
 }
 
 TEST_F(Processes, NeverTwoHoldersWhileCopiesComeAndGo) {
-    const fs::path counter = dirs.Root() / "counter";
+    const fs::path counter = folders.Root() / "counter";
     {
         std::ofstream out(counter, std::ios::binary);
         const int zero = 0;
@@ -177,7 +177,7 @@ TEST_F(Processes, NeverTwoHoldersWhileCopiesComeAndGo) {
         EXPECT_EQ(c->Wait(), 0);
     }
     EXPECT_GT(totalHolds, 0);
-    EXPECT_EQ(TempLockDirs::List(dirs.Global()).size(), 1u);
+    EXPECT_EQ(TempLockFolders::List(folders.Global()).size(), 1u);
 }
 
 // Root only: copies of other users.
@@ -205,7 +205,7 @@ protected:
         if (::access("/usr/bin/setpriv", X_OK) != 0)
             GTEST_SKIP() << "setpriv is not installed";
         // A copy of the helper that the other user can surely reach.
-        helper = dirs.Root() / "guard_helper";
+        helper = folders.Root() / "guard_helper";
         fs::copy_file(GUARD_HELPER, helper);
         ::chmod(helper.c_str(), 0755);
     }
@@ -225,7 +225,7 @@ TEST_F(OtherUsers, CopyOfAnotherUserIsRefusedAndTheReverse) {
     // Root's copy runs first and makes the file; then the other user's copy makes it.
     for (const bool rootFirst : {true, false}) {
         const std::string id = UniqueName(rootFirst ? "{root-first}" : "{other-first}");
-        const fs::path file = dirs.Global() / ("pendock-sem-" + id);
+        const fs::path file = folders.Global() / ("pendock-sem-" + id);
         const mode_t old = ::umask(077);
         auto holder = rootFirst ? First(id, helper.string()) : FirstAsOther(id);
         ::umask(old);
@@ -248,10 +248,10 @@ TEST_F(OtherUsers, CopyOfAnotherUserIsRefusedAndTheReverse) {
 
 TEST_F(OtherUsers, LinkPlantedByAnotherUserIsNotFollowed) {
     const std::string id = UniqueName("{planted}");
-    const fs::path secret = dirs.Root() / "secret";
+    const fs::path secret = folders.Root() / "secret";
     { std::ofstream(secret) << "root only"; }
     ::chmod(secret.c_str(), 0600);
-    const fs::path lockPath = dirs.Global() / ("pendock-sem-" + id);
+    const fs::path lockPath = folders.Global() / ("pendock-sem-" + id);
     fs::create_symlink(secret, lockPath);
     ASSERT_EQ(::lchown(lockPath.c_str(), user->uid, user->gid), 0);
 
@@ -273,36 +273,36 @@ TEST_F(OtherUsers, LinkPlantedByAnotherUserIsNotFollowed) {
 
 TEST_F(OtherUsers, FileOfAnotherUserThatMayNotBeOpenedIsNoLockFile) {
     const std::string id = UniqueName("{private}");
-    const fs::path lockPath = dirs.Global() / ("pendock-sem-" + id);
+    const fs::path lockPath = folders.Global() / ("pendock-sem-" + id);
     { std::ofstream(lockPath) << "not yours"; }
     ::chmod(lockPath.c_str(), 0600);
-    const fs::path theirDir = dirs.Root() / "their-runtime";
-    fs::create_directory(theirDir);
-    ::chmod(theirDir.c_str(), 0700);
-    ASSERT_EQ(::chown(theirDir.c_str(), user->uid, user->gid), 0);
-    ::setenv("PENDOCK_LOCK_DIR_USER", theirDir.c_str(), 1);
+    const fs::path theirFolder = folders.Root() / "their-runtime";
+    fs::create_directory(theirFolder);
+    ::chmod(theirFolder.c_str(), 0700);
+    ASSERT_EQ(::chown(theirFolder.c_str(), user->uid, user->gid), 0);
+    ::setenv("PENDOCK_LOCK_DIR_USER", theirFolder.c_str(), 1);
 
     auto theirs = FirstAsOther(id);
     EXPECT_EQ(theirs->ReadLine(), "held " + id);
-    EXPECT_EQ(TempLockDirs::List(theirDir), std::vector<std::string>{"pendock-sem-" + id});
+    EXPECT_EQ(TempLockFolders::List(theirFolder), std::vector<std::string>{"pendock-sem-" + id});
 }
 
 TEST_F(OtherUsers, MachineWideDirectoryClosedToTheUserFallsBackToTheBareName) {
     const std::string id = UniqueName("{closed}");
-    const fs::path closed = dirs.Root() / "closed";
+    const fs::path closed = folders.Root() / "closed";
     fs::create_directory(closed);
     ::chmod(closed.c_str(), 0755); // root's alone to write
-    const fs::path theirDir = dirs.Root() / "their-runtime";
-    fs::create_directory(theirDir);
-    ::chmod(theirDir.c_str(), 0700);
-    ASSERT_EQ(::chown(theirDir.c_str(), user->uid, user->gid), 0);
+    const fs::path theirFolder = folders.Root() / "their-runtime";
+    fs::create_directory(theirFolder);
+    ::chmod(theirFolder.c_str(), 0700);
+    ASSERT_EQ(::chown(theirFolder.c_str(), user->uid, user->gid), 0);
     ::setenv("PENDOCK_LOCK_DIR_GLOBAL", closed.c_str(), 1);
-    ::setenv("PENDOCK_LOCK_DIR_USER", theirDir.c_str(), 1);
+    ::setenv("PENDOCK_LOCK_DIR_USER", theirFolder.c_str(), 1);
 
     auto theirs = FirstAsOther(id);
     EXPECT_EQ(theirs->ReadLine(), "held " + id);
-    EXPECT_TRUE(TempLockDirs::List(closed).empty());
-    EXPECT_EQ(TempLockDirs::List(theirDir), std::vector<std::string>{"pendock-sem-" + id});
+    EXPECT_TRUE(TempLockFolders::List(closed).empty());
+    EXPECT_EQ(TempLockFolders::List(theirFolder), std::vector<std::string>{"pendock-sem-" + id});
     auto second = FirstAsOther(id);
     EXPECT_EQ(second->ReadLine(), "refused 123 " + id);
 
