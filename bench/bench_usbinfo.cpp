@@ -21,10 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Simkey(const fs::path& dir, std::vector<std::string> args) {
+void Simkey(const fs::path& folder, std::vector<std::string> args) {
     std::vector<std::string> argv{"bash", PENDOCK_SOURCE_DIR "/tools/simkey"};
     argv.insert(argv.end(), args.begin(), args.end());
-    argv.insert(argv.begin() + 3, dir.string());
+    argv.insert(argv.begin() + 3, folder.string());
     std::vector<char*> cargs;
     for (auto& a : argv)
         cargs.push_back(a.data());

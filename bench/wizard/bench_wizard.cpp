@@ -54,11 +54,11 @@ void BM_ProgramPeakResidentMemory(benchmark::State& state) {
         state.SkipWithError("Pendock is not built");
         return;
     }
-    const std::string dir = tmpl;
+    const std::string folder = tmpl;
     std::vector<std::string> env =
         ProgramEnvironment({"QT_QPA_PLATFORM=", "PENDOCK_LOCK_DIR_"},
-                           {"QT_QPA_PLATFORM=offscreen", "PENDOCK_LOCK_DIR_GLOBAL=" + dir,
-                            "PENDOCK_LOCK_DIR_USER=" + dir});
+                           {"QT_QPA_PLATFORM=offscreen", "PENDOCK_LOCK_DIR_GLOBAL=" + folder,
+                            "PENDOCK_LOCK_DIR_USER=" + folder});
     std::vector<char*> envp = Pointers(env);
 
     double peakKiB = 0;
@@ -85,7 +85,7 @@ void BM_ProgramPeakResidentMemory(benchmark::State& state) {
     }
     state.counters["peak_RSS_MiB"] = peakKiB / 1024.0;
     std::error_code ec;
-    fs::remove_all(dir, ec);
+    fs::remove_all(folder, ec);
 }
 BENCHMARK(BM_ProgramPeakResidentMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -13,10 +13,10 @@
 namespace platform {
 
 struct TFolderState {
-    DIR* dir = nullptr;
+    DIR* stream = nullptr;
     ~TFolderState() {
-        if (dir)
-            ::closedir(dir);
+        if (stream)
+            ::closedir(stream);
     }
 };
 
@@ -49,7 +49,7 @@ bool TFolder::Open(const std::string& path) {
     if (!d)
         return false;
     F = std::make_unique<TFolderState>();
-    F->dir = d;
+    F->stream = d;
     return true;
 }
 
@@ -57,25 +57,25 @@ bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
     F.reset();
     if (!parent.F)
         return false;
-    DIR* d = OpenFolderAt(::dirfd(parent.F->dir), name.c_str());
+    DIR* d = OpenFolderAt(::dirfd(parent.F->stream), name.c_str());
     if (!d)
         return false;
     F = std::make_unique<TFolderState>();
-    F->dir = d;
+    F->stream = d;
     return true;
 }
 
 bool TFolder::Next(std::string& name, TEntryKind& kind) {
     if (!F)
         return false;
-    while (const dirent* entry = ::readdir(F->dir)) {
+    while (const dirent* entry = ::readdir(F->stream)) {
         const char* n = entry->d_name;
         if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))
             continue;
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat st;
-            if (::fstatat(::dirfd(F->dir), n, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            if (::fstatat(::dirfd(F->stream), n, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue; // gone since it was listed
             type = S_ISDIR(st.st_mode)   ? DT_DIR
                    : S_ISREG(st.st_mode) ? DT_REG
@@ -103,7 +103,7 @@ TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, boo
         ::close(static_cast<int>(FHandle));
         FHandle = -1;
     }
-    const int folderFd = folder && folder->F ? ::dirfd(folder->F->dir) : AT_FDCWD;
+    const int folderFd = folder && folder->F ? ::dirfd(folder->F->stream) : AT_FDCWD;
     if (!listedAsFile) {
         struct stat st;
         if (::fstatat(folderFd, name.c_str(), &st, 0) != 0)

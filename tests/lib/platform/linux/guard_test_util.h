@@ -53,9 +53,9 @@ public:
     fs::path User() const { return Root() / "user"; }
 
     // The entries of a directory, by name.
-    static std::vector<std::string> List(const fs::path& dir) {
+    static std::vector<std::string> List(const fs::path& folder) {
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir))
+        for (const auto& e : fs::directory_iterator(folder))
             names.push_back(e.path().filename().string());
         return names;
     }

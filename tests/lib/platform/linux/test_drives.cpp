@@ -135,8 +135,8 @@ TEST(DriveLetters, BrokenOrMissingMountTable) {
 
     DriveLetterMap none((m.Folder() / "no-such-file").string(), m.Sys().string());
     EXPECT_EQ(none.LogicalDrives(), 0u);
-    DriveLetterMap dir(m.Folder().string(), m.Sys().string()); // a folder, not a file
-    EXPECT_EQ(dir.LogicalDrives(), 0u);
+    DriveLetterMap folder(m.Folder().string(), m.Sys().string()); // a folder, not a file
+    EXPECT_EQ(folder.LogicalDrives(), 0u);
     DriveLetterMap noSys(m.MountInfo().string(), (m.Folder() / "nosys").string());
     EXPECT_EQ(noSys.LogicalDrives(), 0u);
 }

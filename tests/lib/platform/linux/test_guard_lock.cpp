@@ -286,11 +286,11 @@ TEST_F(Lock, OtherThingsAtTheLockPathAreNotLockFiles) {
         SCOPED_TRACE(fifo ? "fifo" : "folder");
         const std::string name = UniqueName(fifo ? "fifo" : "dir");
         const std::string file = "pendock-sem-" + name;
-        for (const fs::path& dir : {folders.Global(), folders.User()}) {
+        for (const fs::path& folder : {folders.Global(), folders.User()}) {
             if (fifo)
-                ASSERT_EQ(::mkfifo((dir / file).c_str(), 0666), 0);
+                ASSERT_EQ(::mkfifo((folder / file).c_str(), 0666), 0);
             else
-                fs::create_directory(dir / file);
+                fs::create_directory(folder / file);
         }
         // In the shared directory the name cannot be used; in the user's own it is taken.
         EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + name), 0u);
