@@ -336,26 +336,26 @@ ObjectName SplitName(const std::string& name) {
     return {false, name};
 }
 
-enum class Joined { asStarter, asMember, failed };
+enum class EJoined { AsStarter, AsMember, Failed };
 
 // Joins the semaphore through `fd`: with the exclusive marker when no one else has it open,
 // the shared one otherwise. Someone holds it exclusively only for the moment of starting the
 // semaphore, so a busy marker is tried again for a while.
-Joined JoinMarker(int fd) {
+EJoined JoinMarker(int fd) {
     const auto giveUp = std::chrono::steady_clock::now() + SetupPatience;
     for (;;) {
         if (SetLock(fd, F_WRLCK, MarkerByte) == 0)
-            return Joined::asStarter;
+            return EJoined::AsStarter;
         if (!LockBusy(errno))
             break;
         if (SetLock(fd, F_RDLCK, MarkerByte) == 0)
-            return Joined::asMember;
+            return EJoined::AsMember;
         if (!LockBusy(errno) || std::chrono::steady_clock::now() > giveUp)
             break;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     Fail(LockBusy(errno) ? ERROR_TIMEOUT : ErrorFromErrno(errno));
-    return Joined::failed;
+    return EJoined::Failed;
 }
 
 // (Re)starts the semaphore: its file holds `maximumCount` from now on, and the marker is
@@ -429,15 +429,15 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
         s->fd = OpenLockFile(s->folderFd.Get(), s->fileName, object.global);
         if (!s->fd.IsOpen())
             return 0;
-        const Joined joined = JoinMarker(s->fd.Get());
-        if (joined == Joined::failed)
+        const EJoined joined = JoinMarker(s->fd.Get());
+        if (joined == EJoined::Failed)
             return 0;
         // Someone may have removed or replaced the file since it was opened.
         if (!SameFile(s->folderFd.Get(), s->fileName, s->fd.Get())) {
             s->fd.Reset();
             continue;
         }
-        const bool starter = joined == Joined::asStarter;
+        const bool starter = joined == EJoined::AsStarter;
         if (!SetUp(*s, starter, initialCount, maximumCount))
             return 0;
         const SemHandle h = RegisterHandle(std::move(s));
