@@ -6,7 +6,7 @@
 #include "WizardResource.h"
 #include "mod_SQLocalize.h"
 #include "mod_WebShop.h"
-#include "platform/TextCase.h"
+#include "platform/text_case.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "FormPendock.h"
-#include "platform/ProgramFolder.h"
+#include "platform/program_folder.h"
 #if !defined(_WIN32)
 #include "platform/linux/device_notice.h"
 #endif

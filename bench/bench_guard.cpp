@@ -19,9 +19,9 @@ namespace {
 namespace fs = std::filesystem;
 
 // Lock directories of the benchmark's own, removed at the end.
-class BenchDirs {
+class BenchFolders {
 public:
-    BenchDirs() {
+    BenchFolders() {
         std::string pattern = "/tmp/pendock-guard-bench-XXXXXX";
         std::vector<char> buf(pattern.begin(), pattern.end());
         buf.push_back('\0');
@@ -32,7 +32,7 @@ public:
         ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (root_ / "global").c_str(), 1);
         ::setenv("PENDOCK_LOCK_DIR_USER", (root_ / "user").c_str(), 1);
     }
-    ~BenchDirs() {
+    ~BenchFolders() {
         std::error_code ec;
         fs::remove_all(root_, ec);
     }
@@ -41,14 +41,14 @@ private:
     fs::path root_;
 };
 
-const std::string kId = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
+const std::string AppId = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
 
 // The only copy on the machine: no one else has the semaphore open.
 void BM_FirstInstanceAlone(benchmark::State& state) {
-    BenchDirs dirs;
+    BenchFolders folders;
     for (auto _ : state) {
         TMaxInstance* guard = nullptr;
-        const bool held = FirstInstance(kId, guard);
+        const bool held = FirstInstance(AppId, guard);
         if (!held)
             state.SkipWithError("the slot was not taken");
         ReleaseFirstInstance(guard);
@@ -63,11 +63,11 @@ BENCHMARK(BM_FirstInstanceAlone)
 
 // The lock file stays, because another handle keeps the semaphore open without a unit.
 void BM_FirstInstanceFileKept(benchmark::State& state) {
-    BenchDirs dirs;
-    const platform::SemHandle other = platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + kId);
+    BenchFolders folders;
+    const platform::SemHandle other = platform::CreateSemaphoreW(nullptr, 1, 1, "Global\\" + AppId);
     for (auto _ : state) {
         TMaxInstance* guard = nullptr;
-        const bool held = FirstInstance(kId, guard);
+        const bool held = FirstInstance(AppId, guard);
         if (!held)
             state.SkipWithError("the slot was not taken");
         ReleaseFirstInstance(guard);
@@ -82,12 +82,12 @@ BENCHMARK(BM_FirstInstanceFileKept)
 
 // A second copy, refused at once.
 void BM_SecondCopyRefused(benchmark::State& state) {
-    BenchDirs dirs;
+    BenchFolders folders;
     TMaxInstance* running = nullptr;
-    FirstInstance(kId, running);
+    FirstInstance(AppId, running);
     for (auto _ : state) {
         TMaxInstance* guard = nullptr;
-        const bool held = FirstInstance(kId, guard);
+        const bool held = FirstInstance(AppId, guard);
         if (held)
             state.SkipWithError("a second copy took the slot");
         FreeFirstInstance(guard);

@@ -23,9 +23,9 @@ public:
             (std::filesystem::temp_directory_path() / "pendock-bench-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             throw std::runtime_error("mkdtemp failed");
-        FDir = pattern;
-        const std::string dbName = (FDir / "locale.db").string();
-        const std::string xmlName = (FDir / "locale.xml").string();
+        FFolder = pattern;
+        const std::string dbName = (FFolder / "locale.db").string();
+        const std::string xmlName = (FFolder / "locale.xml").string();
         {
             TSQLiteDatabase db(dbName);
             db.Exec("CREATE TABLE localize (ID TEXT NOT NULL, GroupID TEXT NOT NULL,"
@@ -61,13 +61,13 @@ public:
     }
     ~TBenchLocale() {
         std::error_code ec;
-        std::filesystem::remove_all(FDir, ec);
+        std::filesystem::remove_all(FFolder, ec);
     }
 
     TSQLocale Locale;
 
 private:
-    std::filesystem::path FDir;
+    std::filesystem::path FFolder;
 };
 
 TBenchLocale& Bench() {

@@ -21,10 +21,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Simkey(const fs::path& dir, std::vector<std::string> args) {
+void Simkey(const fs::path& folder, std::vector<std::string> args) {
     std::vector<std::string> argv{"bash", PENDOCK_SOURCE_DIR "/tools/simkey"};
     argv.insert(argv.end(), args.begin(), args.end());
-    argv.insert(argv.begin() + 3, dir.string());
+    argv.insert(argv.begin() + 3, folder.string());
     std::vector<char*> cargs;
     for (auto& a : argv)
         cargs.push_back(a.data());
@@ -42,7 +42,7 @@ void Simkey(const fs::path& dir, std::vector<std::string> args) {
 
 // 10 disks (the root SATA disk, 8 SATA data disks, the USB key) and 30 mount lines.
 struct Machine {
-    fs::path Dir;
+    fs::path Folder;
     std::shared_ptr<platform::lnx::DriveLetterMap> Map;
     char KeyLetter = 0;
 
@@ -50,30 +50,30 @@ struct Machine {
         std::string tmpl = (fs::temp_directory_path() / "pendock-bench-XXXXXX").string();
         if (!::mkdtemp(tmpl.data()))
             throw std::runtime_error("no temporary folder");
-        Dir = tmpl;
-        Simkey(Dir, {"init"}); // 5 mount lines, disk sda
+        Folder = tmpl;
+        Simkey(Folder, {"init"}); // 5 mount lines, disk sda
         for (char c = 'c'; c <= 'j'; ++c) {
             const std::string disk = std::string("sd") + c;
-            Simkey(Dir, {"add-disk", disk, "--bus", "sata", "--parts", "2"});
-            Simkey(Dir, {"mount", disk + "1", (Dir / "media" / (disk + "1")).string()});
-            Simkey(Dir, {"mount", disk + "2", (Dir / "media" / (disk + "2")).string()});
+            Simkey(Folder, {"add-disk", disk, "--bus", "sata", "--parts", "2"});
+            Simkey(Folder, {"mount", disk + "1", (Folder / "media" / (disk + "1")).string()});
+            Simkey(Folder, {"mount", disk + "2", (Folder / "media" / (disk + "2")).string()});
         }
         {
-            std::ofstream mi(Dir / "mountinfo", std::ios::app);
+            std::ofstream mi(Folder / "mountinfo", std::ios::app);
             for (int i = 0; i < 8; ++i) // pseudo filesystems, no drives
                 mi << 200 + i << " 1 0:" << 60 + i << " / /run/user/" << i
                    << " rw - tmpfs tmpfs rw\n";
         }
-        Simkey(Dir, {"plug"}); // 30th line
-        Map = std::make_shared<platform::lnx::DriveLetterMap>((Dir / "mountinfo").string(),
-                                                              (Dir / "sys").string());
+        Simkey(Folder, {"plug"}); // 30th line
+        Map = std::make_shared<platform::lnx::DriveLetterMap>((Folder / "mountinfo").string(),
+                                                              (Folder / "sys").string());
         for (const auto& d : Map->Refresh())
             if (d.Name == "sdb1")
                 KeyLetter = d.Letter;
     }
     ~Machine() {
         std::error_code ec;
-        fs::remove_all(Dir, ec);
+        fs::remove_all(Folder, ec);
     }
 };
 
@@ -104,8 +104,8 @@ BENCHMARK(BM_GetDriveUsbInfo)
 
 void BM_GetConnectedDrives(benchmark::State& state) {
     Machine& m = Sim();
-    ::setenv("PENDOCK_MOUNTINFO", (m.Dir / "mountinfo").c_str(), 1);
-    ::setenv("PENDOCK_SYSFS", (m.Dir / "sys").c_str(), 1);
+    ::setenv("PENDOCK_MOUNTINFO", (m.Folder / "mountinfo").c_str(), 1);
+    ::setenv("PENDOCK_SYSFS", (m.Folder / "sys").c_str(), 1);
     platform::lnx::ResetProcessDriveLetters();
     for (auto _ : state) {
         const TDriveConn drives = GetConnectedDrives();

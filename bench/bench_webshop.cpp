@@ -29,9 +29,9 @@ namespace {
 constexpr int TopFolders = 100, SubFolders = 49, FilesPerFolder = 10;
 const std::string PackageLine = "QV-BENCH-2024";
 
-std::vector<std::string> Listing(const fs::path& dir) {
+std::vector<std::string> Listing(const fs::path& folder) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
+    if (DIR* d = ::opendir(folder.c_str())) {
         while (const dirent* e = ::readdir(d))
             if (std::string(e->d_name) != "." && std::string(e->d_name) != "..")
                 names.emplace_back(e->d_name);
@@ -92,26 +92,26 @@ private:
     // Follows the last entry of each listing down to the folder visited last, and turns its
     // last file into a package.id that stays last there.
     bool PlacePackageIdLast() {
-        fs::path dir = Product;
+        fs::path folder = Product;
         for (;;) {
-            const std::vector<std::string> names = Listing(dir);
+            const std::vector<std::string> names = Listing(folder);
             if (names.empty())
                 return false;
-            if (!fs::is_directory(dir / names.back())) {
-                fs::remove(dir / names.back());
+            if (!fs::is_directory(folder / names.back())) {
+                fs::remove(folder / names.back());
                 break;
             }
-            dir /= names.back();
+            folder /= names.back();
         }
         // Hash-ordered folders: some spelling of the name lands last.
         for (unsigned v = 0; v < 512; ++v) {
             const std::string name = NameVariant(v);
-            Touch(dir / name, PackageLine + "\r\n");
-            if (Listing(dir).back() == name && !fs::is_directory(dir / name)) {
-                PackageFile = dir / name;
+            Touch(folder / name, PackageLine + "\r\n");
+            if (Listing(folder).back() == name && !fs::is_directory(folder / name)) {
+                PackageFile = folder / name;
                 return true;
             }
-            fs::remove(dir / name);
+            fs::remove(folder / name);
         }
         return false;
     }
@@ -149,9 +149,9 @@ void BM_FindCommand(benchmark::State& state) {
         state.SkipWithError("could not build the tree");
         return;
     }
-    const std::string dir = tree.Product.string();
+    const std::string folder = tree.Product.string();
     char* const argv[] = {const_cast<char*>("find"),
-                          const_cast<char*>(dir.c_str()),
+                          const_cast<char*>(folder.c_str()),
                           const_cast<char*>("-iname"),
                           const_cast<char*>("package.id"),
                           const_cast<char*>("-print"),

@@ -11,7 +11,7 @@ static_assert(sizeof(platform::DWORD) == sizeof(std::uint32_t));
 
 namespace {
 
-std::function<void()>& terminateHook() {
+std::function<void()>& TerminateHook() {
     static std::function<void()> hook;
     return hook;
 }
@@ -19,7 +19,7 @@ std::function<void()>& terminateHook() {
 } // namespace
 
 void SetApplicationTerminateHook(std::function<void()> Hook) {
-    terminateHook() = std::move(Hook);
+    TerminateHook() = std::move(Hook);
 }
 
 TComponent::TComponent(TComponent* AOwner) : FOwner(AOwner) {
@@ -47,8 +47,8 @@ TMaxInstance::~TMaxInstance() {
 }
 
 void TMaxInstance::Terminate() {
-    if (FAutoKill && terminateHook())
-        terminateHook()();
+    if (FAutoKill && TerminateHook())
+        TerminateHook()();
 }
 
 void TMaxInstance::GetSem() {

@@ -74,7 +74,7 @@ TSQLiteDatabase::TSQLiteDatabase(const std::string& fileName) : FFileName(fileNa
     if (rc != SQLITE_OK || !raw) {
         const std::string engineMessage = raw ? sqlite3_errmsg(raw) : "unknown error";
         FDb.reset();
-        throw TSQLiteError("Failed to open database \"" + fileName + "\" : " + engineMessage, rc,
+        throw ESQLiteError("Failed to open database \"" + fileName + "\" : " + engineMessage, rc,
                            ErrorText(rc), engineMessage);
     }
 }
@@ -84,7 +84,7 @@ TSQLiteDatabase::~TSQLiteDatabase() = default;
 void TSQLiteDatabase::RaiseSQL(const std::string& sql, int rc) const {
     const std::string description = ErrorText(rc);
     const std::string engineMessage = sqlite3_errmsg(FDb.get());
-    throw TSQLiteError(ExecMessage(sql, rc, description, engineMessage), rc, description,
+    throw ESQLiteError(ExecMessage(sql, rc, description, engineMessage), rc, description,
                        engineMessage);
 }
 
@@ -102,7 +102,7 @@ TSQLiteTable TSQLiteDatabase::GetTable(const std::string& sql,
     if (tail && !OnlyTrivia(db, tail)) {
         const std::string description = ErrorText(SQLITE_MISUSE);
         const std::string engineMessage = "more than one statement";
-        throw TSQLiteError(ExecMessage(sql, SQLITE_MISUSE, description, engineMessage),
+        throw ESQLiteError(ExecMessage(sql, SQLITE_MISUSE, description, engineMessage),
                            SQLITE_MISUSE, description, engineMessage);
     }
     if (!stmt) // blanks or comments only
@@ -116,7 +116,7 @@ TSQLiteTable TSQLiteDatabase::GetTable(const std::string& sql,
             const std::string engineMessage =
                 "too many parameters: " + std::to_string(params.size()) + " for " +
                 std::to_string(parameterCount);
-            throw TSQLiteError(ExecMessage(sql, rc, description, engineMessage), rc, description,
+            throw ESQLiteError(ExecMessage(sql, rc, description, engineMessage), rc, description,
                                engineMessage);
         }
         rc = sqlite3_bind_text(stmt.get(), static_cast<int>(i) + 1, params[i].data(),

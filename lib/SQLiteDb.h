@@ -12,9 +12,9 @@ struct sqlite3;
 
 // An error of the engine. what() is the complete message shown to the user; the parts it is
 // made of stay available.
-class TSQLiteError : public std::runtime_error {
+class ESQLiteError : public std::runtime_error {
 public:
-    TSQLiteError(const std::string& message, int resultCode, std::string description,
+    ESQLiteError(const std::string& message, int resultCode, std::string description,
                  std::string engineMessage)
         : std::runtime_error(message), FResultCode(resultCode),
           FDescription(std::move(description)), FEngineMessage(std::move(engineMessage)) {}
@@ -48,7 +48,7 @@ struct TSQLiteTable {
 class TSQLiteDatabase {
 public:
     // Opens (creating when missing) the database file fileName, given in UTF-8.
-    // Throws TSQLiteError with the message
+    // Throws ESQLiteError with the message
     //   Failed to open database "<fileName>" : <engine message>
     explicit TSQLiteDatabase(const std::string& fileName);
     ~TSQLiteDatabase();
@@ -58,7 +58,7 @@ public:
     const std::string& FileName() const { return FFileName; }
 
     // Prepares sql (one statement), binds params to ?1, ?2, ... as text, steps through all
-    // rows and finalizes. Throws TSQLiteError with the message
+    // rows and finalizes. Throws ESQLiteError with the message
     //   Error executing SQL.\rError [<code>]: <description>.\r"<sql>": <engine message>
     // Text after the first statement (other than blanks and a final ';') is refused.
     TSQLiteTable GetTable(const std::string& sql, const std::vector<std::string>& params = {});

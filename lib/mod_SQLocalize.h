@@ -17,7 +17,7 @@ public:
 
     // Closes an open database, reads the preference file into the current and locale
     // language and country, clears the group and opens dbName (created empty when missing).
-    // Throws TSQLiteError (a std::runtime_error, SQLiteDb.h) when it cannot be opened.
+    // Throws ESQLiteError (a std::runtime_error, SQLiteDb.h) when it cannot be opened.
     // The connection keeps its read lock on the file until it is closed.
     void InitLocalize(const std::string& dbName, const std::string& LocaleFileName);
     void SetGroup(const std::string& Group) { FCurrGroup = Group; }
@@ -30,7 +30,7 @@ public:
     // The text of ID for the current language, country and group: tried for (language,
     // country), (language, NULL country), then the same two for the locale language and
     // country; "lang/country:group/ID=#NOT_FOUND#" when none has it. Empty when no database
-    // is open. Throws TSQLiteError when a statement fails (no table, not a database).
+    // is open. Throws ESQLiteError when a statement fails (no table, not a database).
     std::string GetString(const std::string& ID);
     // Replaces StrData's lines with "KEY=text" for every key of Group. Throws on an SQL error.
     void LoadLocalizedStrings(TStrData* StrData, const std::string& Lang,

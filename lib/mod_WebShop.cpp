@@ -9,7 +9,7 @@
 #include "mod_WebShopText.h"
 #include "platform/folder_walk.h"
 
-TPackageIdReadError::TPackageIdReadError(const std::string& path, int error)
+EPackageIdReadError::EPackageIdReadError(const std::string& path, int error)
     : std::runtime_error("Cannot read \"" + path + "\": " + platform::FileErrorText(error)),
       FError(error) {}
 
@@ -28,7 +28,7 @@ bool ReadFirstLineOf(platform::TInputFile& file, const std::string& path, std::s
         int error = 0;
         const long long got = file.Read(buf.data() + old, want, error);
         if (got < 0)
-            throw TPackageIdReadError(path, error);
+            throw EPackageIdReadError(path, error);
         buf.resize(old + static_cast<std::size_t>(got));
         if (got == 0)
             break;
@@ -57,7 +57,7 @@ bool ReadCandidate(const platform::TFolder* folder, const std::string& name, boo
     case platform::TOpenResult::Opened:
         return ReadFirstLineOf(file, path, line);
     case platform::TOpenResult::Failed:
-        throw TPackageIdReadError(path, error);
+        throw EPackageIdReadError(path, error);
     case platform::TOpenResult::NotThere:
     case platform::TOpenResult::NotRegular:
         break;
@@ -81,7 +81,7 @@ bool ReadFirstLine(const std::string& path, std::string& line) {
 bool FindPackageId(const std::string& folder, std::string& id,
                    const TProcessMessages& processMessages, const TSearchStopped& stopped) {
     struct TFrame {
-        platform::TFolder dir;
+        platform::TFolder folder;
         std::string path;
     };
     std::vector<TFrame> stack;
@@ -99,7 +99,7 @@ bool FindPackageId(const std::string& folder, std::string& id,
     platform::TEntryKind kind{};
     while (!stack.empty()) {
         TFrame& frame = stack.back();
-        if (found || !frame.dir.Next(name, kind)) {
+        if (found || !frame.folder.Next(name, kind)) {
             // This folder is done (listed to the end, or the search has ended).
             stack.pop_back();
             if (processMessages)
@@ -110,7 +110,7 @@ bool FindPackageId(const std::string& folder, std::string& id,
         }
         if (kind == platform::TEntryKind::Folder) {
             platform::TFolder sub;
-            if (sub.OpenChild(frame.dir, name)) {
+            if (sub.OpenChild(frame.folder, name)) {
                 std::string path = JoinPath(frame.path, name);
                 stack.push_back({std::move(sub), std::move(path)}); // invalidates `frame`
             }
@@ -119,7 +119,7 @@ bool FindPackageId(const std::string& folder, std::string& id,
         if ((kind == platform::TEntryKind::File || kind == platform::TEntryKind::Link) &&
             IsPackageIdName(name)) {
             std::string line;
-            if (ReadCandidate(&frame.dir, name, kind == platform::TEntryKind::File,
+            if (ReadCandidate(&frame.folder, name, kind == platform::TEntryKind::File,
                               JoinPath(frame.path, name), line)) {
                 id = std::move(line);
                 found = true;

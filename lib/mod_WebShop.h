@@ -16,9 +16,9 @@ inline constexpr std::size_t PackageIdMaxBytes = 255;
 // A package.id file that exists but cannot be read (opening or reading it failed with an
 // error other than "not there"). Error() is the system's error number (errno, or the Windows
 // error code); what() names the file and the system's reason.
-class TPackageIdReadError : public std::runtime_error {
+class EPackageIdReadError : public std::runtime_error {
 public:
-    TPackageIdReadError(const std::string& path, int error);
+    EPackageIdReadError(const std::string& path, int error);
     int Error() const { return FError; }
 
 private:
@@ -41,7 +41,7 @@ bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut = fal
 // does, reading no further than the first control character and no more than
 // PackageIdReadLimit bytes.
 // False, with `line` untouched, when the file has no line or `path` is not a regular file
-// (missing, a dangling link, a folder, a device, a pipe). Throws TPackageIdReadError when the
+// (missing, a dangling link, a folder, a device, a pipe). Throws EPackageIdReadError when the
 // file exists but cannot be read.
 bool ReadFirstLine(const std::string& path, std::string& line);
 
@@ -59,7 +59,7 @@ using TSearchStopped = std::function<bool()>;
 // cannot be listed is passed over. `processMessages`, when set, is called after each folder
 // listed, and then `stopped`, when set: if it says so, the search ends at once. False with `id`
 // untouched when nothing was found or the search was stopped. A package.id that cannot be read
-// throws TPackageIdReadError.
+// throws EPackageIdReadError.
 bool FindPackageId(const std::string& folder, std::string& id,
                    const TProcessMessages& processMessages = {},
                    const TSearchStopped& stopped = {});

@@ -13,7 +13,7 @@ std::filesystem::path PathFromUtf8(const std::string& name) {
     return std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
-// Reads at most XML_MAX_FILE_SIZE bytes of a regular file; false when it is not one, is
+// Reads at most MaxXmlFileSize bytes of a regular file; false when it is not one, is
 // larger or cannot be read.
 bool ReadBoundedFile(const std::filesystem::path& path, std::string& content) {
     std::error_code ec;
@@ -21,18 +21,18 @@ bool ReadBoundedFile(const std::filesystem::path& path, std::string& content) {
     if (ec || !std::filesystem::is_regular_file(status))
         return false;
     const auto size = std::filesystem::file_size(path, ec);
-    if (ec || size > XML_MAX_FILE_SIZE)
+    if (ec || size > MaxXmlFileSize)
         return false;
 
     std::ifstream in(path, std::ios::binary);
     if (!in)
         return false;
-    content.resize(XML_MAX_FILE_SIZE + 1);
+    content.resize(MaxXmlFileSize + 1);
     in.read(content.data(), static_cast<std::streamsize>(content.size()));
     if (in.bad())
         return false;
     const auto got = static_cast<std::size_t>(in.gcount());
-    if (got > XML_MAX_FILE_SIZE) // grew since it was measured
+    if (got > MaxXmlFileSize) // grew since it was measured
         return false;
     content.resize(got);
     return true;

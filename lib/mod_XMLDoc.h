@@ -18,13 +18,13 @@ using TXMLNode = platform::XmlNodeRef;
 using TXMLNodeList = std::shared_ptr<const std::vector<TXMLNode>>;
 
 // Files larger than this are not read: they count as unreadable.
-constexpr std::size_t XML_MAX_FILE_SIZE = 1024 * 1024;
+constexpr std::size_t MaxXmlFileSize = 1024 * 1024;
 
 // Loads and parses FileName (UTF-8). The encoding comes from the XML declaration (or a
 // byte-order mark). No network access, no DTD loading, and documents that declare entities are
 // refused; on Windows, where the parser is told to refuse document type declarations, every
 // document with one is. Document is empty when the file is missing, is not a regular file, is
-// over XML_MAX_FILE_SIZE or does not parse.
+// over MaxXmlFileSize or does not parse.
 void LoadXMLDocument(const std::string& FileName, TXMLDocument& Document);
 
 // The document node of Document (the node XPath "/" names); empty for an empty document.

@@ -151,11 +151,11 @@ private:
 };
 
 std::optional<TRun> StartOnce(const std::vector<std::string>& argv, const std::string& display,
-                              const std::string& lockDir) {
+                              const std::string& lockFolder) {
     std::vector<std::string> env = ProgramEnvironment({"QT_", "DISPLAY=", "PENDOCK_LOCK_DIR_"},
                                                       {"DISPLAY=" + display, "QT_QPA_PLATFORM=xcb",
-                                                       "PENDOCK_LOCK_DIR_GLOBAL=" + lockDir,
-                                                       "PENDOCK_LOCK_DIR_USER=" + lockDir});
+                                                       "PENDOCK_LOCK_DIR_GLOBAL=" + lockFolder,
+                                                       "PENDOCK_LOCK_DIR_USER=" + lockFolder});
     std::vector<char*> envp = Pointers(env);
     std::vector<std::string> args = argv;
     std::vector<char*> argp = Pointers(args);
@@ -208,7 +208,7 @@ void BM_StartupBesideBareQWizard(benchmark::State& state) {
         state.SkipWithError("no temporary folder");
         return;
     }
-    const std::string lockDir = tmpl;
+    const std::string lockFolder = tmpl;
     const std::string self = fs::read_symlink("/proc/self/exe").string();
     const int pairs = static_cast<int>(state.range(0));
     std::vector<double> ownTime, bareTime, ownCpu, bareCpu, ownPeak, barePeak;
@@ -217,8 +217,9 @@ void BM_StartupBesideBareQWizard(benchmark::State& state) {
             // Alternating, the bare wizard first on even rounds and second on odd ones.
             for (int k = 0; k < 2; ++k) {
                 const bool own = (i + k) % 2 == 0;
-                const auto run = own ? StartOnce({program.string()}, display.Name(), lockDir)
-                                     : StartOnce({self, "--bare-wizard"}, display.Name(), lockDir);
+                const auto run =
+                    own ? StartOnce({program.string()}, display.Name(), lockFolder)
+                        : StartOnce({self, "--bare-wizard"}, display.Name(), lockFolder);
                 if (!run) {
                     state.SkipWithError("a program showed no window");
                     return;
@@ -238,7 +239,7 @@ void BM_StartupBesideBareQWizard(benchmark::State& state) {
     state.counters["QWizard_peak_MiB"] = Median(barePeak);
     state.counters["peak_ratio"] = Median(ownPeak) / Median(barePeak);
     std::error_code ec;
-    fs::remove_all(lockDir, ec);
+    fs::remove_all(lockFolder, ec);
 }
 // Six runs of each, the medians reported.
 BENCHMARK(BM_StartupBesideBareQWizard)->Arg(6)->Iterations(1)->Unit(benchmark::kSecond);

@@ -26,15 +26,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const fs::path AppDir = fs::path(PENDOCK_BINARY_DIR) / "app";
+const fs::path AppFolder = fs::path(PENDOCK_BINARY_DIR) / "app";
 
 void BM_WindowCreateAndShow(benchmark::State& state) {
-    if (!fs::is_regular_file(AppDir / "locale.db")) {
+    if (!fs::is_regular_file(AppFolder / "locale.db")) {
         state.SkipWithError("locale.db is not built");
         return;
     }
     TPendockPlatform p = DefaultPendockPlatform();
-    const std::string folder = AppDir.string() + "/";
+    const std::string folder = AppFolder.string() + "/";
     p.ProgramFolder = [folder] { return folder; };
     for (auto _ : state) {
         TQtWizardWindow w(p);
@@ -48,17 +48,17 @@ BENCHMARK(BM_WindowCreateAndShow)->Unit(benchmark::kMillisecond);
 // Starts the program offscreen with its own lock folders, lets it run with its window for a
 // second, ends it and reports the peak resident set size the kernel recorded.
 void BM_ProgramPeakResidentMemory(benchmark::State& state) {
-    const fs::path program = AppDir / "Pendock";
+    const fs::path program = AppFolder / "Pendock";
     char tmpl[] = "/tmp/pendock-bench-XXXXXX";
     if (!fs::is_regular_file(program) || !mkdtemp(tmpl)) {
         state.SkipWithError("Pendock is not built");
         return;
     }
-    const std::string dir = tmpl;
+    const std::string folder = tmpl;
     std::vector<std::string> env =
         ProgramEnvironment({"QT_QPA_PLATFORM=", "PENDOCK_LOCK_DIR_"},
-                           {"QT_QPA_PLATFORM=offscreen", "PENDOCK_LOCK_DIR_GLOBAL=" + dir,
-                            "PENDOCK_LOCK_DIR_USER=" + dir});
+                           {"QT_QPA_PLATFORM=offscreen", "PENDOCK_LOCK_DIR_GLOBAL=" + folder,
+                            "PENDOCK_LOCK_DIR_USER=" + folder});
     std::vector<char*> envp = Pointers(env);
 
     double peakKiB = 0;
@@ -85,7 +85,7 @@ void BM_ProgramPeakResidentMemory(benchmark::State& state) {
     }
     state.counters["peak_RSS_MiB"] = peakKiB / 1024.0;
     std::error_code ec;
-    fs::remove_all(dir, ec);
+    fs::remove_all(folder, ec);
 }
 BENCHMARK(BM_ProgramPeakResidentMemory)->Iterations(1)->Unit(benchmark::kMillisecond);
 

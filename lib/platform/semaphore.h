@@ -12,17 +12,18 @@
 // single holder that ends, also by a crash, frees the slot.
 //
 // On Linux the units a process has taken come back when it closes its handle or ends, also by
-// a crash. On Linux one lock file per name stands for the semaphore ("pendock-sem-<name>", characters
-// outside [A-Za-z0-9{}._-] written as %XX). The machine-wide names live in /tmp, the user's
-// names in $XDG_RUNTIME_DIR, else in /tmp/pendock-<uid> (made mode 0700). The environment
+// a crash. On Linux one lock file per name stands for the semaphore ("pendock-sem-<name>",
+// characters outside [A-Za-z0-9{}._-] written as %XX). The machine-wide names live in /tmp, the
+// user's names in $XDG_RUNTIME_DIR, else in /tmp/pendock-<uid> (made mode 0700). The environment
 // variables PENDOCK_LOCK_DIR_GLOBAL and PENDOCK_LOCK_DIR_USER, when set and not empty, replace
 // these two directories (tests use them to stay apart from a running program and from each
 // other). The user's directory must be owned by the user and writable by no one else.
 // A machine-wide directory that cannot be used (missing, not a directory, or a new lock file
 // cannot be created in it), or a machine-wide name held there by something this user cannot use
 // as a lock file (a symbolic link, folder, pipe, or a file that may not be opened), fails the
-// open with ERROR_INVALID_NAME, as Windows does without a machine-wide namespace. Limits of this implementation: the maximum count is at most
-// kMaxSemaphoreCount, and a name maps to a file name of at most 255 bytes.
+// open with ERROR_INVALID_NAME, as Windows does without a machine-wide namespace. Limits of this
+// implementation: the maximum count is at most MaxSemaphoreCount, and a name maps to a file name of
+// at most 255 bytes.
 
 #include <cstdint>
 #include <string>
@@ -67,7 +68,7 @@ inline constexpr DWORD ERROR_TIMEOUT = 1460;
 #endif
 
 // The largest maximum count CreateSemaphoreW accepts here.
-inline constexpr LONG kMaxSemaphoreCount = 4096;
+inline constexpr LONG MaxSemaphoreCount = 4096;
 
 // Creates the semaphore `name` (UTF-8) with `initialCount` free units out of `maximumCount`,
 // or opens it when it exists already; then its own maximum and count hold and the two counts

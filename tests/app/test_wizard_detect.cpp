@@ -121,8 +121,8 @@ protected:
 
     // A key's root folder on disk, for the package search.
     fs::path MakeKeyRoot() {
-        KeyDir = std::make_unique<TTempDir>("pendock-key");
-        KeyRoot = KeyDir->Path();
+        KeyFolder = std::make_unique<TTempDir>("pendock-key");
+        KeyRoot = KeyFolder->Path();
         return KeyRoot;
     }
 
@@ -148,7 +148,7 @@ protected:
     std::vector<std::string> Opened;
     int Snapshots = 0;
     bool SnapshotDuringDialog = false;
-    std::unique_ptr<TTempDir> KeyDir;
+    std::unique_ptr<TTempDir> KeyFolder;
     fs::path KeyRoot;
 };
 
@@ -389,7 +389,7 @@ TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {
 TEST_F(KeyDetection, AnUnreadablePackageIdShowsTheErrorAndKeepsTheWaitingPage) {
     Form->Platform.SearchPackageId = [](const std::string& folder, std::string&,
                                         const TProcessMessages&, const TSearchStopped&) -> bool {
-        throw TPackageIdReadError(folder + "/package.id", EIO);
+        throw EPackageIdReadError(folder + "/package.id", EIO);
     };
     Roots['E'] = "/nonexistent-key-root";
     FindKeyE();

@@ -7,11 +7,11 @@
 #include <stdexcept>
 
 #include "FormPendock.h"
-#include "support/IdlePlatform.h"
 #include "mod_SQLocalize.h"
-#include "platform/ProgramFolder.h"
-#include "platform/TextCase.h"
+#include "platform/program_folder.h"
+#include "platform/text_case.h"
 #include "support/FakeWizardView.h"
+#include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 
 namespace {
@@ -263,18 +263,18 @@ TEST_F(WizardForm, ABrokenDatabaseStillLetsTheWindowClose) {
 }
 
 TEST_F(WizardForm, AMissingDatabaseIsCreatedEmptyAndReported) {
-    std::filesystem::remove(Locale.Dir / "locale.db");
+    std::filesystem::remove(Locale.FolderPath / "locale.db");
     auto form = MakeForm();
     form->Dispatch([&] { form->FormCreate(); });
     ASSERT_EQ(View.Exceptions.size(), 1u);
     EXPECT_NE(View.Exceptions[0].find("no such table"), std::string::npos) << View.Exceptions[0];
-    EXPECT_TRUE(std::filesystem::is_regular_file(Locale.Dir / "locale.db"));
-    EXPECT_EQ(std::filesystem::file_size(Locale.Dir / "locale.db"), 0u);
+    EXPECT_TRUE(std::filesystem::is_regular_file(Locale.FolderPath / "locale.db"));
+    EXPECT_EQ(std::filesystem::file_size(Locale.FolderPath / "locale.db"), 0u);
 }
 
 TEST_F(WizardForm, ADatabaseThatCannotBeOpenedIsReported) {
-    std::filesystem::remove(Locale.Dir / "locale.db");
-    std::filesystem::create_directory(Locale.Dir / "locale.db");
+    std::filesystem::remove(Locale.FolderPath / "locale.db");
+    std::filesystem::create_directory(Locale.FolderPath / "locale.db");
     auto form = MakeForm();
     form->Dispatch([&] { form->FormCreate(); });
     ASSERT_EQ(View.Exceptions.size(), 1u);

@@ -44,10 +44,10 @@ namespace {
 // Wine's own extension of the mount manager's interface: a drive letter defined over a Unix
 // folder. The strings behind the structure are Unix (UTF-8) strings; offsets count from its
 // first byte. A type of DRIVE_NO_ROOT_DIR removes the letter.
-constexpr DWORD kMountMgrControlType = 0x6D; // 'm'
-constexpr DWORD kIoctlDefineUnixDrive =
-    CTL_CODE(kMountMgrControlType, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
-constexpr const wchar_t* kMountManager = L"\\\\.\\MountPointManager";
+constexpr DWORD MountMgrControlType = 0x6D; // 'm'
+constexpr DWORD IoctlDefineUnixDrive =
+    CTL_CODE(MountMgrControlType, 32, METHOD_BUFFERED, FILE_READ_ACCESS | FILE_WRITE_ACCESS);
+constexpr const wchar_t* MountManager = L"\\\\.\\MountPointManager";
 
 struct TMountMgrUnixDrive {
     ULONG size;
@@ -210,7 +210,7 @@ void Pause() {
 // ---- Drive letters ------------------------------------------------------------------------------
 
 HANDLE OpenMountManager() {
-    return CreateFileW(kMountManager, GENERIC_READ | GENERIC_WRITE,
+    return CreateFileW(MountManager, GENERIC_READ | GENERIC_WRITE,
                        FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
@@ -245,7 +245,7 @@ int DefineDrive(wchar_t letter, const std::string& unixPath) {
         std::copy(unixPath.begin(), unixPath.end(), request.begin() + sizeof(TMountMgrUnixDrive));
     }
     DWORD returned = 0;
-    BOOL ok = DeviceIoControl(manager, kIoctlDefineUnixDrive, request.data(),
+    BOOL ok = DeviceIoControl(manager, IoctlDefineUnixDrive, request.data(),
                               static_cast<DWORD>(request.size()), nullptr, 0, &returned, nullptr);
     std::string error = LastError();
     CloseHandle(manager);

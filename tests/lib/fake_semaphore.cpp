@@ -7,7 +7,7 @@ std::vector<Call> gCalls;
 Script gScript;
 platform::DWORD gLastError = 0;
 
-void record(Call c) {
+void Record(Call c) {
     c.lastErrorBefore = gLastError;
     gCalls.push_back(std::move(c));
 }
@@ -22,14 +22,14 @@ void Reset() {
     gLastError = 0;
 }
 
-Script& script() {
+Script& CurrentScript() {
     return gScript;
 }
-const std::vector<Call>& calls() {
+const std::vector<Call>& Calls() {
     return gCalls;
 }
 
-int count(const std::string& fn) {
+int Count(const std::string& fn) {
     int n = 0;
     for (const Call& c : gCalls)
         n += c.fn == fn;
@@ -47,7 +47,7 @@ SemHandle CreateSemaphoreW(const void*, LONG initialCount, LONG maximumCount,
     call.name = name;
     call.initialCount = DWORD(initialCount);
     call.maximumCount = DWORD(maximumCount);
-    fake::record(call);
+    fake::Record(call);
     const SemHandle h = fake::gScript.create(name);
     fake::gLastError = h == 0 ? fake::gScript.createError(name) : 0;
     return h;
@@ -58,7 +58,7 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
     call.fn = "wait";
     call.milliseconds = milliseconds;
     call.handle = handle;
-    fake::record(call);
+    fake::Record(call);
     if (handle == 0) {
         fake::gLastError = ERROR_INVALID_HANDLE;
         return WAIT_FAILED;
@@ -73,7 +73,7 @@ bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG*) {
     call.fn = "release";
     call.releaseCount = DWORD(releaseCount);
     call.handle = handle;
-    fake::record(call);
+    fake::Record(call);
     if (!fake::gScript.releaseOk)
         fake::gLastError = fake::gScript.releaseError;
     return fake::gScript.releaseOk;
@@ -83,7 +83,7 @@ bool CloseHandle(SemHandle handle) {
     fake::Call call;
     call.fn = "close";
     call.handle = handle;
-    fake::record(call);
+    fake::Record(call);
     if (!fake::gScript.closeOk)
         fake::gLastError = fake::gScript.closeError;
     return fake::gScript.closeOk;
@@ -97,7 +97,7 @@ void SetLastError(DWORD code) {
     fake::Call call;
     call.fn = "setlasterror";
     call.code = code;
-    fake::record(call);
+    fake::Record(call);
     fake::gLastError = code;
 }
 

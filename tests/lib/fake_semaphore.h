@@ -36,8 +36,8 @@ struct Script {
 
 // Clears the calls and puts back a script in which everything succeeds with handle 42.
 void Reset();
-Script& script();
-const std::vector<Call>& calls();
-int count(const std::string& fn);
+Script& CurrentScript();
+const std::vector<Call>& Calls();
+int Count(const std::string& fn);
 
 } // namespace fake

@@ -22,7 +22,7 @@ struct TRow {
 class LocaleTest : public ::testing::Test {
 protected:
     std::string MakeDb(const std::vector<TRow>& rows, const std::string& name = "locale.db") {
-        const std::string file = dir.File(name);
+        const std::string file = folder.File(name);
         TSQLiteDatabase db(file);
         db.Exec("CREATE TABLE localize (ID TEXT, GroupID TEXT, LangID TEXT, CountryID TEXT,"
                 " Description TEXT)");
@@ -35,14 +35,14 @@ protected:
         return file;
     }
     std::string MakeXml(const std::string& code) {
-        return dir.Write("locale.xml", "<?xml version=\"1.0\"?><localization><locale>" + code +
-                                           "</locale></localization>");
+        return folder.Write("locale.xml", "<?xml version=\"1.0\"?><localization><locale>" + code +
+                                              "</locale></localization>");
     }
     void Open(const std::vector<TRow>& rows, const std::string& code) {
         loc.InitLocalize(MakeDb(rows), MakeXml(code));
     }
 
-    TTempDir dir;
+    TTempDir folder;
     TSQLocale loc;
 };
 
@@ -120,7 +120,8 @@ TEST_F(LocaleTest, NotFoundTextIsExact) {
 }
 
 TEST_F(LocaleTest, MissingPreferenceFileLeavesLanguageEmpty) {
-    loc.InitLocalize(MakeDb({{"MESSAGE_NOKEY", "Restore", "ab", {}, "x"}}), dir.File("absent.xml"));
+    loc.InitLocalize(MakeDb({{"MESSAGE_NOKEY", "Restore", "ab", {}, "x"}}),
+                     folder.File("absent.xml"));
     loc.SetGroup("Restore");
     EXPECT_EQ(loc.CurrLang(), "");
     EXPECT_EQ(loc.GetString("MESSAGE_NOKEY"), "/:Restore/MESSAGE_NOKEY=#NOT_FOUND#");
@@ -201,7 +202,7 @@ TEST_F(LocaleTest, EmptyGroupLeavesTheStoreEmpty) {
 }
 
 TEST_F(LocaleTest, MissingDatabaseIsCreatedEmptyThenLookupsFail) {
-    const std::string name = dir.File("locale.db");
+    const std::string name = folder.File("locale.db");
     loc.InitLocalize(name, MakeXml("ab-CD"));
     EXPECT_TRUE(fs::exists(name));
     EXPECT_EQ(fs::file_size(name), 0u);
@@ -217,7 +218,7 @@ TEST_F(LocaleTest, MissingDatabaseIsCreatedEmptyThenLookupsFail) {
 }
 
 TEST_F(LocaleTest, FileThatIsNotADatabaseFailsOnLookup) {
-    const std::string name = dir.Write("locale.db", "SQLite format 2? no, just text\n");
+    const std::string name = folder.Write("locale.db", "SQLite format 2? no, just text\n");
     loc.InitLocalize(name, MakeXml("ab"));
     EXPECT_EQ(Thrown([&] { loc.GetString("K"); }),
               "Error executing SQL.\rError [26]: file is not a database.\r\"SELECT Description "
@@ -228,7 +229,7 @@ TEST_F(LocaleTest, FileThatIsNotADatabaseFailsOnLookup) {
 TEST_F(LocaleTest, OpenFailureIsRaisedAndLeavesNothingOpen) {
     Open({{"K", "R", "ab", {}, "first"}}, "ab-CD");
     ASSERT_TRUE(loc.IsOpen());
-    const std::string bad = dir.File("no/such/folder/locale.db");
+    const std::string bad = folder.File("no/such/folder/locale.db");
     EXPECT_EQ(Thrown([&] { loc.InitLocalize(bad, MakeXml("ab-CD")); }),
               "Failed to open database \"" + bad + "\" : unable to open database file");
     EXPECT_FALSE(loc.IsOpen());
@@ -242,7 +243,7 @@ TEST_F(LocaleTest, SecondInitLocalizeSwitchesDatabaseAndResetsTheGroup) {
     ASSERT_EQ(loc.GetString("K"), "first");
 
     const std::string second = MakeDb({{"K", "R", "ab", {}, "second"}}, "second.db");
-    loc.InitLocalize(second, dir.File("absent.xml"));
+    loc.InitLocalize(second, folder.File("absent.xml"));
     // The preference file could not be read: the current values stay and become the locale.
     EXPECT_EQ(loc.LocLang(), "ef");
     EXPECT_EQ(loc.LocCountry(), "GH");

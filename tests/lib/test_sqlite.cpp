@@ -16,7 +16,7 @@ namespace {
 std::string Thrown(const std::function<void()>& f, int* code = nullptr) {
     try {
         f();
-    } catch (const TSQLiteError& e) {
+    } catch (const ESQLiteError& e) {
         if (code)
             *code = e.ResultCode();
         return e.what();
@@ -27,8 +27,8 @@ std::string Thrown(const std::function<void()>& f, int* code = nullptr) {
 } // namespace
 
 TEST(SQLiteDb, MissingFileIsCreatedEmptyOnOpen) {
-    TTempDir dir;
-    const std::string name = dir.File("new.db");
+    TTempDir folder;
+    const std::string name = folder.File("new.db");
     ASSERT_FALSE(fs::exists(name));
     TSQLiteDatabase db(name);
     EXPECT_TRUE(fs::exists(name));
@@ -37,8 +37,8 @@ TEST(SQLiteDb, MissingFileIsCreatedEmptyOnOpen) {
 }
 
 TEST(SQLiteDb, RowsCarryTextNullAndColumnNames) {
-    TTempDir dir;
-    TSQLiteDatabase db(dir.File("rows.db"));
+    TTempDir folder;
+    TSQLiteDatabase db(folder.File("rows.db"));
     db.Exec("CREATE TABLE t (a TEXT, b TEXT, n INTEGER)");
     db.Exec("INSERT INTO t VALUES ('eins', NULL, 42), ('', 'Grüße – ✓', NULL)");
 
@@ -58,8 +58,8 @@ TEST(SQLiteDb, RowsCarryTextNullAndColumnNames) {
 }
 
 TEST(SQLiteDb, TextWithEmbeddedNulIsKeptWhole) {
-    TTempDir dir;
-    TSQLiteDatabase db(dir.File("nul.db"));
+    TTempDir folder;
+    TSQLiteDatabase db(folder.File("nul.db"));
     const std::string withNul("a\0b", 3);
     const TSQLiteTable table = db.GetTable("SELECT ?1", {withNul});
     ASSERT_EQ(table.Rows.size(), 1u);
@@ -67,8 +67,8 @@ TEST(SQLiteDb, TextWithEmbeddedNulIsKeptWhole) {
 }
 
 TEST(SQLiteDb, ParametersMatchAsTextWhateverTheyHold) {
-    TTempDir dir;
-    TSQLiteDatabase db(dir.File("params.db"));
+    TTempDir folder;
+    TSQLiteDatabase db(folder.File("params.db"));
     db.Exec("CREATE TABLE t (ID TEXT, v TEXT)");
     db.Exec("INSERT INTO t VALUES (?1, ?2)", {"ID", "column name"});
     db.Exec("INSERT INTO t VALUES (?1, ?2)", {"say \"hi\"; DROP TABLE t", "quotes"});
@@ -85,8 +85,8 @@ TEST(SQLiteDb, ParametersMatchAsTextWhateverTheyHold) {
 }
 
 TEST(SQLiteDb, FailedStatementGivesCodeDescriptionStatementAndMessage) {
-    TTempDir dir;
-    TSQLiteDatabase db(dir.File("err.db"));
+    TTempDir folder;
+    TSQLiteDatabase db(folder.File("err.db"));
     int code = 0;
     EXPECT_EQ(Thrown([&] { db.GetTable("SELECT Description FROM localize"); }, &code),
               "Error executing SQL.\rError [1]: SQL logic error.\r"
@@ -98,7 +98,7 @@ TEST(SQLiteDb, FailedStatementGivesCodeDescriptionStatementAndMessage) {
     try {
         db.Exec("INSERT INTO u VALUES ('a')");
         FAIL() << "duplicate accepted";
-    } catch (const TSQLiteError& e) {
+    } catch (const ESQLiteError& e) {
         EXPECT_EQ(e.ResultCode(), SQLITE_CONSTRAINT);
         EXPECT_EQ(e.Description(), "constraint failed");
         EXPECT_EQ(e.EngineMessage(), "UNIQUE constraint failed: u.k");
@@ -106,22 +106,22 @@ TEST(SQLiteDb, FailedStatementGivesCodeDescriptionStatementAndMessage) {
 }
 
 TEST(SQLiteDb, OpenFailureNamesTheFileAndTheEngineMessage) {
-    TTempDir dir;
-    const std::string name = dir.File("no-such-folder/locale.db");
+    TTempDir folder;
+    const std::string name = folder.File("no-such-folder/locale.db");
     int code = 0;
     EXPECT_EQ(Thrown([&] { TSQLiteDatabase db(name); }, &code),
               "Failed to open database \"" + name + "\" : unable to open database file");
     EXPECT_EQ(code, SQLITE_CANTOPEN);
 
     // A folder is no database file either.
-    EXPECT_EQ(Thrown([&] { TSQLiteDatabase db(dir.Path().string()); }),
-              "Failed to open database \"" + dir.Path().string() +
+    EXPECT_EQ(Thrown([&] { TSQLiteDatabase db(folder.Path().string()); }),
+              "Failed to open database \"" + folder.Path().string() +
                   "\" : unable to open database file");
 }
 
 TEST(SQLiteDb, OneStatementOnly) {
-    TTempDir dir;
-    TSQLiteDatabase db(dir.File("one.db"));
+    TTempDir folder;
+    TSQLiteDatabase db(folder.File("one.db"));
     db.Exec("CREATE TABLE t (a TEXT)");
     int code = 0;
     const std::string msg =
@@ -137,8 +137,8 @@ TEST(SQLiteDb, OneStatementOnly) {
 }
 
 TEST(SQLiteDb, MoreParametersThanPlaceholdersIsAnError) {
-    TTempDir dir;
-    TSQLiteDatabase db(dir.File("p.db"));
+    TTempDir folder;
+    TSQLiteDatabase db(folder.File("p.db"));
     int code = 0;
     Thrown([&] { db.GetTable("SELECT ?1", {"a", "b"}); }, &code);
     EXPECT_EQ(code, SQLITE_RANGE);
@@ -150,13 +150,13 @@ TEST(SQLiteDb, RelativeNameThatLooksLikeAUriIsAFile) {
 #if defined(_WIN32)
     GTEST_SKIP() << "Windows file names cannot hold ':' or '?'";
 #endif
-    TTempDir dir;
+    TTempDir folder;
     const fs::path before = fs::current_path();
-    fs::current_path(dir.Path());
+    fs::current_path(folder.Path());
     {
         TSQLiteDatabase db("file:odd.db?mode=ro");
         db.Exec("CREATE TABLE t (a TEXT)"); // read-only would refuse this
     }
     fs::current_path(before);
-    EXPECT_TRUE(fs::exists(dir.Path() / "file:odd.db?mode=ro"));
+    EXPECT_TRUE(fs::exists(folder.Path() / "file:odd.db?mode=ro"));
 }

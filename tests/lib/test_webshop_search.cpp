@@ -64,7 +64,7 @@ protected:
         ::chmod(Root.c_str(), 0755); // readable by the unprivileged child of some tests
 #endif
         Product = Root + "/Quorvento";
-        MakeDir("Quorvento");
+        MakeFolder("Quorvento");
     }
 #if !defined(_WIN32)
     void TearDown() override {
@@ -75,7 +75,7 @@ protected:
     std::string P(const std::string& rel) const {
         return Root + "/" + rel;
     }
-    void MakeDir(const std::string& rel) const {
+    void MakeFolder(const std::string& rel) const {
         ASSERT_TRUE(fs::create_directory(P(rel))) << rel;
     }
     void Write(const std::string& rel, const std::string& bytes) const {
@@ -129,8 +129,8 @@ TEST_F(WebShopSearch, NothingToFindLeavesTheIdentifier) {
 
 TEST_F(WebShopSearch, EmptyFileIsPassedOverAndSubfolderUsed) {
     Write("Quorvento/package.id", "");
-    MakeDir("Quorvento/.hidden");
-    MakeDir("Quorvento/.hidden/deeper");
+    MakeFolder("Quorvento/.hidden");
+    MakeFolder("Quorvento/.hidden/deeper");
     Write("Quorvento/.hidden/deeper/Package.Id", "\xEF\xBB\xBF"
                                                  "FROM-SUB\n");
     EXPECT_EQ(Find(Product), "FROM-SUB");
@@ -149,9 +149,9 @@ TEST_F(WebShopSearch, DepthFirstInListingOrder) {
     Write("Quorvento/package.id", "TOP\n");
     for (int i = 0; i < 200 && Listing("Quorvento").front() == "package.id"; ++i) {
         const std::string d = "Quorvento/d" + std::to_string(i);
-        MakeDir(d);
+        MakeFolder(d);
         for (const char* sub : {"a", "b"}) {
-            MakeDir(d + "/" + sub);
+            MakeFolder(d + "/" + sub);
             Write(d + "/" + sub + "/package.id", d.substr(d.find('/') + 1) + "/" + sub + "\n");
         }
     }
@@ -162,7 +162,7 @@ TEST_F(WebShopSearch, DepthFirstInListingOrder) {
 
 #if !defined(_WIN32)
 TEST_F(WebShopSearch, LinkedFoldersAreNotEnteredLinkedFilesAreRead) {
-    MakeDir("outside");
+    MakeFolder("outside");
     Write("outside/package.id", "OUTSIDE\n");
     Link("..", "Quorvento/up");
     Link(".", "Quorvento/loop");
@@ -173,7 +173,7 @@ TEST_F(WebShopSearch, LinkedFoldersAreNotEnteredLinkedFilesAreRead) {
     ASSERT_EQ(::mkfifo(P("Quorvento/package.ID").c_str(), 0644), 0); // must not block
     EXPECT_EQ(Find(Product), "<none>");
 
-    MakeDir("Quorvento/real");
+    MakeFolder("Quorvento/real");
     Link(P("outside/package.id"), "Quorvento/real/package.id");
     EXPECT_EQ(Find(Product), "OUTSIDE");
 
@@ -186,7 +186,7 @@ TEST_F(WebShopSearch, LinkedFoldersAreNotEnteredLinkedFilesAreRead) {
 #endif
 
 TEST_F(WebShopSearch, FolderNamedLikeTheFileIsSearched) {
-    MakeDir("Quorvento/package.id");
+    MakeFolder("Quorvento/package.id");
     Write("Quorvento/package.id/package.id", "INNER");
     EXPECT_EQ(Find(Product), "INNER");
 }
@@ -215,9 +215,9 @@ TEST_F(WebShopSearch, TreeDeeperThanAnyPath) {
 #endif
 
 TEST_F(WebShopSearch, MessagesProcessedAfterEachFolder) {
-    MakeDir("Quorvento/a");
-    MakeDir("Quorvento/a/b");
-    MakeDir("Quorvento/c");
+    MakeFolder("Quorvento/a");
+    MakeFolder("Quorvento/a/b");
+    MakeFolder("Quorvento/c");
 #if !defined(_WIN32)
     Link("a", "Quorvento/link"); // not entered, so not listed
 #endif
@@ -325,9 +325,9 @@ template <typename Check> std::string AsNobody(Check check) {
 }
 
 TEST_F(WebShopSearch, UnreadableFolderIsPassedOver) {
-    MakeDir("Quorvento/locked");
+    MakeFolder("Quorvento/locked");
     Write("Quorvento/locked/package.id", "LOCKED\n");
-    MakeDir("Quorvento/open");
+    MakeFolder("Quorvento/open");
     Write("Quorvento/open/package.id", "OPEN\n");
     ::chmod(P("Quorvento/locked").c_str(), 0);
     const std::string failed = AsNobody([&]() -> std::string {
@@ -348,7 +348,7 @@ TEST_F(WebShopSearch, UnreadableFileIsAnError) {
         std::string id = "kept";
         try {
             FindPackageId(Product, id);
-        } catch (const TPackageIdReadError& e) {
+        } catch (const EPackageIdReadError& e) {
             const bool named =
                 std::string(e.what()).find("Quorvento/package.id") != std::string::npos;
             return e.Error() == EACCES && named && id == "kept"
@@ -414,20 +414,20 @@ TEST(ProductFolder, KeysPackageIdThroughTheDriveForm) {
 class ProductFolder : public ::testing::Test {
 protected:
     void SetUp() override {
-        const fs::path sys = Dir / "sys";
+        const fs::path sys = Folder / "sys";
         for (const char* dev : {"sda/sda1", "sdb/sdb1"})
             fs::create_directories(sys / "devices/pci0000:00/block" / dev);
         fs::create_directories(sys / "dev/block");
         fs::create_symlink("../../devices/pci0000:00/block/sda/sda1", sys / "dev/block/8:1");
         fs::create_symlink("../../devices/pci0000:00/block/sdb/sdb1", sys / "dev/block/8:17");
-        Key = Dir / "media" / "USB KEY";
+        Key = Folder / "media" / "USB KEY";
         fs::create_directories(Key / "Quorvento" / "sub");
         std::ofstream(Key / "Quorvento" / "sub" / "Package.ID") << "QV-KEY-1\r\n";
-        const std::string encoded = (Dir / "media").string() + "/USB\\040KEY";
-        std::ofstream(Dir / "mountinfo")
+        const std::string encoded = (Folder / "media").string() + "/USB\\040KEY";
+        std::ofstream(Folder / "mountinfo")
             << "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
             << "97 22 8:17 / " << encoded << " rw,nosuid shared:50 - vfat /dev/sdb1 rw\n";
-        ::setenv("PENDOCK_MOUNTINFO", (Dir / "mountinfo").c_str(), 1);
+        ::setenv("PENDOCK_MOUNTINFO", (Folder / "mountinfo").c_str(), 1);
         ::setenv("PENDOCK_SYSFS", sys.c_str(), 1);
     }
     void TearDown() override {
@@ -436,7 +436,7 @@ protected:
     }
 
     TTempDir Tmp{"pendock-drive"};
-    const fs::path Dir = Tmp.Path();
+    const fs::path Folder = Tmp.Path();
     fs::path Key;
 };
 

@@ -53,8 +53,8 @@ TReadResult ReadFile(const std::string& file) {
     return r;
 }
 
-TReadResult ReadContent(const TTempDir& dir, const std::string& content) {
-    return ReadFile(dir.Write("locale.xml", content));
+TReadResult ReadContent(const TTempDir& folder, const std::string& content) {
+    return ReadFile(folder.Write("locale.xml", content));
 }
 
 void ExpectUntouchedFailure(const TReadResult& r) {
@@ -103,56 +103,57 @@ TEST(SplitLocaleCode, StrayBytesCountAsOneCharacterEach) {
 }
 
 TEST(ReadLocaleFile, ReadsTheCode) {
-    TTempDir dir;
-    const TReadResult r = ReadContent(dir, LocaleXml("<locale>ab-CD</locale>"));
+    TTempDir folder;
+    const TReadResult r = ReadContent(folder, LocaleXml("<locale>ab-CD</locale>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang, "ab");
     EXPECT_EQ(r.country, "CD");
 }
 
 TEST(ReadLocaleFile, UsesTheFirstOfTwoLocaleElements) {
-    TTempDir dir;
+    TTempDir folder;
     const TReadResult r = ReadContent(
-        dir, LocaleXml("<other>zz-ZZ</other><locale>ab-CD</locale><locale>ef-GH</locale>"));
+        folder, LocaleXml("<other>zz-ZZ</other><locale>ab-CD</locale><locale>ef-GH</locale>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang, "ab");
     EXPECT_EQ(r.country, "CD");
 }
 
 TEST(ReadLocaleFile, JoinsTextAndCdataButNotNestedElementsOrComments) {
-    TTempDir dir;
-    TReadResult r = ReadContent(dir, LocaleXml("<locale>ab-<![CDATA[CD]]></locale>"));
+    TTempDir folder;
+    TReadResult r = ReadContent(folder, LocaleXml("<locale>ab-<![CDATA[CD]]></locale>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
 
-    r = ReadContent(dir, LocaleXml("<locale>a<!-- note -->b<?pi x?>-<b>zz</b>CD</locale>"));
+    r = ReadContent(folder, LocaleXml("<locale>a<!-- note -->b<?pi x?>-<b>zz</b>CD</locale>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
 
     // The code only inside a nested element: present but empty.
-    r = ReadContent(dir, LocaleXml("<locale><code>ab-CD</code></locale>"));
+    r = ReadContent(folder, LocaleXml("<locale><code>ab-CD</code></locale>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang, "");
     EXPECT_EQ(r.country, "");
 
     // Attributes do not count either.
-    r = ReadContent(dir, LocaleXml("<locale code=\"ab-CD\"/>"));
+    r = ReadContent(folder, LocaleXml("<locale code=\"ab-CD\"/>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang + r.country, "");
 }
 
 TEST(ReadLocaleFile, CharacterReferencesAndPredefinedEntitiesAreText) {
-    TTempDir dir;
-    const TReadResult r = ReadContent(dir, LocaleXml("<locale>&#x61;b&amp;CD</locale>"));
+    TTempDir folder;
+    const TReadResult r = ReadContent(folder, LocaleXml("<locale>&#x61;b&amp;CD</locale>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
 }
 
 TEST(ReadLocaleFile, EncodingComesFromTheDeclaration) {
-    TTempDir dir;
+    TTempDir folder;
     // ISO-8859-1: the bytes F1 and C7 are the letters ñ and Ç.
-    TReadResult r = ReadContent(dir, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
-                                     "<localization><locale>\xF1x-\xC7Z</locale></localization>");
+    TReadResult r =
+        ReadContent(folder, "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>"
+                            "<localization><locale>\xF1x-\xC7Z</locale></localization>");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang, "ñx");
     EXPECT_EQ(r.country, "ÇZ");
@@ -165,7 +166,7 @@ TEST(ReadLocaleFile, EncodingComesFromTheDeclaration) {
         utf16 += c;
         utf16 += '\0';
     }
-    r = ReadContent(dir, utf16);
+    r = ReadContent(folder, utf16);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang + "|" + r.country, "ab|CD");
 
@@ -178,7 +179,7 @@ TEST(ReadLocaleFile, EncodingComesFromTheDeclaration) {
         utf16 += static_cast<char>(c & 0xFF);
         utf16 += static_cast<char>(c >> 8);
     }
-    r = ReadContent(dir, utf16);
+    r = ReadContent(folder, utf16);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang, "\xC5\xA1"
                       "b");
@@ -186,8 +187,8 @@ TEST(ReadLocaleFile, EncodingComesFromTheDeclaration) {
                          "D");
 
     // Windows-1252: 0x80 is the euro sign and 0x8A the letter Š, where ISO-8859-1 has controls.
-    r = ReadContent(dir, "<?xml version=\"1.0\" encoding=\"windows-1252\"?>"
-                         "<localization><locale>\x80x-\x8AZ</locale></localization>");
+    r = ReadContent(folder, "<?xml version=\"1.0\" encoding=\"windows-1252\"?>"
+                            "<localization><locale>\x80x-\x8AZ</locale></localization>");
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang, "\xE2\x82\xAC"
                       "x");
@@ -196,56 +197,57 @@ TEST(ReadLocaleFile, EncodingComesFromTheDeclaration) {
 }
 
 TEST(ReadLocaleFile, EmptyElementIsSuccessWithEmptyValues) {
-    TTempDir dir;
-    const TReadResult r = ReadContent(dir, LocaleXml("<locale/>"));
+    TTempDir folder;
+    const TReadResult r = ReadContent(folder, LocaleXml("<locale/>"));
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.lang, "");
     EXPECT_EQ(r.country, "");
 }
 
 TEST(ReadLocaleFile, FailuresLeaveTheValuesUntouched) {
-    TTempDir dir;
+    TTempDir folder;
     ExpectUntouchedFailure(ReadFile(""));
-    ExpectUntouchedFailure(ReadFile(dir.File("missing.xml")));
-    ExpectUntouchedFailure(ReadContent(dir, "<localization><locale>ab-CD</locale>"));
-    ExpectUntouchedFailure(ReadContent(dir, "<localization><locale>ab-CD</loc></localization>"));
-    ExpectUntouchedFailure(ReadContent(dir, ""));
-    ExpectUntouchedFailure(ReadContent(dir, "ab-CD"));
+    ExpectUntouchedFailure(ReadFile(folder.File("missing.xml")));
+    ExpectUntouchedFailure(ReadContent(folder, "<localization><locale>ab-CD</locale>"));
+    ExpectUntouchedFailure(ReadContent(folder, "<localization><locale>ab-CD</loc></localization>"));
+    ExpectUntouchedFailure(ReadContent(folder, ""));
+    ExpectUntouchedFailure(ReadContent(folder, "ab-CD"));
     // Names are matched with case, and locale must sit under the root.
-    ExpectUntouchedFailure(ReadContent(dir, "<Localization><locale>ab-CD</locale></Localization>"));
-    ExpectUntouchedFailure(ReadContent(dir, LocaleXml("<Locale>ab-CD</Locale>")));
-    ExpectUntouchedFailure(ReadContent(dir, LocaleXml("<x><locale>ab-CD</locale></x>")));
+    ExpectUntouchedFailure(
+        ReadContent(folder, "<Localization><locale>ab-CD</locale></Localization>"));
+    ExpectUntouchedFailure(ReadContent(folder, LocaleXml("<Locale>ab-CD</Locale>")));
+    ExpectUntouchedFailure(ReadContent(folder, LocaleXml("<x><locale>ab-CD</locale></x>")));
     // An undefined entity is a parse error.
-    ExpectUntouchedFailure(ReadContent(dir, LocaleXml("<locale>&nope;</locale>")));
+    ExpectUntouchedFailure(ReadContent(folder, LocaleXml("<locale>&nope;</locale>")));
 }
 
 TEST(ReadLocaleFile, NotAFileIsAFailure) {
-    TTempDir dir;
-    fs::create_directory(dir.Path() / "folder.xml");
-    ExpectUntouchedFailure(ReadFile(dir.File("folder.xml")));
+    TTempDir folder;
+    fs::create_directory(folder.Path() / "folder.xml");
+    ExpectUntouchedFailure(ReadFile(folder.File("folder.xml")));
 
 #if !defined(_WIN32)
     // A named pipe with no writer must not make the read wait.
-    ASSERT_EQ(mkfifo(dir.File("fifo.xml").c_str(), 0600), 0);
-    ExpectUntouchedFailure(ReadFile(dir.File("fifo.xml")));
+    ASSERT_EQ(mkfifo(folder.File("fifo.xml").c_str(), 0600), 0);
+    ExpectUntouchedFailure(ReadFile(folder.File("fifo.xml")));
 
-    fs::create_symlink("loop-b.xml", dir.Path() / "loop-a.xml");
-    fs::create_symlink("loop-a.xml", dir.Path() / "loop-b.xml");
-    ExpectUntouchedFailure(ReadFile(dir.File("loop-a.xml")));
+    fs::create_symlink("loop-b.xml", folder.Path() / "loop-a.xml");
+    fs::create_symlink("loop-a.xml", folder.Path() / "loop-b.xml");
+    ExpectUntouchedFailure(ReadFile(folder.File("loop-a.xml")));
 
     // A symbolic link to a good file is followed.
-    dir.Write("real.xml", LocaleXml("<locale>ab-CD</locale>"));
-    fs::create_symlink("real.xml", dir.Path() / "link.xml");
-    EXPECT_TRUE(ReadFile(dir.File("link.xml")).ok);
+    folder.Write("real.xml", LocaleXml("<locale>ab-CD</locale>"));
+    fs::create_symlink("real.xml", folder.Path() / "link.xml");
+    EXPECT_TRUE(ReadFile(folder.File("link.xml")).ok);
 #endif
 }
 
 TEST(ReadLocaleFile, DoctypeWithoutDeclarationsIsNeverLoaded) {
-    TTempDir dir;
+    TTempDir folder;
     const TReadResult r = ReadContent(
-        dir, "<?xml version=\"1.0\"?>\n"
-             "<!DOCTYPE localization SYSTEM \"http://localization.invalid/locale.dtd\">\n"
-             "<localization><locale>ab-CD</locale></localization>");
+        folder, "<?xml version=\"1.0\"?>\n"
+                "<!DOCTYPE localization SYSTEM \"http://localization.invalid/locale.dtd\">\n"
+                "<localization><locale>ab-CD</locale></localization>");
 #if defined(_WIN32)
     // MSXML is told to refuse document type declarations altogether.
     ExpectUntouchedFailure(r);
@@ -257,7 +259,7 @@ TEST(ReadLocaleFile, DoctypeWithoutDeclarationsIsNeverLoaded) {
 }
 
 TEST(ReadLocaleFile, EntityExpansionIsRefused) {
-    TTempDir dir;
+    TTempDir folder;
     std::string laughs = "<?xml version=\"1.0\"?>\n<!DOCTYPE localization [\n"
                          "<!ENTITY lol0 \"ab-CD\">\n";
     for (int i = 1; i <= 9; ++i) {
@@ -267,44 +269,45 @@ TEST(ReadLocaleFile, EntityExpansionIsRefused) {
         laughs += "\">\n";
     }
     laughs += "]>\n<localization><locale>&lol9;</locale></localization>\n";
-    ExpectUntouchedFailure(ReadContent(dir, laughs));
+    ExpectUntouchedFailure(ReadContent(folder, laughs));
 
     // Even one harmless internal entity: declarations are not accepted at all.
-    ExpectUntouchedFailure(ReadContent(dir, "<!DOCTYPE localization [<!ENTITY c \"ab-CD\">]>"
-                                            "<localization><locale>&c;</locale></localization>"));
+    ExpectUntouchedFailure(ReadContent(folder,
+                                       "<!DOCTYPE localization [<!ENTITY c \"ab-CD\">]>"
+                                       "<localization><locale>&c;</locale></localization>"));
 }
 
 TEST(ReadLocaleFile, ExternalEntitiesAreNotRead) {
-    TTempDir dir;
-    const std::string secret = dir.Write("secret.txt", "zz-ZZ");
+    TTempDir folder;
+    const std::string secret = folder.Write("secret.txt", "zz-ZZ");
     ExpectUntouchedFailure(
-        ReadContent(dir, "<!DOCTYPE localization [<!ENTITY s SYSTEM \"file://" + secret +
-                             "\">]>"
-                             "<localization><locale>&s;</locale></localization>"));
+        ReadContent(folder, "<!DOCTYPE localization [<!ENTITY s SYSTEM \"file://" + secret +
+                                "\">]>"
+                                "<localization><locale>&s;</locale></localization>"));
     ExpectUntouchedFailure(
-        ReadContent(dir, "<!DOCTYPE localization [<!ENTITY % p SYSTEM \"" + secret +
-                             "\"> %p;]>"
-                             "<localization><locale>ab-CD</locale></localization>"));
+        ReadContent(folder, "<!DOCTYPE localization [<!ENTITY % p SYSTEM \"" + secret +
+                                "\"> %p;]>"
+                                "<localization><locale>ab-CD</locale></localization>"));
 }
 
 TEST(ReadLocaleFile, SizeLimitIsOneMebibyte) {
-    TTempDir dir;
+    TTempDir folder;
     const std::string head = LocaleXml("<locale>ab-CD</locale>") + "<!--";
     const std::string tail = "-->\n";
     auto padded = [&](std::size_t total) {
         return head + std::string(total - head.size() - tail.size(), 'p') + tail;
     };
-    const TReadResult atLimit = ReadContent(dir, padded(XML_MAX_FILE_SIZE));
+    const TReadResult atLimit = ReadContent(folder, padded(MaxXmlFileSize));
     EXPECT_TRUE(atLimit.ok);
     EXPECT_EQ(atLimit.lang, "ab");
-    ExpectUntouchedFailure(ReadContent(dir, padded(XML_MAX_FILE_SIZE + 1)));
-    ExpectUntouchedFailure(ReadContent(dir, padded(5 * XML_MAX_FILE_SIZE)));
+    ExpectUntouchedFailure(ReadContent(folder, padded(MaxXmlFileSize + 1)));
+    ExpectUntouchedFailure(ReadContent(folder, padded(5 * MaxXmlFileSize)));
 }
 
 TEST(XMLDoc, SelectionAndText) {
-    TTempDir dir;
+    TTempDir folder;
     TXMLDocument doc;
-    LoadXMLDocument(dir.Write("d.xml", "<r><i n=\"1\">one</i><i n=\"2\">two</i><j/></r>"), doc);
+    LoadXMLDocument(folder.Write("d.xml", "<r><i n=\"1\">one</i><i n=\"2\">two</i><j/></r>"), doc);
     ASSERT_TRUE(doc);
     const TXMLNode root = DocumentNode(doc);
 
@@ -347,11 +350,11 @@ TEST(XMLDoc, SelectionAndText) {
 }
 
 TEST(XMLDoc, NodesKeepTheirDocumentAlive) {
-    TTempDir dir;
+    TTempDir folder;
     TXMLNode node;
     {
         TXMLDocument doc;
-        LoadXMLDocument(dir.Write("d.xml", "<r><i>kept</i></r>"), doc);
+        LoadXMLDocument(folder.Write("d.xml", "<r><i>kept</i></r>"), doc);
         ASSERT_TRUE(doc);
         SelectFirstNode(DocumentNode(doc), "/r/i", node);
     }
@@ -364,9 +367,9 @@ TEST(XMLDoc, NodesKeepTheirDocumentAlive) {
 #if !defined(_WIN32)
 // libxml2 hands out namespace nodes as copies owned by the XPath result.
 TEST(XMLDoc, NamespaceNodesAreLeftOut) {
-    TTempDir dir;
+    TTempDir folder;
     TXMLDocument doc;
-    LoadXMLDocument(dir.Write("ns.xml", "<r xmlns:a=\"urn:a\"><i>kept</i></r>"), doc);
+    LoadXMLDocument(folder.Write("ns.xml", "<r xmlns:a=\"urn:a\"><i>kept</i></r>"), doc);
     ASSERT_TRUE(doc);
     TXMLNodeList list;
     SelectNodes(DocumentNode(doc), "/r/i | /r/namespace::*", list);

@@ -22,19 +22,19 @@ struct TLocaleRow {
 class TLocaleFolder {
 public:
     // The folder with its trailing separator, as the program folder is given.
-    std::string Folder() const { return Dir.string() + "/"; }
+    std::string Folder() const { return FolderPath.string() + "/"; }
 
     void WriteLocaleXml(const std::string& code) const {
-        std::ofstream(Dir / "locale.xml")
+        std::ofstream(FolderPath / "locale.xml")
             << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<localization><locale>" << code
             << "</locale></localization>\n";
     }
 
     // A new locale.db holding `rows`; withTable false leaves the database without the table.
     void WriteLocaleDb(const std::vector<TLocaleRow>& rows, bool withTable = true) const {
-        std::filesystem::remove(Dir / "locale.db");
+        std::filesystem::remove(FolderPath / "locale.db");
         sqlite3* db = nullptr;
-        if (sqlite3_open((Dir / "locale.db").string().c_str(), &db) != SQLITE_OK) {
+        if (sqlite3_open((FolderPath / "locale.db").string().c_str(), &db) != SQLITE_OK) {
             sqlite3_close(db);
             throw std::runtime_error("cannot create locale.db");
         }
@@ -70,7 +70,7 @@ public:
     }
 
     TTempDir Tmp{"pendock-wizard"};
-    const std::filesystem::path Dir = Tmp.Path();
+    const std::filesystem::path FolderPath = Tmp.Path();
 
 private:
     static void Exec(sqlite3* db, const char* sql) {

@@ -54,7 +54,7 @@ unsigned Lun(const std::string& address) {
         const auto colon = rest.find(':');
         const auto field = rest.substr(0, colon);
         if (!ParseDecimal(field, parts[i]) || (i < 3) == (colon == std::string_view::npos))
-            throw SysfsError("not a SCSI address: " + address);
+            throw ESysfsError("not a SCSI address: " + address);
         rest = colon == std::string_view::npos ? std::string_view() : rest.substr(colon + 1);
     }
     return parts[3];
@@ -102,7 +102,7 @@ const std::map<unsigned, std::string>& DiskModel::Disks() {
     std::error_code ec;
     fs::directory_iterator it(FSysfs + "/block", ec), end;
     if (ec)
-        throw SysfsError("no block devices in sysfs");
+        throw ESysfsError("no block devices in sysfs");
     for (; it != end; it.increment(ec)) {
         std::string name = it->path().filename().string();
         if (!IsDiskDrive(name))
@@ -118,7 +118,7 @@ const std::map<unsigned, std::string>& DiskModel::Disks() {
         entries.push_back(std::move(e));
     }
     if (ec)
-        throw SysfsError("block devices of sysfs cannot be listed");
+        throw ESysfsError("block devices of sysfs cannot be listed");
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
         if (a.HasSeq != b.HasSeq)
             return a.HasSeq;
@@ -155,30 +155,30 @@ std::vector<std::string> DiskModel::Partitions(const std::string& disk) {
         std::string Name;
     };
     std::vector<Entry> entries;
-    const std::string diskDir = FSysfs + "/block/" + disk;
+    const std::string diskFolder = FSysfs + "/block/" + disk;
     std::error_code ec;
-    fs::directory_iterator it(diskDir, ec), end;
+    fs::directory_iterator it(diskFolder, ec), end;
     if (ec)
-        throw SysfsError("disk " + disk + " cannot be listed");
+        throw ESysfsError("disk " + disk + " cannot be listed");
     for (; it != end; it.increment(ec)) {
         // the kernel names a disk's partitions after the disk
         std::string name = it->path().filename().string();
         if (name.size() <= disk.size() || !name.starts_with(disk))
             continue;
-        const std::string dir = diskDir + "/" + name;
-        const auto number = TryReadAttribute(dir + "/partition");
+        const std::string folder = diskFolder + "/" + name;
+        const auto number = TryReadAttribute(folder + "/partition");
         if (!number)
             continue;
         unsigned n = 0, size = 0;
         if (!ParseDecimal(*number, n))
-            throw SysfsError("bad partition number in " + dir);
-        const std::string sizeText = ReadAttribute(dir + "/size");
+            throw ESysfsError("bad partition number in " + folder);
+        const std::string sizeText = ReadAttribute(folder + "/size");
         if (sizeText.size() <= 2 && ParseDecimal(sizeText, size) && size <= 2)
             continue; // the container of logical partitions
         entries.push_back({n, std::move(name)});
     }
     if (ec)
-        throw SysfsError("disk " + disk + " cannot be listed");
+        throw ESysfsError("disk " + disk + " cannot be listed");
     std::sort(entries.begin(), entries.end(),
               [](const Entry& a, const Entry& b) { return a.Number < b.Number; });
     std::vector<std::string> names;
@@ -189,12 +189,12 @@ std::vector<std::string> DiskModel::Partitions(const std::string& disk) {
 
 std::optional<std::pair<unsigned, unsigned>>
 DiskModel::PartitionOfDrive(const LetteredDrive& drive) {
-    const auto dir = ResolveLink(DevBlockNode(FSysfs, drive.Major, drive.Minor));
-    if (!dir)
-        throw SysfsError("device of drive " + std::string(1, drive.Letter) + " not found");
-    const bool isPartition = PathExists(*dir + "/partition");
-    const std::string name = BaseName(*dir);
-    const std::string disk = isPartition ? BaseName(dir->substr(0, dir->rfind('/'))) : name;
+    const auto folder = ResolveLink(DevBlockNode(FSysfs, drive.Major, drive.Minor));
+    if (!folder)
+        throw ESysfsError("device of drive " + std::string(1, drive.Letter) + " not found");
+    const bool isPartition = PathExists(*folder + "/partition");
+    const std::string name = BaseName(*folder);
+    const std::string disk = isPartition ? BaseName(folder->substr(0, folder->rfind('/'))) : name;
     if (!IsDiskDrive(disk))
         return std::nullopt;
     const auto rank = DiskNumber(disk);
@@ -218,12 +218,13 @@ bool DiskModel::PartitionExists(unsigned disk, unsigned part) {
 }
 
 DiskIdentity DiskModel::Identity(const std::string& disk) {
-    const auto dir = ResolveLink(FSysfs + "/block/" + disk);
-    if (!dir || !Below(*dir))
-        throw SysfsError("disk " + disk + " not found");
+    const auto folder = ResolveLink(FSysfs + "/block/" + disk);
+    if (!folder || !Below(*folder))
+        throw ESysfsError("disk " + disk + " not found");
 
     std::optional<std::string> usbInterface, usbDevice;
-    for (std::string p = dir->substr(0, dir->rfind('/')); Below(p); p = p.substr(0, p.rfind('/'))) {
+    for (std::string p = folder->substr(0, folder->rfind('/')); Below(p);
+         p = p.substr(0, p.rfind('/'))) {
         if (!usbInterface && PathExists(p + "/bInterfaceClass"))
             usbInterface = p;
         if (PathExists(p + "/idVendor")) {
@@ -239,20 +240,20 @@ DiskIdentity DiskModel::Identity(const std::string& disk) {
     }
 
     const bool nvme = disk.starts_with("nvme");
-    const auto deviceDir = ResolveLink(*dir + "/device");
+    const auto deviceFolder = ResolveLink(*folder + "/device");
     std::error_code ec;
-    if (!deviceDir || !Below(*deviceDir) || !fs::is_directory(*deviceDir, ec))
-        throw SysfsError("device of disk " + disk + " not found");
+    if (!deviceFolder || !Below(*deviceFolder) || !fs::is_directory(*deviceFolder, ec))
+        throw ESysfsError("device of disk " + disk + " not found");
     // Descriptive attributes that the kernel does not give (virtio, MMC) are empty fields.
     auto text = [&](const char* attribute) {
-        return InquiryText(TryReadAttribute(*deviceDir + "/" + attribute).value_or(""));
+        return InquiryText(TryReadAttribute(*deviceFolder + "/" + attribute).value_or(""));
     };
     const std::string vendor = nvme ? "NVME" : text("vendor");
     const std::string product = text("model");
-    const unsigned lun = nvme ? 0 : Lun(BaseName(*deviceDir));
+    const unsigned lun = nvme ? 0 : Lun(BaseName(*deviceFolder));
 
     auto madeUp = [&] {
-        const std::string& port = usbDevice ? *usbDevice : *deviceDir;
+        const std::string& port = usbDevice ? *usbDevice : *deviceFolder;
         char hex[9];
         std::snprintf(
             hex, sizeof hex, "%08X",

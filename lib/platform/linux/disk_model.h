@@ -38,7 +38,7 @@ struct DiskIdentity {
 };
 
 // One look at the disks under the sysfs root of `drives`, numbered through `numbers`. Reads
-// sysfs when asked; throws SysfsError for a tree it cannot read.
+// sysfs when asked; throws ESysfsError for a tree it cannot read.
 class DiskModel {
 public:
     DiskModel(std::shared_ptr<DriveLetterMap> drives, std::shared_ptr<DiskNumberMap> numbers);

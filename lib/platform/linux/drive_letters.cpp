@@ -44,8 +44,8 @@ std::optional<std::string> DriveLetterMap::DeviceName(unsigned major, unsigned m
     const ssize_t n = ::readlink(node.c_str(), buf, sizeof buf);
     if (n < 0 || static_cast<std::size_t>(n) >= sizeof buf) {
         FNodes.erase(key);
-        const auto dir = ResolveLink(node); // a folder standing for the device itself
-        return dir ? std::optional(BaseName(*dir)) : std::nullopt;
+        const auto folder = ResolveLink(node); // a folder standing for the device itself
+        return folder ? std::optional(BaseName(*folder)) : std::nullopt;
     }
     std::string target(buf, static_cast<std::size_t>(n));
     const auto it = FNodes.find(key);

@@ -13,16 +13,16 @@
 namespace platform {
 
 struct TFolderState {
-    DIR* dir = nullptr;
+    DIR* stream = nullptr;
     ~TFolderState() {
-        if (dir)
-            ::closedir(dir);
+        if (stream)
+            ::closedir(stream);
     }
 };
 
 namespace {
 
-DIR* OpenDirAt(int parentFd, const char* name) {
+DIR* OpenFolderAt(int parentFd, const char* name) {
     const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0)
         return nullptr;
@@ -45,11 +45,11 @@ bool TFolder::Open(const std::string& path) {
     std::string p = path;
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
-    DIR* d = OpenDirAt(AT_FDCWD, p.c_str());
+    DIR* d = OpenFolderAt(AT_FDCWD, p.c_str());
     if (!d)
         return false;
     F = std::make_unique<TFolderState>();
-    F->dir = d;
+    F->stream = d;
     return true;
 }
 
@@ -57,25 +57,25 @@ bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
     F.reset();
     if (!parent.F)
         return false;
-    DIR* d = OpenDirAt(::dirfd(parent.F->dir), name.c_str());
+    DIR* d = OpenFolderAt(::dirfd(parent.F->stream), name.c_str());
     if (!d)
         return false;
     F = std::make_unique<TFolderState>();
-    F->dir = d;
+    F->stream = d;
     return true;
 }
 
 bool TFolder::Next(std::string& name, TEntryKind& kind) {
     if (!F)
         return false;
-    while (const dirent* entry = ::readdir(F->dir)) {
+    while (const dirent* entry = ::readdir(F->stream)) {
         const char* n = entry->d_name;
         if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))
             continue;
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat st;
-            if (::fstatat(::dirfd(F->dir), n, &st, AT_SYMLINK_NOFOLLOW) != 0)
+            if (::fstatat(::dirfd(F->stream), n, &st, AT_SYMLINK_NOFOLLOW) != 0)
                 continue; // gone since it was listed
             type = S_ISDIR(st.st_mode)   ? DT_DIR
                    : S_ISREG(st.st_mode) ? DT_REG
@@ -103,15 +103,15 @@ TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, boo
         ::close(static_cast<int>(FHandle));
         FHandle = -1;
     }
-    const int dirFd = folder && folder->F ? ::dirfd(folder->F->dir) : AT_FDCWD;
+    const int folderFd = folder && folder->F ? ::dirfd(folder->F->stream) : AT_FDCWD;
     if (!listedAsFile) {
         struct stat st;
-        if (::fstatat(dirFd, name.c_str(), &st, 0) != 0)
+        if (::fstatat(folderFd, name.c_str(), &st, 0) != 0)
             return TOpenResult::NotThere; // gone, or a dangling or looping link
         if (!S_ISREG(st.st_mode))
             return TOpenResult::NotRegular; // never open devices or pipes
     }
-    const int fd = ::openat(dirFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ELOOP)
             return TOpenResult::NotThere;

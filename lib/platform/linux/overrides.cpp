@@ -12,11 +12,11 @@ std::string EnvOr(const char* name, const char* fallback) {
 
 } // namespace
 
-std::string LockDirGlobal() {
+std::string LockFolderGlobal() {
     return EnvOr("PENDOCK_LOCK_DIR_GLOBAL", "/tmp");
 }
 
-std::string LockDirUser() {
+std::string LockFolderUser() {
     return EnvOr("PENDOCK_LOCK_DIR_USER", EnvOr("XDG_RUNTIME_DIR", "").c_str());
 }
 

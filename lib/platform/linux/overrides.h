@@ -11,11 +11,11 @@ namespace platform::lnx {
 inline constexpr const char* KernelMountInfo = "/proc/self/mountinfo";
 
 // The folder of machine-wide semaphores: PENDOCK_LOCK_DIR_GLOBAL, by default /tmp.
-std::string LockDirGlobal();
+std::string LockFolderGlobal();
 
 // The folder of the user's own semaphores: PENDOCK_LOCK_DIR_USER, else XDG_RUNTIME_DIR; empty
 // when neither is set, and the semaphores then make their own folder in /tmp.
-std::string LockDirUser();
+std::string LockFolderUser();
 
 // The table of mounted filesystems: PENDOCK_MOUNTINFO, by default the kernel's.
 std::string MountInfoPath();

@@ -41,19 +41,19 @@ using lnx::TUniqueFd;
 
 thread_local DWORD tLastError = 0;
 
-constexpr off_t kMarkerByte = 0;
-constexpr off_t kFirstUnitByte = 1;
-constexpr char kHeaderMagic[] = "pendock-semaphore ";
-constexpr const char* kFilePrefix = "pendock-sem-";
-constexpr std::size_t kMaxFileName = 255;
+constexpr off_t MarkerByte = 0;
+constexpr off_t FirstUnitByte = 1;
+constexpr char HeaderMagic[] = "pendock-semaphore ";
+constexpr const char* FilePrefix = "pendock-sem-";
+constexpr std::size_t MaxFileName = 255;
 // How long an open waits for another process that is setting up or removing the file.
-constexpr auto kSetupPatience = std::chrono::seconds(2);
-constexpr int kOpenAttempts = 1000;
+constexpr auto SetupPatience = std::chrono::seconds(2);
+constexpr int OpenAttempts = 1000;
 
 // One open handle. Closing its file gives up the semaphore: the kernel drops the handle's
 // locks with it.
 struct Semaphore {
-    TUniqueFd dirFd;
+    TUniqueFd folderFd;
     TUniqueFd fd;
     std::string fileName;
     LONG maximum = 0;
@@ -68,26 +68,26 @@ struct HandleTable {
 };
 
 // Never destroyed: handles may still be closed by objects that outlive static destruction.
-HandleTable& table() {
+HandleTable& Table() {
     static HandleTable* t = new HandleTable;
     return *t;
 }
 
-DWORD fail(DWORD code) {
+DWORD Fail(DWORD code) {
     tLastError = code;
     return code;
 }
 
 // The open semaphore behind `handle` (the table's mutex held), or the end of the table with
 // the last error set to ERROR_INVALID_HANDLE.
-auto findOpen(HandleTable& t, SemHandle handle) {
+auto FindOpen(HandleTable& t, SemHandle handle) {
     const auto it = handle == 0 ? t.open.end() : t.open.find(handle);
     if (it == t.open.end())
-        fail(ERROR_INVALID_HANDLE);
+        Fail(ERROR_INVALID_HANDLE);
     return it;
 }
 
-DWORD errorFromErrno(int e) {
+DWORD ErrorFromErrno(int e) {
     switch (e) {
     case EACCES:
     case EPERM:
@@ -112,12 +112,12 @@ DWORD errorFromErrno(int e) {
     }
 }
 
-bool lockBusy(int e) {
+bool LockBusy(int e) {
     return e == EAGAIN || e == EACCES;
 }
 
 // A lock of `type` on the one byte at `offset`.
-struct flock oneByte(short type, off_t offset) {
+struct flock OneByte(short type, off_t offset) {
     struct flock fl {};
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
@@ -127,46 +127,46 @@ struct flock oneByte(short type, off_t offset) {
     return fl;
 }
 
-int setLock(int fd, short type, off_t offset) {
-    struct flock fl = oneByte(type, offset);
+int SetLock(int fd, short type, off_t offset) {
+    struct flock fl = OneByte(type, offset);
     return fcntl(fd, F_OFD_SETLK, &fl);
 }
 
 // True when another open file description holds a lock on the byte at `offset`.
-bool lockedByOther(int fd, off_t offset) {
-    struct flock fl = oneByte(F_WRLCK, offset);
+bool LockedByOther(int fd, off_t offset) {
+    struct flock fl = OneByte(F_WRLCK, offset);
     if (fcntl(fd, F_OFD_GETLK, &fl) != 0)
         return true;
     return fl.l_type != F_UNLCK;
 }
 
-std::string lockFileName(const std::string& objectName) {
-    return kFilePrefix + textutil::PercentEncode(objectName, [&objectName](std::size_t i) {
+std::string LockFileName(const std::string& objectName) {
+    return FilePrefix + textutil::PercentEncode(objectName, [&objectName](std::size_t i) {
                const char c = objectName[i];
                return textutil::IsAsciiAlnum(c) || c == '{' || c == '}' || c == '.' || c == '_' ||
                       c == '-';
            });
 }
 
-// The machine-wide directory, or none with ERROR_INVALID_NAME when it cannot be used.
-TUniqueFd openGlobalDir() {
-    const std::string path = lnx::LockDirGlobal();
+// The machine-wide folder, or none with ERROR_INVALID_NAME when it cannot be used.
+TUniqueFd OpenGlobalFolder() {
+    const std::string path = lnx::LockFolderGlobal();
     TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.IsOpen())
-        fail(errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_NAME);
+        Fail(errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_NAME);
     return fd;
 }
 
-// The user's own directory: it must belong to the user and be writable by no one else.
-TUniqueFd openUserDir() {
-    std::string path = lnx::LockDirUser();
+// The user's own folder: it must belong to the user and be writable by no one else.
+TUniqueFd OpenUserFolder() {
+    std::string path = lnx::LockFolderUser();
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.empty() || path[0] != '/') {
         // In the shared /tmp: never through a link someone else may have put there.
         path = "/tmp/pendock-" + std::to_string(::geteuid());
         flags |= O_NOFOLLOW;
         if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-            fail(errorFromErrno(errno));
+            Fail(ErrorFromErrno(errno));
             return {};
         }
     }
@@ -174,12 +174,12 @@ TUniqueFd openUserDir() {
     if (!fd.IsOpen()) {
         struct stat st {};
         const bool link = ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
-        fail(link ? ERROR_ACCESS_DENIED : errorFromErrno(errno));
+        Fail(link ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno));
         return {};
     }
     struct stat st {};
     if (::fstat(fd.Get(), &st) != 0 || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
-        fail(ERROR_ACCESS_DENIED);
+        Fail(ERROR_ACCESS_DENIED);
         return {};
     }
     return fd;
@@ -188,14 +188,14 @@ TUniqueFd openUserDir() {
 // Creates the lock file with mode 0666 whatever the umask. The file appears under its name
 // only once its mode is set, so another user never finds it unopenable. None with errno set
 // (EEXIST when someone else created it first).
-TUniqueFd createLockFile(int dirFd, const std::string& fileName) {
-    TUniqueFd fd(::openat(dirFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
+TUniqueFd CreateLockFile(int folderFd, const std::string& fileName) {
+    TUniqueFd fd(::openat(folderFd, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0666));
     if (fd.IsOpen()) {
         if (::fchmod(fd.Get(), 0666) != 0)
             return {};
         char procPath[64];
         std::snprintf(procPath, sizeof procPath, "/proc/self/fd/%d", fd.Get());
-        if (::linkat(AT_FDCWD, procPath, dirFd, fileName.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        if (::linkat(AT_FDCWD, procPath, folderFd, fileName.c_str(), AT_SYMLINK_FOLLOW) == 0)
             return fd;
         if (errno != ENOENT) // ENOENT: no /proc; create the plain way below
             return {};
@@ -203,12 +203,12 @@ TUniqueFd createLockFile(int dirFd, const std::string& fileName) {
     } else if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
         return {};
     }
-    fd.Reset(
-        ::openat(dirFd, fileName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
+    fd.Reset(::openat(folderFd, fileName.c_str(),
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
     if (fd.IsOpen() && ::fchmod(fd.Get(), 0666) != 0) {
         const int e = errno;
         fd.Reset();
-        ::unlinkat(dirFd, fileName.c_str(), 0);
+        ::unlinkat(folderFd, fileName.c_str(), 0);
         errno = e;
         return {};
     }
@@ -217,43 +217,43 @@ TUniqueFd createLockFile(int dirFd, const std::string& fileName) {
 
 // Something at the lock file's name that is no lock file this process may use: a symbolic
 // link, a folder, a pipe, a socket or device, or a file it may not open. In the machine-wide
-// directory anyone can put such a thing there, so it says only that this name cannot be used
+// folder anyone can put such a thing there, so it says only that this name cannot be used
 // there (ERROR_INVALID_NAME, which sends the guard to the user's own name); in the user's
-// directory it is refused as a name taken by another kind of object.
-DWORD notALockFile(bool global, DWORD otherwise) {
-    return fail(global ? ERROR_INVALID_NAME : otherwise);
+// folder it is refused as a name taken by another kind of object.
+DWORD NotALockFile(bool global, DWORD otherwise) {
+    return Fail(global ? ERROR_INVALID_NAME : otherwise);
 }
 
 // Opens the lock file, creating it when missing. Never follows a symbolic link at the name,
 // and opens an existing file without O_CREAT (sticky directories refuse O_CREAT on another
 // user's file). None with the last error set.
-TUniqueFd openLockFile(int dirFd, const std::string& fileName, bool global) {
-    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        TUniqueFd fd(::openat(dirFd, fileName.c_str(),
+TUniqueFd OpenLockFile(int folderFd, const std::string& fileName, bool global) {
+    for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
+        TUniqueFd fd(::openat(folderFd, fileName.c_str(),
                               O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (fd.IsOpen()) {
             struct stat st {};
             if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-                notALockFile(global, ERROR_INVALID_HANDLE);
+                NotALockFile(global, ERROR_INVALID_HANDLE);
                 return {};
             }
             return fd;
         }
         const int openError = errno;
         if (openError == EROFS && global) {
-            fail(ERROR_INVALID_NAME);
+            Fail(ERROR_INVALID_NAME);
             return {};
         }
         if (openError == ELOOP || openError == EISDIR || openError == ENXIO ||
             openError == EACCES || openError == EPERM) {
-            notALockFile(global, errorFromErrno(openError));
+            NotALockFile(global, ErrorFromErrno(openError));
             return {};
         }
         if (openError != ENOENT) {
-            fail(errorFromErrno(openError));
+            Fail(ErrorFromErrno(openError));
             return {};
         }
-        fd = createLockFile(dirFd, fileName);
+        fd = CreateLockFile(folderFd, fileName);
         if (fd.IsOpen())
             return fd;
         if (errno == EEXIST)
@@ -261,36 +261,36 @@ TUniqueFd openLockFile(int dirFd, const std::string& fileName, bool global) {
         const int e = errno;
         const bool cannotCreate =
             e == EACCES || e == EPERM || e == EROFS || e == ENOSPC || e == EDQUOT;
-        fail(global && cannotCreate ? ERROR_INVALID_NAME : errorFromErrno(e));
+        Fail(global && cannotCreate ? ERROR_INVALID_NAME : ErrorFromErrno(e));
         return {};
     }
-    fail(ERROR_GEN_FAILURE);
+    Fail(ERROR_GEN_FAILURE);
     return {};
 }
 
-bool sameFile(int dirFd, const std::string& fileName, int fd) {
+bool SameFile(int folderFd, const std::string& fileName, int fd) {
     struct stat byName {
     }, byFd{};
-    if (::fstatat(dirFd, fileName.c_str(), &byName, AT_SYMLINK_NOFOLLOW) != 0)
+    if (::fstatat(folderFd, fileName.c_str(), &byName, AT_SYMLINK_NOFOLLOW) != 0)
         return false;
     if (::fstat(fd, &byFd) != 0)
         return false;
     return byName.st_dev == byFd.st_dev && byName.st_ino == byFd.st_ino;
 }
 
-bool writeHeader(int fd, LONG maximum) {
+bool WriteHeader(int fd, LONG maximum) {
     char buf[64];
-    const int n = std::snprintf(buf, sizeof buf, "%s%d\n", kHeaderMagic, int(maximum));
+    const int n = std::snprintf(buf, sizeof buf, "%s%d\n", HeaderMagic, int(maximum));
     return ::pwrite(fd, buf, std::size_t(n), 0) == n && ::ftruncate(fd, n) == 0;
 }
 
 // The maximum count written by the process that started the semaphore; 0 when the file
 // does not hold one.
-LONG readHeader(int fd) {
+LONG ReadHeader(int fd) {
     char buf[64] = {};
     const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
-    const std::size_t magicLen = sizeof kHeaderMagic - 1;
-    if (n <= ssize_t(magicLen) || std::memcmp(buf, kHeaderMagic, magicLen) != 0)
+    const std::size_t magicLen = sizeof HeaderMagic - 1;
+    if (n <= ssize_t(magicLen) || std::memcmp(buf, HeaderMagic, magicLen) != 0)
         return 0;
     long value = 0;
     const char* p = buf + magicLen;
@@ -298,7 +298,7 @@ LONG readHeader(int fd) {
         return 0;
     for (; *p >= '0' && *p <= '9'; ++p) {
         value = value * 10 + (*p - '0');
-        if (value > kMaxSemaphoreCount)
+        if (value > MaxSemaphoreCount)
             return 0;
     }
     if (*p != '\n' || value < 1)
@@ -306,8 +306,8 @@ LONG readHeader(int fd) {
     return LONG(value);
 }
 
-SemHandle registerHandle(std::unique_ptr<Semaphore> s) {
-    HandleTable& t = table();
+SemHandle RegisterHandle(std::unique_ptr<Semaphore> s) {
+    HandleTable& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
     while (t.next == 0 || t.open.count(t.next) != 0)
         ++t.next;
@@ -316,19 +316,19 @@ SemHandle registerHandle(std::unique_ptr<Semaphore> s) {
     return h;
 }
 
-bool validArguments(const void* attributes, LONG initialCount, LONG maximumCount) {
-    return attributes == nullptr && maximumCount >= 1 && maximumCount <= kMaxSemaphoreCount &&
+bool ValidArguments(const void* attributes, LONG initialCount, LONG maximumCount) {
+    return attributes == nullptr && maximumCount >= 1 && maximumCount <= MaxSemaphoreCount &&
            initialCount >= 0 && initialCount <= maximumCount;
 }
 
 // A semaphore's name without its Global\ or Local\ prefix (any case), and whether it lives
-// in the machine-wide directory.
+// in the machine-wide folder.
 struct ObjectName {
     bool global = false;
     std::string name;
 };
 
-ObjectName splitName(const std::string& name) {
+ObjectName SplitName(const std::string& name) {
     if (textutil::IStartsWith(name, "global\\"))
         return {true, name.substr(7)};
     if (textutil::IStartsWith(name, "local\\"))
@@ -336,35 +336,35 @@ ObjectName splitName(const std::string& name) {
     return {false, name};
 }
 
-enum class Joined { asStarter, asMember, failed };
+enum class EJoined { AsStarter, AsMember, Failed };
 
 // Joins the semaphore through `fd`: with the exclusive marker when no one else has it open,
 // the shared one otherwise. Someone holds it exclusively only for the moment of starting the
 // semaphore, so a busy marker is tried again for a while.
-Joined joinMarker(int fd) {
-    const auto giveUp = std::chrono::steady_clock::now() + kSetupPatience;
+EJoined JoinMarker(int fd) {
+    const auto giveUp = std::chrono::steady_clock::now() + SetupPatience;
     for (;;) {
-        if (setLock(fd, F_WRLCK, kMarkerByte) == 0)
-            return Joined::asStarter;
-        if (!lockBusy(errno))
+        if (SetLock(fd, F_WRLCK, MarkerByte) == 0)
+            return EJoined::AsStarter;
+        if (!LockBusy(errno))
             break;
-        if (setLock(fd, F_RDLCK, kMarkerByte) == 0)
-            return Joined::asMember;
-        if (!lockBusy(errno) || std::chrono::steady_clock::now() > giveUp)
+        if (SetLock(fd, F_RDLCK, MarkerByte) == 0)
+            return EJoined::AsMember;
+        if (!LockBusy(errno) || std::chrono::steady_clock::now() > giveUp)
             break;
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
-    fail(lockBusy(errno) ? ERROR_TIMEOUT : errorFromErrno(errno));
-    return Joined::failed;
+    Fail(LockBusy(errno) ? ERROR_TIMEOUT : ErrorFromErrno(errno));
+    return EJoined::Failed;
 }
 
 // (Re)starts the semaphore: its file holds `maximumCount` from now on, and the marker is
 // shared again so that others may join.
-bool start(Semaphore& s, LONG maximumCount) {
+bool Start(Semaphore& s, LONG maximumCount) {
     const bool headerOk =
-        readHeader(s.fd.Get()) == maximumCount || writeHeader(s.fd.Get(), maximumCount);
-    if (!headerOk || setLock(s.fd.Get(), F_RDLCK, kMarkerByte) != 0) {
-        fail(errorFromErrno(errno));
+        ReadHeader(s.fd.Get()) == maximumCount || WriteHeader(s.fd.Get(), maximumCount);
+    if (!headerOk || SetLock(s.fd.Get(), F_RDLCK, MarkerByte) != 0) {
+        Fail(ErrorFromErrno(errno));
         return false;
     }
     s.maximum = maximumCount;
@@ -373,10 +373,10 @@ bool start(Semaphore& s, LONG maximumCount) {
 
 // Takes the first `count` units for this handle: a new semaphore with fewer free units than
 // its maximum.
-bool holdUnits(Semaphore& s, LONG count) {
+bool HoldUnits(Semaphore& s, LONG count) {
     for (LONG i = 0; i < count; ++i) {
-        if (setLock(s.fd.Get(), F_WRLCK, kFirstUnitByte + i) != 0) {
-            fail(errorFromErrno(errno));
+        if (SetLock(s.fd.Get(), F_WRLCK, FirstUnitByte + i) != 0) {
+            Fail(ErrorFromErrno(errno));
             return false;
         }
         s.held[std::size_t(i)] = true;
@@ -387,64 +387,64 @@ bool holdUnits(Semaphore& s, LONG count) {
 
 // Sets up the handle whose lock file is open: as the one who starts the semaphore, or as one
 // more handle of a semaphore already running, whose maximum its file tells.
-bool setUp(Semaphore& s, bool starter, LONG initialCount, LONG maximumCount) {
+bool SetUp(Semaphore& s, bool starter, LONG initialCount, LONG maximumCount) {
     if (starter) {
-        if (!start(s, maximumCount))
+        if (!Start(s, maximumCount))
             return false;
     } else {
-        s.maximum = readHeader(s.fd.Get());
+        s.maximum = ReadHeader(s.fd.Get());
         if (s.maximum == 0) {
-            fail(ERROR_INVALID_HANDLE);
+            Fail(ERROR_INVALID_HANDLE);
             return false;
         }
     }
     s.held.assign(std::size_t(s.maximum), false);
-    return !starter || holdUnits(s, maximumCount - initialCount);
+    return !starter || HoldUnits(s, maximumCount - initialCount);
 }
 
 } // namespace
 
 SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maximumCount,
                            const std::string& name) {
-    if (!validArguments(attributes, initialCount, maximumCount)) {
-        fail(ERROR_INVALID_PARAMETER);
+    if (!ValidArguments(attributes, initialCount, maximumCount)) {
+        Fail(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const ObjectName object = splitName(name);
+    const ObjectName object = SplitName(name);
     if (object.name.empty()) {
-        fail(ERROR_INVALID_NAME);
+        Fail(ERROR_INVALID_NAME);
         return 0;
     }
     auto s = std::make_unique<Semaphore>();
-    s->fileName = lockFileName(object.name);
-    if (s->fileName.size() > kMaxFileName) {
-        fail(ERROR_FILENAME_EXCED_RANGE);
+    s->fileName = LockFileName(object.name);
+    if (s->fileName.size() > MaxFileName) {
+        Fail(ERROR_FILENAME_EXCED_RANGE);
         return 0;
     }
-    s->dirFd = object.global ? openGlobalDir() : openUserDir();
-    if (!s->dirFd.IsOpen())
+    s->folderFd = object.global ? OpenGlobalFolder() : OpenUserFolder();
+    if (!s->folderFd.IsOpen())
         return 0;
 
-    for (int attempt = 0; attempt < kOpenAttempts; ++attempt) {
-        s->fd = openLockFile(s->dirFd.Get(), s->fileName, object.global);
+    for (int attempt = 0; attempt < OpenAttempts; ++attempt) {
+        s->fd = OpenLockFile(s->folderFd.Get(), s->fileName, object.global);
         if (!s->fd.IsOpen())
             return 0;
-        const Joined joined = joinMarker(s->fd.Get());
-        if (joined == Joined::failed)
+        const EJoined joined = JoinMarker(s->fd.Get());
+        if (joined == EJoined::Failed)
             return 0;
         // Someone may have removed or replaced the file since it was opened.
-        if (!sameFile(s->dirFd.Get(), s->fileName, s->fd.Get())) {
+        if (!SameFile(s->folderFd.Get(), s->fileName, s->fd.Get())) {
             s->fd.Reset();
             continue;
         }
-        const bool starter = joined == Joined::asStarter;
-        if (!setUp(*s, starter, initialCount, maximumCount))
+        const bool starter = joined == EJoined::AsStarter;
+        if (!SetUp(*s, starter, initialCount, maximumCount))
             return 0;
-        const SemHandle h = registerHandle(std::move(s));
+        const SemHandle h = RegisterHandle(std::move(s));
         tLastError = starter ? ERROR_SUCCESS : ERROR_ALREADY_EXISTS;
         return h;
     }
-    fail(ERROR_GEN_FAILURE);
+    Fail(ERROR_GEN_FAILURE);
     return 0;
 }
 
@@ -454,22 +454,22 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
     auto pause = std::chrono::microseconds(250);
     for (;;) {
         {
-            HandleTable& t = table();
+            HandleTable& t = Table();
             std::lock_guard<std::mutex> lock(t.mutex);
-            const auto it = findOpen(t, handle);
+            const auto it = FindOpen(t, handle);
             if (it == t.open.end())
                 return WAIT_FAILED;
             Semaphore& s = *it->second;
             for (LONG i = 0; i < s.maximum; ++i) {
                 if (s.held[std::size_t(i)])
                     continue;
-                if (setLock(s.fd.Get(), F_WRLCK, kFirstUnitByte + i) == 0) {
+                if (SetLock(s.fd.Get(), F_WRLCK, FirstUnitByte + i) == 0) {
                     s.held[std::size_t(i)] = true;
                     ++s.heldCount;
                     return WAIT_OBJECT_0;
                 }
-                if (!lockBusy(errno)) {
-                    fail(errorFromErrno(errno));
+                if (!LockBusy(errno)) {
+                    Fail(ErrorFromErrno(errno));
                     return WAIT_FAILED;
                 }
             }
@@ -489,24 +489,24 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
 }
 
 bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) {
-    HandleTable& t = table();
+    HandleTable& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
-    const auto it = findOpen(t, handle);
+    const auto it = FindOpen(t, handle);
     if (it == t.open.end())
         return false;
     Semaphore& s = *it->second;
     if (releaseCount < 1) {
-        fail(ERROR_INVALID_PARAMETER);
+        Fail(ERROR_INVALID_PARAMETER);
         return false;
     }
     if (releaseCount > s.heldCount) {
-        fail(ERROR_TOO_MANY_POSTS);
+        Fail(ERROR_TOO_MANY_POSTS);
         return false;
     }
     if (previousCount != nullptr) {
         LONG free = 0;
         for (LONG i = 0; i < s.maximum; ++i)
-            if (!s.held[std::size_t(i)] && !lockedByOther(s.fd.Get(), kFirstUnitByte + i))
+            if (!s.held[std::size_t(i)] && !LockedByOther(s.fd.Get(), FirstUnitByte + i))
                 ++free;
         *previousCount = free;
     }
@@ -514,8 +514,8 @@ bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) 
     for (LONG i = s.maximum - 1; i >= 0 && left > 0; --i) {
         if (!s.held[std::size_t(i)])
             continue;
-        if (setLock(s.fd.Get(), F_UNLCK, kFirstUnitByte + i) != 0) {
-            fail(errorFromErrno(errno));
+        if (SetLock(s.fd.Get(), F_UNLCK, FirstUnitByte + i) != 0) {
+            Fail(ErrorFromErrno(errno));
             return false;
         }
         s.held[std::size_t(i)] = false;
@@ -528,9 +528,9 @@ bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) 
 bool CloseHandle(SemHandle handle) {
     std::unique_ptr<Semaphore> s;
     {
-        HandleTable& t = table();
+        HandleTable& t = Table();
         std::lock_guard<std::mutex> lock(t.mutex);
-        const auto it = findOpen(t, handle);
+        const auto it = FindOpen(t, handle);
         if (it == t.open.end())
             return false;
         s = std::move(it->second);

@@ -26,8 +26,8 @@ std::string FindInPath(const std::string& program) {
         if (end == std::string::npos)
             end = path.size();
         // An empty entry is the current folder.
-        const std::string dir = end > start ? path.substr(start, end - start) : std::string(".");
-        const std::string candidate = dir + "/" + program;
+        const std::string folder = end > start ? path.substr(start, end - start) : std::string(".");
+        const std::string candidate = folder + "/" + program;
         struct stat st;
         if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
             ::access(candidate.c_str(), X_OK) == 0)

@@ -124,7 +124,7 @@ std::optional<std::string> TryReadAttribute(const std::string& path) {
 std::string ReadAttribute(const std::string& path) {
     auto text = TryReadAttribute(path);
     if (!text)
-        throw SysfsError("sysfs attribute missing or unreadable: " + path);
+        throw ESysfsError("sysfs attribute missing or unreadable: " + path);
     return *text;
 }
 

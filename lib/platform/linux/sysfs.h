@@ -11,7 +11,7 @@
 namespace platform::lnx {
 
 // A sysfs attribute or node that is missing, unreadable or malformed.
-class SysfsError : public std::runtime_error {
+class ESysfsError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
@@ -36,7 +36,7 @@ std::vector<MountEntry> ParseMountInfo(std::string_view text);
 // as 0). Nothing when the file cannot be read or is larger.
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit);
 
-// A sysfs attribute's text without its line end. Throws SysfsError when it is missing,
+// A sysfs attribute's text without its line end. Throws ESysfsError when it is missing,
 // unreadable or longer than a page.
 std::string ReadAttribute(const std::string& path);
 // The same, or nothing when the attribute does not exist or cannot be read.

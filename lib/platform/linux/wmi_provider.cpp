@@ -241,7 +241,7 @@ public:
                 return QueryDiskDriveToDiskPartition(machine, q);
             if (IEquals(q.ClassName, DiskDrive.Name))
                 return QueryDiskDrive(machine, q);
-        } catch (const SysfsError& e) {
+        } catch (const ESysfsError& e) {
             throw EWbemError(wbemErrFailed, e.what());
         } catch (const fs::filesystem_error& e) {
             throw EWbemError(wbemErrFailed, e.what());

@@ -28,25 +28,25 @@ struct HandleTable {
 };
 
 // Never destroyed: handles may still be closed by objects that outlive static destruction.
-HandleTable& table() {
+HandleTable& Table() {
     static HandleTable* t = new HandleTable;
     return *t;
 }
 
 // The system handle behind `handle`, or null.
-HANDLE lookUp(SemHandle handle) {
+HANDLE LookUp(SemHandle handle) {
     if (handle == 0)
         return nullptr;
-    HandleTable& t = table();
+    HandleTable& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
     const auto it = t.open.find(handle);
     return it == t.open.end() ? nullptr : it->second;
 }
 
 // A number for `h`; 0 when the table cannot take it.
-SemHandle enter(HANDLE h) {
+SemHandle Enter(HANDLE h) {
     try {
-        HandleTable& t = table();
+        HandleTable& t = Table();
         std::lock_guard<std::mutex> lock(t.mutex);
         while (t.next == 0 || t.open.count(t.next) != 0)
             ++t.next;
@@ -59,10 +59,10 @@ SemHandle enter(HANDLE h) {
 }
 
 // Takes `handle` out of the table; its system handle, or null when it was not there.
-HANDLE takeOut(SemHandle handle) {
+HANDLE TakeOut(SemHandle handle) {
     if (handle == 0)
         return nullptr;
-    HandleTable& t = table();
+    HandleTable& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
     const auto it = t.open.find(handle);
     if (it == t.open.end())
@@ -76,7 +76,7 @@ HANDLE takeOut(SemHandle handle) {
 
 SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maximumCount,
                            const std::string& name) {
-    if (attributes != nullptr || maximumCount < 1 || maximumCount > kMaxSemaphoreCount ||
+    if (attributes != nullptr || maximumCount < 1 || maximumCount > MaxSemaphoreCount ||
         initialCount < 0 || initialCount > maximumCount) {
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
@@ -104,7 +104,7 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
         ::SetLastError(error);
         return 0;
     }
-    const SemHandle number = enter(h);
+    const SemHandle number = Enter(h);
     if (number == 0) {
         ::CloseHandle(h);
         ::SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -115,7 +115,7 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
 }
 
 DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
-    const HANDLE h = lookUp(handle);
+    const HANDLE h = LookUp(handle);
     if (h == nullptr) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return WAIT_FAILED;
@@ -130,7 +130,7 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
 }
 
 bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) {
-    const HANDLE h = lookUp(handle);
+    const HANDLE h = LookUp(handle);
     if (h == nullptr) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return false;
@@ -143,7 +143,7 @@ bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) 
 }
 
 bool CloseHandle(SemHandle handle) {
-    const HANDLE h = takeOut(handle);
+    const HANDLE h = TakeOut(handle);
     if (h == nullptr) {
         ::SetLastError(ERROR_INVALID_HANDLE);
         return false;

@@ -32,9 +32,9 @@ const char* const Program = PENDOCK_PROGRAM;
 class TProgram : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::create_directory(Dir / "global");
-        fs::create_directory(Dir / "user");
-        fs::permissions(Dir / "user", fs::perms::owner_all);
+        fs::create_directory(Folder / "global");
+        fs::create_directory(Folder / "user");
+        fs::permissions(Folder / "user", fs::perms::owner_all);
         ASSERT_TRUE(fs::is_regular_file(fs::path(Program).parent_path() / "locale.db"));
     }
 
@@ -56,9 +56,9 @@ protected:
             if (eq != std::string::npos)
                 env[kv.substr(0, eq)] = kv.substr(eq + 1);
         }
-        env["PENDOCK_LOCK_DIR_GLOBAL"] = (Dir / "global").string();
-        env["PENDOCK_LOCK_DIR_USER"] = (Dir / "user").string();
-        env["XDG_RUNTIME_DIR"] = (Dir / "user").string();
+        env["PENDOCK_LOCK_DIR_GLOBAL"] = (Folder / "global").string();
+        env["PENDOCK_LOCK_DIR_USER"] = (Folder / "user").string();
+        env["XDG_RUNTIME_DIR"] = (Folder / "user").string();
         env["QT_QPA_PLATFORM"] = platform;
         env.erase("DISPLAY");
         env.erase("WAYLAND_DISPLAY");
@@ -72,7 +72,7 @@ protected:
 
         posix_spawn_file_actions_t fa;
         posix_spawn_file_actions_init(&fa);
-        const std::string outPath = (Dir / out).string();
+        const std::string outPath = (Folder / out).string();
         posix_spawn_file_actions_addopen(&fa, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                          0600);
         posix_spawn_file_actions_adddup2(&fa, 1, 2);
@@ -118,12 +118,12 @@ protected:
     }
 
     std::string Output(const std::string& out) const {
-        std::ifstream in(Dir / out);
+        std::ifstream in(Folder / out);
         return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     }
 
     TTempDir Tmp{"pendock-program"};
-    const fs::path Dir = Tmp.Path();
+    const fs::path Folder = Tmp.Path();
     std::vector<pid_t> Running;
 };
 

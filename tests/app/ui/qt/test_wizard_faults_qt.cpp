@@ -25,7 +25,7 @@ TEST(QtWizardFaults, AMountTableThatCannotBeWatchedIsLookedAtWhileWaiting) {
         return Drive == "E";
     };
     // Its folder is missing, so no watch can be set up on it.
-    p.DeviceNoticePath = [&] { return (locale.Dir / "missing" / "mountinfo").string(); };
+    p.DeviceNoticePath = [&] { return (locale.FolderPath / "missing" / "mountinfo").string(); };
     TQtWizardWindow w(p);
     w.Form().Dispatch([&] { w.Form().ButtonNextClick(); });
 

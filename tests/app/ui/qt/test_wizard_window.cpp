@@ -362,7 +362,7 @@ TEST_F(WizardWindow, AskingTheApplicationToEndSkipsTheCloseQuery) {
 }
 
 TEST_F(WizardWindow, AMountTableChangeReachesTheDeviceChangeHandler) {
-    const std::filesystem::path table = Locale.Dir / "mountinfo";
+    const std::filesystem::path table = Locale.FolderPath / "mountinfo";
     std::ofstream(table) << "26 1 8:1 / / rw - ext4 /dev/sda1 rw\n";
     TPendockPlatform p = IdlePlatform();
     p.ProgramFolder = [this] { return Locale.Folder(); };
@@ -423,7 +423,7 @@ TEST_P(ShippedTexts, FitTheirControls) {
         std::filesystem::path(PENDOCK_BINARY_DIR) / "app" / "locale.db";
     ASSERT_TRUE(std::filesystem::is_regular_file(shipped));
     TLocaleFolder folder;
-    std::filesystem::copy_file(shipped, folder.Dir / "locale.db");
+    std::filesystem::copy_file(shipped, folder.FolderPath / "locale.db");
     folder.WriteLocaleXml(GetParam());
 
     TPendockPlatform p = IdlePlatform();

@@ -787,8 +787,8 @@ TEST_F(WinWindow, WindowAndDialogCarryTheProgramsIcon) {
     // The shell shows the first icon group of Pendock.exe; it holds every size up to 256.
     HRSRC group = FindResourceW(Resources, MAKEINTRESOURCEW(1), RT_GROUP_ICON);
     ASSERT_NE(group, nullptr);
-    const auto* dir = static_cast<const WORD*>(LockResource(LoadResource(Resources, group)));
-    EXPECT_EQ(dir[2], 7) << "icons in the group";
+    const auto* folder = static_cast<const WORD*>(LockResource(LoadResource(Resources, group)));
+    EXPECT_EQ(folder[2], 7) << "icons in the group";
 
     TWinWizardWindow& w = Open();
     const auto icon = [](HWND hwnd, WPARAM kind) {

@@ -29,13 +29,13 @@ extern char** environ;
 
 namespace {
 
-void waitForEndOfInput() {
+void WaitForEndOfInput() {
     char buf[64];
     while (::read(0, buf, sizeof buf) > 0) {
     }
 }
 
-void report(const TMaxInstance& g) {
+void Report(const TMaxInstance& g) {
     if (g.IsSemHeld())
         std::printf("held %s\n", g.SemName().c_str());
     else
@@ -43,16 +43,16 @@ void report(const TMaxInstance& g) {
     std::fflush(stdout);
 }
 
-int runFirst(const std::string& id) {
+int RunFirst(const std::string& id) {
     TMaxInstance* guard = nullptr;
     const bool held = FirstInstance(id, guard);
     if (guard == nullptr) {
         std::printf("noguard\n");
         return 0;
     }
-    report(*guard);
+    Report(*guard);
     if (held) {
-        waitForEndOfInput();
+        WaitForEndOfInput();
         ReleaseFirstInstance(guard);
         std::printf("freed %u\n", unsigned(guard->GetErrorCode()));
     }
@@ -60,7 +60,7 @@ int runFirst(const std::string& id) {
     return 0;
 }
 
-int runSpawner(const std::string& id) {
+int RunSpawner(const std::string& id) {
     TMaxInstance* guard = nullptr;
     if (!FirstInstance(id, guard)) {
         std::printf("refused\n");
@@ -80,28 +80,28 @@ int runSpawner(const std::string& id) {
         return 3;
     std::printf("held %d\n", int(pid));
     std::fflush(stdout);
-    waitForEndOfInput();
+    WaitForEndOfInput();
     FreeFirstInstance(guard);
     return 0;
 }
 
-int runGuard(const std::string& name, int max, unsigned timeout) {
+int RunGuard(const std::string& name, int max, unsigned timeout) {
     TMaxInstance g;
     g.SetAutoKill(false);
     g.SetSemName(name);
     g.SetMaxInstances(max);
     g.SetTimeOut(timeout);
     g.GetSem();
-    report(g);
+    Report(g);
     if (g.IsSemHeld()) {
-        waitForEndOfInput();
+        WaitForEndOfInput();
         g.FreeSem();
         std::printf("freed %u\n", unsigned(g.GetErrorCode()));
     }
     return 0;
 }
 
-int runStress(const std::string& id, int rounds, const char* counterFile) {
+int RunStress(const std::string& id, int rounds, const char* counterFile) {
     const int fd = ::open(counterFile, O_RDWR);
     if (fd < 0)
         return 3;
@@ -135,13 +135,13 @@ int runStress(const std::string& id, int rounds, const char* counterFile) {
 int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "first" && argc == 3)
-        return runFirst(argv[2]);
+        return RunFirst(argv[2]);
     if (mode == "spawner" && argc == 3)
-        return runSpawner(argv[2]);
+        return RunSpawner(argv[2]);
     if (mode == "guard" && argc == 5)
-        return runGuard(argv[2], std::atoi(argv[3]), unsigned(std::strtoul(argv[4], nullptr, 10)));
+        return RunGuard(argv[2], std::atoi(argv[3]), unsigned(std::strtoul(argv[4], nullptr, 10)));
     if (mode == "stress" && argc == 5)
-        return runStress(argv[2], std::atoi(argv[3]), argv[4]);
+        return RunStress(argv[2], std::atoi(argv[3]), argv[4]);
     std::fprintf(stderr, "usage: guard_helper first ID | guard NAME MAX TIMEOUT | "
                          "stress ID ROUNDS COUNTERFILE\n");
     return 2;

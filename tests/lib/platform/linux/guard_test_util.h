@@ -28,44 +28,44 @@ namespace guardtest {
 namespace fs = std::filesystem;
 
 // A fresh directory under the temporary directory, removed with everything in it at the end.
-// global() and user() are set as the machine-wide and the user's lock directories.
-class TempLockDirs {
+// Global() and User() are set as the machine-wide and the user's lock directories.
+class TempLockFolders {
 public:
-    TempLockDirs() {
+    TempLockFolders() {
         // Reachable by every user, as the machine-wide directory must be.
-        ::chmod(root().c_str(), 0755);
-        fs::create_directory(global());
-        ::chmod(global().c_str(), 01777);
-        fs::create_directory(user());
-        ::chmod(user().c_str(), 0700);
-        ::setenv("PENDOCK_LOCK_DIR_GLOBAL", global().c_str(), 1);
-        ::setenv("PENDOCK_LOCK_DIR_USER", user().c_str(), 1);
+        ::chmod(Root().c_str(), 0755);
+        fs::create_directory(Global());
+        ::chmod(Global().c_str(), 01777);
+        fs::create_directory(User());
+        ::chmod(User().c_str(), 0700);
+        ::setenv("PENDOCK_LOCK_DIR_GLOBAL", Global().c_str(), 1);
+        ::setenv("PENDOCK_LOCK_DIR_USER", User().c_str(), 1);
     }
-    ~TempLockDirs() {
+    ~TempLockFolders() {
         ::unsetenv("PENDOCK_LOCK_DIR_GLOBAL");
         ::unsetenv("PENDOCK_LOCK_DIR_USER");
     }
-    TempLockDirs(const TempLockDirs&) = delete;
-    TempLockDirs& operator=(const TempLockDirs&) = delete;
+    TempLockFolders(const TempLockFolders&) = delete;
+    TempLockFolders& operator=(const TempLockFolders&) = delete;
 
-    const fs::path& root() const { return dir_.Path(); }
-    fs::path global() const { return root() / "global"; }
-    fs::path user() const { return root() / "user"; }
+    const fs::path& Root() const { return folder_.Path(); }
+    fs::path Global() const { return Root() / "global"; }
+    fs::path User() const { return Root() / "user"; }
 
     // The entries of a directory, by name.
-    static std::vector<std::string> list(const fs::path& dir) {
+    static std::vector<std::string> List(const fs::path& folder) {
         std::vector<std::string> names;
-        for (const auto& e : fs::directory_iterator(dir))
+        for (const auto& e : fs::directory_iterator(folder))
             names.push_back(e.path().filename().string());
         return names;
     }
 
 private:
-    TTempDir dir_{"pendock-guard"};
+    TTempDir folder_{"pendock-guard"};
 };
 
 // A name of its own for each test, so parallel runs never meet.
-inline std::string uniqueName(const std::string& stem) {
+inline std::string UniqueName(const std::string& stem) {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
     return stem + "-" + (info ? info->name() : "x") + "-" + std::to_string(::getpid());
 }
@@ -97,7 +97,7 @@ public:
         }
     }
     ~Child() {
-        closeStdin();
+        CloseStdin();
         if (stdout_ >= 0)
             ::close(stdout_);
         if (pid_ > 0) {
@@ -108,11 +108,11 @@ public:
     Child(const Child&) = delete;
     Child& operator=(const Child&) = delete;
 
-    pid_t pid() const { return pid_; }
+    pid_t Pid() const { return pid_; }
 
     // The next line the child writes, without its line end; nothing when none came within
     // `timeoutMs` or the child closed its output.
-    std::optional<std::string> readLine(int timeoutMs = 20000) {
+    std::optional<std::string> ReadLine(int timeoutMs = 20000) {
         const auto giveUp = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
         for (;;) {
             const auto nl = buffer_.find('\n');
@@ -137,14 +137,14 @@ public:
     }
 
     // Tells the child to go on (its input ends).
-    void closeStdin() {
+    void CloseStdin() {
         if (stdin_ >= 0)
             ::close(stdin_);
         stdin_ = -1;
     }
 
     // The child's exit code; -signal when a signal ended it.
-    int wait() {
+    int Wait() {
         int status = 0;
         ::waitpid(pid_, &status, 0);
         pid_ = -1;
@@ -153,7 +153,7 @@ public:
         return WEXITSTATUS(status);
     }
 
-    void kill(int sig) {
+    void Kill(int sig) {
         if (pid_ > 0)
             ::kill(pid_, sig);
     }

@@ -33,7 +33,7 @@ SimMachine::SimMachine() {
 }
 
 void SimMachine::Simkey(const std::string& command, const std::vector<std::string>& args) const {
-    std::vector<std::string> argv{"bash", PENDOCK_SIMKEY, command, Dir().string()};
+    std::vector<std::string> argv{"bash", PENDOCK_SIMKEY, command, Folder().string()};
     argv.insert(argv.end(), args.begin(), args.end());
     if (RunProgram(argv) != 0)
         throw std::runtime_error("simkey " + command + " failed");

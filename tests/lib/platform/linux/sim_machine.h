@@ -17,16 +17,18 @@ public:
     // Runs "simkey COMMAND DIR ARGS..."; throws std::runtime_error when it fails.
     void Simkey(const std::string& command, const std::vector<std::string>& args = {}) const;
 
-    const std::filesystem::path& Dir() const { return FDir.Path(); }
-    std::filesystem::path Sys() const { return Dir() / "sys"; }
-    std::filesystem::path MountInfo() const { return Dir() / "mountinfo"; }
-    std::string Media(const std::string& name) const { return (Dir() / "media" / name).string(); }
+    const std::filesystem::path& Folder() const { return FFolder.Path(); }
+    std::filesystem::path Sys() const { return Folder() / "sys"; }
+    std::filesystem::path MountInfo() const { return Folder() / "mountinfo"; }
+    std::string Media(const std::string& name) const {
+        return (Folder() / "media" / name).string();
+    }
 
     // A fresh drive-letter map over this machine.
     std::shared_ptr<platform::lnx::DriveLetterMap> NewMap() const;
 
 private:
-    TTempDir FDir{"pendock-sim"};
+    TTempDir FFolder{"pendock-sim"};
 };
 
 // Runs a program with arguments (no shell); returns its exit status, or -1.

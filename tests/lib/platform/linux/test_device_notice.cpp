@@ -41,7 +41,7 @@ const char* const Line2 =
 class DeviceNoticeFile : public ::testing::Test {
 protected:
     void SetUp() override {
-        Table = Dir / "mountinfo";
+        Table = Folder / "mountinfo";
         std::ofstream(Table) << Line1;
     }
     void Append(const fs::path& file, const char* text) const {
@@ -49,7 +49,7 @@ protected:
     }
 
     TTempDir Tmp{"pendock-notice"};
-    const fs::path Dir = Tmp.Path();
+    const fs::path Folder = Tmp.Path();
     fs::path Table;
 };
 
@@ -74,7 +74,7 @@ TEST_F(DeviceNoticeFile, QuietUntilTheTableChanges) {
 TEST_F(DeviceNoticeFile, SurvivesTheFileBeingReplacedOrRemoved) {
     TDeviceNotice n(Table.string());
     ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
-    const fs::path fresh = Dir / "mountinfo.new";
+    const fs::path fresh = Folder / "mountinfo.new";
     std::ofstream(fresh) << Line1 << Line2;
     fs::rename(fresh, Table);
     ASSERT_TRUE(Ready(n, 2000));
@@ -96,7 +96,7 @@ TEST_F(DeviceNoticeFile, SurvivesTheFileBeingReplacedOrRemoved) {
 TEST_F(DeviceNoticeFile, OtherFilesInTheFolderAreNoNotice) {
     TDeviceNotice n(Table.string());
     ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
-    std::ofstream(Dir / "mountinfo.log") << "unrelated\n";
+    std::ofstream(Folder / "mountinfo.log") << "unrelated\n";
     ASSERT_TRUE(Ready(n, 2000));
     EXPECT_FALSE(n.Acknowledge());
     EXPECT_FALSE(Ready(n, 100));
@@ -111,7 +111,7 @@ TEST_F(DeviceNoticeFile, TableNotThereYetOrNoFolder) {
     ASSERT_TRUE(Ready(later, 2000));
     EXPECT_TRUE(later.Acknowledge());
 
-    TDeviceNotice none((Dir / "no-such-folder" / "mountinfo").string());
+    TDeviceNotice none((Folder / "no-such-folder" / "mountinfo").string());
     EXPECT_FALSE(none.IsOpen());
     EXPECT_EQ(none.Kind(), TDeviceNotice::TKind::None);
     EXPECT_EQ(none.Fd(), -1);
@@ -146,9 +146,9 @@ TEST_F(DeviceNoticeFile, PathFromTheEnvironment) {
 constexpr const char* NoNamespace = "no mount namespace";
 
 // In a mount namespace of the calling process's own: watches the kernel's table while a tmpfs
-// is mounted on `dir` and taken off again. The check that failed first, empty when all held,
+// is mounted on `folder` and taken off again. The check that failed first, empty when all held,
 // or NoNamespace where the machine gives no namespace to mount in.
-std::string MountOnceInOwnNamespace(const std::string& dir) {
+std::string MountOnceInOwnNamespace(const std::string& folder) {
     if (::unshare(CLONE_NEWNS) != 0 ||
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return NoNamespace;
@@ -157,7 +157,7 @@ std::string MountOnceInOwnNamespace(const std::string& dir) {
         return "the kernel's table is watched for urgent data";
     if (Ready(n, 100))
         return "no notice before the mount";
-    if (::mount("pendock-test", dir.c_str(), "tmpfs", 0, "size=64k") != 0)
+    if (::mount("pendock-test", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
         return NoNamespace;
     if (!Ready(n, 2000))
         return "a notice after the mount";
@@ -165,7 +165,7 @@ std::string MountOnceInOwnNamespace(const std::string& dir) {
         return "the notice is about the table";
     if (Ready(n, 100))
         return "quiet once acknowledged";
-    ::umount(dir.c_str());
+    ::umount(folder.c_str());
     if (!Ready(n, 2000))
         return "a notice after the unmount";
     return "";
@@ -179,10 +179,10 @@ TEST(DeviceNoticeKernel, MountInOwnNamespaceGivesOneNotice) {
         EXPECT_EQ(n.PollEvents(), POLLPRI);
         EXPECT_FALSE(Ready(n, 200));
     }
-    const TTempDir dir("pendock-notice-mnt");
+    const TTempDir folder("pendock-notice-mnt");
     // In a child: it mounts in a namespace of its own, so nothing reaches the machine's table.
     const std::string failed =
-        RunInChild([&] { return MountOnceInOwnNamespace(dir.Path().string()); });
+        RunInChild([&] { return MountOnceInOwnNamespace(folder.Path().string()); });
     if (failed == NoNamespace)
         GTEST_SKIP() << "no mount namespace for this test here";
     EXPECT_EQ(failed, "");

@@ -133,11 +133,11 @@ TEST(DriveLetters, BrokenOrMissingMountTable) {
     auto map = m.NewMap();
     EXPECT_EQ(Letters(*map), "C");
 
-    DriveLetterMap none((m.Dir() / "no-such-file").string(), m.Sys().string());
+    DriveLetterMap none((m.Folder() / "no-such-file").string(), m.Sys().string());
     EXPECT_EQ(none.LogicalDrives(), 0u);
-    DriveLetterMap dir(m.Dir().string(), m.Sys().string()); // a folder, not a file
-    EXPECT_EQ(dir.LogicalDrives(), 0u);
-    DriveLetterMap noSys(m.MountInfo().string(), (m.Dir() / "nosys").string());
+    DriveLetterMap folder(m.Folder().string(), m.Sys().string()); // a folder, not a file
+    EXPECT_EQ(folder.LogicalDrives(), 0u);
+    DriveLetterMap noSys(m.MountInfo().string(), (m.Folder() / "nosys").string());
     EXPECT_EQ(noSys.LogicalDrives(), 0u);
 }
 

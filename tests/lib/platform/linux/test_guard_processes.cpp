@@ -13,24 +13,24 @@
 #include "guard_test_util.h"
 
 using guardtest::Child;
-using guardtest::TempLockDirs;
-using guardtest::uniqueName;
+using guardtest::TempLockFolders;
+using guardtest::UniqueName;
 namespace fs = std::filesystem;
 
 namespace {
 
-std::unique_ptr<Child> first(const std::string& id, const std::string& helper = GUARD_HELPER) {
+std::unique_ptr<Child> First(const std::string& id, const std::string& helper = GUARD_HELPER) {
     return std::make_unique<Child>(std::vector<std::string>{helper, "first", id});
 }
 
-std::unique_ptr<Child> guard(const std::string& name, int max, unsigned timeout) {
+std::unique_ptr<Child> Guard(const std::string& name, int max, unsigned timeout) {
     return std::make_unique<Child>(std::vector<std::string>{
         GUARD_HELPER, "guard", name, std::to_string(max), std::to_string(timeout)});
 }
 
 // The first word of the child's first line: "held", "refused" or "noguard".
-std::string verdict(Child& c) {
-    const auto line = c.readLine();
+std::string Verdict(Child& c) {
+    const auto line = c.ReadLine();
     if (!line)
         return "(no answer)";
     return line->substr(0, line->find(' '));
@@ -38,67 +38,67 @@ std::string verdict(Child& c) {
 
 class Processes : public ::testing::Test {
 protected:
-    TempLockDirs dirs;
+    TempLockFolders folders;
 };
 
 TEST_F(Processes, SecondCopyIsRefusedAtOnceAndTheSlotComesBack) {
-    const std::string id = uniqueName("{id}");
-    auto a = first(id);
-    ASSERT_EQ(a->readLine(), "held Global\\" + id);
-    auto b = first(id);
-    EXPECT_EQ(b->readLine(), "refused 0 Global\\" + id);
-    EXPECT_EQ(b->wait(), 0); // ends by itself: no waiting with time-out 0
+    const std::string id = UniqueName("{id}");
+    auto a = First(id);
+    ASSERT_EQ(a->ReadLine(), "held Global\\" + id);
+    auto b = First(id);
+    EXPECT_EQ(b->ReadLine(), "refused 0 Global\\" + id);
+    EXPECT_EQ(b->Wait(), 0); // ends by itself: no waiting with time-out 0
 
-    a->closeStdin();
-    EXPECT_EQ(a->readLine(), "freed 0");
-    EXPECT_EQ(a->wait(), 0);
+    a->CloseStdin();
+    EXPECT_EQ(a->ReadLine(), "freed 0");
+    EXPECT_EQ(a->Wait(), 0);
 
-    auto c = first(id);
-    EXPECT_EQ(verdict(*c), "held");
+    auto c = First(id);
+    EXPECT_EQ(Verdict(*c), "held");
 }
 
 TEST_F(Processes, KilledHolderDoesNotBlockTheNextStart) {
-    const std::string id = uniqueName("{kill}");
+    const std::string id = UniqueName("{kill}");
     for (int round = 0; round < 3; ++round) {
-        auto a = first(id);
-        ASSERT_EQ(verdict(*a), "held") << round;
-        auto refused = first(id);
-        EXPECT_EQ(verdict(*refused), "refused");
-        a->kill(SIGKILL);
-        EXPECT_EQ(a->wait(), -SIGKILL);
+        auto a = First(id);
+        ASSERT_EQ(Verdict(*a), "held") << round;
+        auto refused = First(id);
+        EXPECT_EQ(Verdict(*refused), "refused");
+        a->Kill(SIGKILL);
+        EXPECT_EQ(a->Wait(), -SIGKILL);
     }
-    auto b = first(id);
-    EXPECT_EQ(verdict(*b), "held");
-    EXPECT_EQ(TempLockDirs::list(dirs.global()).size(), 1u);
+    auto b = First(id);
+    EXPECT_EQ(Verdict(*b), "held");
+    EXPECT_EQ(TempLockFolders::List(folders.Global()).size(), 1u);
 }
 
 TEST_F(Processes, OfThirtyTwoStartedTogetherExactlyOneHolds) {
-    const std::string id = uniqueName("{race}");
+    const std::string id = UniqueName("{race}");
     std::vector<std::unique_ptr<Child>> children;
     for (int i = 0; i < 32; ++i)
-        children.push_back(first(id));
+        children.push_back(First(id));
     int held = 0, refused = 0;
     for (auto& c : children) {
-        const std::string v = verdict(*c);
+        const std::string v = Verdict(*c);
         held += v == "held";
         refused += v == "refused";
     }
     EXPECT_EQ(held, 1);
     EXPECT_EQ(refused, 31);
     for (auto& c : children) {
-        c->closeStdin();
-        EXPECT_EQ(c->wait(), 0);
+        c->CloseStdin();
+        EXPECT_EQ(c->Wait(), 0);
     }
 }
 
 TEST_F(Processes, WithThreeInstancesThreeOfTenHold) {
-    const std::string name = uniqueName("three");
+    const std::string name = UniqueName("three");
     std::vector<std::unique_ptr<Child>> children;
     for (int i = 0; i < 10; ++i)
-        children.push_back(guard(name, 3, 0));
+        children.push_back(Guard(name, 3, 0));
     int held = 0, refused = 0;
     for (auto& c : children) {
-        const std::string v = verdict(*c);
+        const std::string v = Verdict(*c);
         held += v == "held";
         refused += v == "refused";
     }
@@ -107,77 +107,77 @@ TEST_F(Processes, WithThreeInstancesThreeOfTenHold) {
 }
 
 TEST_F(Processes, TimeOutWaitsForAUnitAnotherProcessFrees) {
-    const std::string name = uniqueName("wait");
-    auto a = guard(name, 1, 0);
-    ASSERT_EQ(verdict(*a), "held");
-    auto b = guard(name, 1, 60000);
+    const std::string name = UniqueName("wait");
+    auto a = Guard(name, 1, 0);
+    ASSERT_EQ(Verdict(*a), "held");
+    auto b = Guard(name, 1, 60000);
     // Still waiting while the unit is taken.
-    EXPECT_EQ(b->readLine(300), std::nullopt);
-    a->closeStdin();
-    EXPECT_EQ(b->readLine(), "held Global\\" + name);
-    EXPECT_EQ(a->wait(), 0);
+    EXPECT_EQ(b->ReadLine(300), std::nullopt);
+    a->CloseStdin();
+    EXPECT_EQ(b->ReadLine(), "held Global\\" + name);
+    EXPECT_EQ(a->Wait(), 0);
 
     // And a wait that runs out refuses.
-    auto c = guard(name, 1, 50);
-    EXPECT_EQ(c->readLine(), "refused 0 Global\\" + name);
+    auto c = Guard(name, 1, 50);
+    EXPECT_EQ(c->ReadLine(), "refused 0 Global\\" + name);
 }
 
 TEST_F(Processes, ProgramsStartedByTheHolderDoNotKeepItsUnit) {
-    const std::string id = uniqueName("{spawn}");
+    const std::string id = UniqueName("{spawn}");
     Child a({GUARD_HELPER, "spawner", id});
-    const auto line = a.readLine();
+    const auto line = a.ReadLine();
     ASSERT_TRUE(line && line->rfind("held ", 0) == 0) << line.value_or("(no answer)");
     const pid_t sleeper = std::stoi(line->substr(5));
-    a.kill(SIGKILL);
-    a.wait();
+    a.Kill(SIGKILL);
+    a.Wait();
     // The started program still runs, but the unit went with the holder.
     EXPECT_EQ(::kill(sleeper, 0), 0);
-    auto b = first(id);
-    EXPECT_EQ(verdict(*b), "held");
+    auto b = First(id);
+    EXPECT_EQ(Verdict(*b), "held");
     ::kill(sleeper, SIGKILL);
 }
 
 TEST_F(Processes, EmptyIdentifierMakesNoGuard) {
-    auto a = first("");
-    EXPECT_EQ(a->readLine(), "noguard");
-    EXPECT_EQ(a->wait(), 0);
-    EXPECT_TRUE(TempLockDirs::list(dirs.user()).empty());
+    auto a = First("");
+    EXPECT_EQ(a->ReadLine(), "noguard");
+    EXPECT_EQ(a->Wait(), 0);
+    EXPECT_TRUE(TempLockFolders::List(folders.User()).empty());
 }
 
 TEST_F(Processes, BareNameIsSharedWhenTheMachineWideDirectoryIsMissing) {
-    const std::string id = uniqueName("{bare}");
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (dirs.root() / "absent").c_str(), 1);
-    auto a = first(id);
-    EXPECT_EQ(a->readLine(), "held " + id);
-    auto b = first(id);
+    const std::string id = UniqueName("{bare}");
+    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (folders.Root() / "absent").c_str(), 1);
+    auto a = First(id);
+    EXPECT_EQ(a->ReadLine(), "held " + id);
+    auto b = First(id);
     // The refused machine-wide attempt stays recorded as the guard's error code.
-    EXPECT_EQ(b->readLine(), "refused 123 " + id);
+    EXPECT_EQ(b->ReadLine(), "refused 123 " + id);
 }
 
 TEST_F(Processes, NeverTwoHoldersWhileCopiesComeAndGo) {
-    const fs::path counter = dirs.root() / "counter";
+    const fs::path counter = folders.Root() / "counter";
     {
         std::ofstream out(counter, std::ios::binary);
         const int zero = 0;
         out.write(reinterpret_cast<const char*>(&zero), sizeof zero);
     }
-    const std::string id = uniqueName("{churn}");
+    const std::string id = UniqueName("{churn}");
     std::vector<std::unique_ptr<Child>> children;
     for (int i = 0; i < 4; ++i)
         children.push_back(std::make_unique<Child>(
             std::vector<std::string>{GUARD_HELPER, "stress", id, "300", counter.string()}));
     int totalHolds = 0;
     for (auto& c : children) {
-        const auto line = c->readLine(100000);
+        const auto line = c->ReadLine(100000);
         ASSERT_TRUE(line.has_value());
         int violations = -1, holds = -1;
         ASSERT_EQ(std::sscanf(line->c_str(), "violations %d holds %d", &violations, &holds), 2);
         EXPECT_EQ(violations, 0);
         totalHolds += holds;
-        EXPECT_EQ(c->wait(), 0);
+        EXPECT_EQ(c->Wait(), 0);
     }
     EXPECT_GT(totalHolds, 0);
-    EXPECT_EQ(TempLockDirs::list(dirs.global()).size(), 1u);
+    EXPECT_EQ(TempLockFolders::List(folders.Global()).size(), 1u);
 }
 
 // Root only: copies of other users.
@@ -187,7 +187,7 @@ struct OtherUser {
     gid_t gid;
 };
 
-std::optional<OtherUser> nobody() {
+std::optional<OtherUser> Nobody() {
     const passwd* pw = ::getpwnam("nobody");
     if (pw == nullptr)
         return std::nullopt;
@@ -199,18 +199,18 @@ protected:
     void SetUp() override {
         if (::geteuid() != 0)
             GTEST_SKIP() << "needs root to run a copy as another user";
-        user = nobody();
+        user = Nobody();
         if (!user)
             GTEST_SKIP() << "no user 'nobody' on this machine";
         if (::access("/usr/bin/setpriv", X_OK) != 0)
             GTEST_SKIP() << "setpriv is not installed";
         // A copy of the helper that the other user can surely reach.
-        helper = dirs.root() / "guard_helper";
+        helper = folders.Root() / "guard_helper";
         fs::copy_file(GUARD_HELPER, helper);
         ::chmod(helper.c_str(), 0755);
     }
 
-    std::unique_ptr<Child> firstAsOther(const std::string& id) {
+    std::unique_ptr<Child> FirstAsOther(const std::string& id) {
         return std::make_unique<Child>(
             std::vector<std::string>{"/usr/bin/setpriv", "--reuid=" + std::to_string(user->uid),
                                      "--regid=" + std::to_string(user->gid), "--clear-groups", "--",
@@ -224,43 +224,43 @@ protected:
 TEST_F(OtherUsers, CopyOfAnotherUserIsRefusedAndTheReverse) {
     // Root's copy runs first and makes the file; then the other user's copy makes it.
     for (const bool rootFirst : {true, false}) {
-        const std::string id = uniqueName(rootFirst ? "{root-first}" : "{other-first}");
-        const fs::path file = dirs.global() / ("pendock-sem-" + id);
+        const std::string id = UniqueName(rootFirst ? "{root-first}" : "{other-first}");
+        const fs::path file = folders.Global() / ("pendock-sem-" + id);
         const mode_t old = ::umask(077);
-        auto holder = rootFirst ? first(id, helper.string()) : firstAsOther(id);
+        auto holder = rootFirst ? First(id, helper.string()) : FirstAsOther(id);
         ::umask(old);
-        ASSERT_EQ(verdict(*holder), "held");
+        ASSERT_EQ(Verdict(*holder), "held");
         struct stat st {};
         ASSERT_EQ(::lstat(file.c_str(), &st), 0);
         EXPECT_EQ(st.st_uid, rootFirst ? 0u : user->uid);
         EXPECT_EQ(st.st_mode & 07777, 0666u);
         // The other one opens the file of another user in the sticky directory.
-        auto refused = rootFirst ? firstAsOther(id) : first(id, helper.string());
-        EXPECT_EQ(refused->readLine(), "refused 0 Global\\" + id);
-        EXPECT_EQ(refused->wait(), 0);
-        holder->closeStdin();
-        EXPECT_EQ(holder->readLine(), "freed 0");
-        EXPECT_EQ(holder->wait(), 0);
-        auto next = rootFirst ? firstAsOther(id) : first(id, helper.string());
-        EXPECT_EQ(next->readLine(), "held Global\\" + id);
+        auto refused = rootFirst ? FirstAsOther(id) : First(id, helper.string());
+        EXPECT_EQ(refused->ReadLine(), "refused 0 Global\\" + id);
+        EXPECT_EQ(refused->Wait(), 0);
+        holder->CloseStdin();
+        EXPECT_EQ(holder->ReadLine(), "freed 0");
+        EXPECT_EQ(holder->Wait(), 0);
+        auto next = rootFirst ? FirstAsOther(id) : First(id, helper.string());
+        EXPECT_EQ(next->ReadLine(), "held Global\\" + id);
     }
 }
 
 TEST_F(OtherUsers, LinkPlantedByAnotherUserIsNotFollowed) {
-    const std::string id = uniqueName("{planted}");
-    const fs::path secret = dirs.root() / "secret";
+    const std::string id = UniqueName("{planted}");
+    const fs::path secret = folders.Root() / "secret";
     { std::ofstream(secret) << "root only"; }
     ::chmod(secret.c_str(), 0600);
-    const fs::path lockPath = dirs.global() / ("pendock-sem-" + id);
+    const fs::path lockPath = folders.Global() / ("pendock-sem-" + id);
     fs::create_symlink(secret, lockPath);
     ASSERT_EQ(::lchown(lockPath.c_str(), user->uid, user->gid), 0);
 
     // The copy runs under the user's own name; a second one is kept out there.
-    auto mine = first(id, helper.string());
-    EXPECT_EQ(mine->readLine(), "held " + id);
-    auto second = first(id, helper.string());
-    EXPECT_EQ(second->readLine(), "refused 123 " + id);
-    EXPECT_EQ(second->wait(), 0);
+    auto mine = First(id, helper.string());
+    EXPECT_EQ(mine->ReadLine(), "held " + id);
+    auto second = First(id, helper.string());
+    EXPECT_EQ(second->ReadLine(), "refused 123 " + id);
+    EXPECT_EQ(second->Wait(), 0);
     std::ifstream in(secret);
     std::stringstream content;
     content << in.rdbuf();
@@ -272,45 +272,45 @@ TEST_F(OtherUsers, LinkPlantedByAnotherUserIsNotFollowed) {
 }
 
 TEST_F(OtherUsers, FileOfAnotherUserThatMayNotBeOpenedIsNoLockFile) {
-    const std::string id = uniqueName("{private}");
-    const fs::path lockPath = dirs.global() / ("pendock-sem-" + id);
+    const std::string id = UniqueName("{private}");
+    const fs::path lockPath = folders.Global() / ("pendock-sem-" + id);
     { std::ofstream(lockPath) << "not yours"; }
     ::chmod(lockPath.c_str(), 0600);
-    const fs::path theirDir = dirs.root() / "their-runtime";
-    fs::create_directory(theirDir);
-    ::chmod(theirDir.c_str(), 0700);
-    ASSERT_EQ(::chown(theirDir.c_str(), user->uid, user->gid), 0);
-    ::setenv("PENDOCK_LOCK_DIR_USER", theirDir.c_str(), 1);
+    const fs::path theirFolder = folders.Root() / "their-runtime";
+    fs::create_directory(theirFolder);
+    ::chmod(theirFolder.c_str(), 0700);
+    ASSERT_EQ(::chown(theirFolder.c_str(), user->uid, user->gid), 0);
+    ::setenv("PENDOCK_LOCK_DIR_USER", theirFolder.c_str(), 1);
 
-    auto theirs = firstAsOther(id);
-    EXPECT_EQ(theirs->readLine(), "held " + id);
-    EXPECT_EQ(TempLockDirs::list(theirDir), std::vector<std::string>{"pendock-sem-" + id});
+    auto theirs = FirstAsOther(id);
+    EXPECT_EQ(theirs->ReadLine(), "held " + id);
+    EXPECT_EQ(TempLockFolders::List(theirFolder), std::vector<std::string>{"pendock-sem-" + id});
 }
 
 TEST_F(OtherUsers, MachineWideDirectoryClosedToTheUserFallsBackToTheBareName) {
-    const std::string id = uniqueName("{closed}");
-    const fs::path closed = dirs.root() / "closed";
+    const std::string id = UniqueName("{closed}");
+    const fs::path closed = folders.Root() / "closed";
     fs::create_directory(closed);
     ::chmod(closed.c_str(), 0755); // root's alone to write
-    const fs::path theirDir = dirs.root() / "their-runtime";
-    fs::create_directory(theirDir);
-    ::chmod(theirDir.c_str(), 0700);
-    ASSERT_EQ(::chown(theirDir.c_str(), user->uid, user->gid), 0);
+    const fs::path theirFolder = folders.Root() / "their-runtime";
+    fs::create_directory(theirFolder);
+    ::chmod(theirFolder.c_str(), 0700);
+    ASSERT_EQ(::chown(theirFolder.c_str(), user->uid, user->gid), 0);
     ::setenv("PENDOCK_LOCK_DIR_GLOBAL", closed.c_str(), 1);
-    ::setenv("PENDOCK_LOCK_DIR_USER", theirDir.c_str(), 1);
+    ::setenv("PENDOCK_LOCK_DIR_USER", theirFolder.c_str(), 1);
 
-    auto theirs = firstAsOther(id);
-    EXPECT_EQ(theirs->readLine(), "held " + id);
-    EXPECT_TRUE(TempLockDirs::list(closed).empty());
-    EXPECT_EQ(TempLockDirs::list(theirDir), std::vector<std::string>{"pendock-sem-" + id});
-    auto second = firstAsOther(id);
-    EXPECT_EQ(second->readLine(), "refused 123 " + id);
+    auto theirs = FirstAsOther(id);
+    EXPECT_EQ(theirs->ReadLine(), "held " + id);
+    EXPECT_TRUE(TempLockFolders::List(closed).empty());
+    EXPECT_EQ(TempLockFolders::List(theirFolder), std::vector<std::string>{"pendock-sem-" + id});
+    auto second = FirstAsOther(id);
+    EXPECT_EQ(second->ReadLine(), "refused 123 " + id);
 
     // Once the machine-wide file exists, a user who may not create files there opens it.
-    auto mine = first(id, helper.string());
-    ASSERT_EQ(verdict(*mine), "held");
-    auto third = firstAsOther(id);
-    EXPECT_EQ(third->readLine(), "refused 0 Global\\" + id);
+    auto mine = First(id, helper.string());
+    ASSERT_EQ(Verdict(*mine), "held");
+    auto third = FirstAsOther(id);
+    EXPECT_EQ(third->ReadLine(), "refused 0 Global\\" + id);
 }
 
 } // namespace

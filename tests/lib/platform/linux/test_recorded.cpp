@@ -40,7 +40,7 @@ public:
         std::ifstream in(from / "sysfs.txt");
         if (!in)
             throw std::runtime_error("no recording " + from.string());
-        const fs::path sys = FDir.Path() / "sys";
+        const fs::path sys = FFolder.Path() / "sys";
         std::string line;
         while (std::getline(in, line)) {
             if (line.empty() || line[0] == '#')
@@ -55,9 +55,9 @@ public:
             else if (line[0] == 'L')
                 fs::create_symlink(value, sys / path);
         }
-        fs::copy_file(from / "mountinfo", FDir.Path() / "mountinfo");
-        FMap = std::make_shared<platform::lnx::DriveLetterMap>((FDir.Path() / "mountinfo").string(),
-                                                               sys.string());
+        fs::copy_file(from / "mountinfo", FFolder.Path() / "mountinfo");
+        FMap = std::make_shared<platform::lnx::DriveLetterMap>(
+            (FFolder.Path() / "mountinfo").string(), sys.string());
         FProvider = std::make_unique<ScopedProvider>(FMap);
     }
 
@@ -80,7 +80,7 @@ public:
     }
 
 private:
-    TTempDir FDir{"pendock-recorded"};
+    TTempDir FFolder{"pendock-recorded"};
     std::shared_ptr<platform::lnx::DriveLetterMap> FMap;
     std::unique_ptr<ScopedProvider> FProvider;
 };

@@ -24,10 +24,10 @@ namespace {
 class OpenInBrowserTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        fs::create_directory(Dir / "bin");
+        fs::create_directory(Folder / "bin");
         const char* path = std::getenv("PATH");
         OldPath = path != nullptr ? path : "";
-        ::setenv("PATH", ((Dir / "bin").string() + ":" + OldPath).c_str(), 1);
+        ::setenv("PATH", ((Folder / "bin").string() + ":" + OldPath).c_str(), 1);
     }
     void TearDown() override {
         ::setenv("PATH", OldPath.c_str(), 1);
@@ -38,8 +38,8 @@ protected:
     // A fake opener: records its arguments, descriptors, session and process id, then runs
     // `tail` (a shell command) before saying it is done.
     void WriteOpener(const std::string& tail = "") const {
-        const std::string d = Dir.string();
-        std::ofstream f(Dir / "bin" / "xdg-open");
+        const std::string d = Folder.string();
+        std::ofstream f(Folder / "bin" / "xdg-open");
         f << "#!/bin/sh\n"
           << "echo $$ > '" << d << "/pid'\n"
           << "printf '%s' \"$#\" > '" << d << "/argc'\n"
@@ -50,21 +50,21 @@ protected:
           << tail << "\n"
           << "touch '" << d << "/done'\n";
         f.close();
-        fs::permissions(Dir / "bin" / "xdg-open", fs::perms::owner_all);
+        fs::permissions(Folder / "bin" / "xdg-open", fs::perms::owner_all);
     }
 
     // Waits up to 10 s for the file `name` to appear and returns its text.
     std::string Await(const std::string& name) const {
-        for (int i = 0; i < 1000 && !fs::exists(Dir / name); ++i)
+        for (int i = 0; i < 1000 && !fs::exists(Folder / name); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        std::ifstream f(Dir / name);
+        std::ifstream f(Folder / name);
         std::stringstream s;
         s << f.rdbuf();
         return s.str();
     }
 
     TTempDir Tmp{"pendock-shell"};
-    const fs::path Dir = Tmp.Path();
+    const fs::path Folder = Tmp.Path();
     std::string OldPath;
     pid_t Opener = 0;
 };
@@ -72,14 +72,14 @@ protected:
 TEST_F(OpenInBrowserTest, OpenerGetsTheExactAddressAsItsOnlyArgument) {
     WriteOpener();
     const std::string address = "http://shop.test/custom-backend?q=a&b=\"c\" 'd' $(touch " +
-                                Dir.string() + "/pwned);e`id`|f>g#h%20\xC3\xA9";
+                                Folder.string() + "/pwned);e`id`|f>g#h%20\xC3\xA9";
     ASSERT_TRUE(platform::OpenInBrowser(address));
     EXPECT_EQ(Await("arg"), address);
     EXPECT_EQ(Await("argc"), "1");
     EXPECT_EQ(Await("stdin"), "/dev/null\n");
     EXPECT_EQ(Await("stdout"), "/dev/null\n");
     Await("done");
-    EXPECT_FALSE(fs::exists(Dir / "pwned")) << "the address went through a shell";
+    EXPECT_FALSE(fs::exists(Folder / "pwned")) << "the address went through a shell";
 }
 
 TEST_F(OpenInBrowserTest, DoesNotWaitAndLeavesNoChildBehind) {
@@ -90,7 +90,7 @@ TEST_F(OpenInBrowserTest, DoesNotWaitAndLeavesNoChildBehind) {
     ASSERT_FALSE(Await("arg").empty());
     Opener = std::stoi(Await("pid"));
     EXPECT_EQ(::kill(Opener, 0), 0) << "the opener is still running";
-    EXPECT_FALSE(fs::exists(Dir / "done"));
+    EXPECT_FALSE(fs::exists(Folder / "done"));
     EXPECT_EQ(::getsid(Opener), Opener) << "the opener runs in a session of its own";
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
@@ -98,13 +98,14 @@ TEST_F(OpenInBrowserTest, DoesNotWaitAndLeavesNoChildBehind) {
 }
 
 TEST_F(OpenInBrowserTest, NoOpenerOnPath) {
-    ::setenv("PATH", (Dir / "bin").c_str(), 1);
+    ::setenv("PATH", (Folder / "bin").c_str(), 1);
     EXPECT_FALSE(platform::OpenInBrowser("http://shop.test/"));
     // Not executable: passed over as the shell would.
-    std::ofstream(Dir / "bin" / "xdg-open") << "#!/bin/sh\ntouch '" << Dir.string() << "/ran'\n";
-    fs::permissions(Dir / "bin" / "xdg-open", fs::perms::owner_read | fs::perms::owner_write);
+    std::ofstream(Folder / "bin" / "xdg-open")
+        << "#!/bin/sh\ntouch '" << Folder.string() << "/ran'\n";
+    fs::permissions(Folder / "bin" / "xdg-open", fs::perms::owner_read | fs::perms::owner_write);
     EXPECT_FALSE(platform::OpenInBrowser("http://shop.test/"));
-    EXPECT_FALSE(fs::exists(Dir / "ran"));
+    EXPECT_FALSE(fs::exists(Folder / "ran"));
     errno = 0;
     EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);
     EXPECT_EQ(errno, ECHILD);
@@ -112,8 +113,8 @@ TEST_F(OpenInBrowserTest, NoOpenerOnPath) {
 
 TEST_F(OpenInBrowserTest, OpenerThatCannotStart) {
     // Executable but no program: the start fails and says so.
-    std::ofstream(Dir / "bin" / "xdg-open") << "#!/nonexistent/interpreter\n";
-    fs::permissions(Dir / "bin" / "xdg-open", fs::perms::owner_all);
+    std::ofstream(Folder / "bin" / "xdg-open") << "#!/nonexistent/interpreter\n";
+    fs::permissions(Folder / "bin" / "xdg-open", fs::perms::owner_all);
     EXPECT_FALSE(platform::OpenInBrowser("http://shop.test/"));
 }
 

@@ -50,7 +50,7 @@ protected:
     }
 
     std::wstring P(const std::wstring& rel) const { return Root + L"\\" + rel; }
-    void MakeDir(const std::wstring& rel) const {
+    void MakeFolder(const std::wstring& rel) const {
         ASSERT_TRUE(::CreateDirectoryW(P(rel).c_str(), nullptr)) << Narrow(rel);
     }
     void Write(const std::wstring& rel, const std::string& bytes) const {
@@ -92,7 +92,7 @@ protected:
 };
 
 TEST_F(WinPackageFiles, HiddenAndSystemEntriesAreSearched) {
-    MakeDir(L"Quorvento\\.h");
+    MakeFolder(L"Quorvento\\.h");
     Write(L"Quorvento\\.h\\package.id", "HIDDEN\r\n");
     ASSERT_TRUE(::SetFileAttributesW(P(L"Quorvento\\.h\\package.id").c_str(),
                                      FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
@@ -114,7 +114,7 @@ TEST_F(WinPackageFiles, FileHeldWithoutSharingIsAnError) {
     try {
         FindPackageId(Narrow(Product), id);
         ADD_FAILURE() << "no error";
-    } catch (const TPackageIdReadError& e) {
+    } catch (const EPackageIdReadError& e) {
         EXPECT_EQ(e.Error(), ERROR_SHARING_VIOLATION);
         const std::string what = e.what();
         const std::string named = "\"" + Narrow(file) + "\": ";
@@ -124,7 +124,7 @@ TEST_F(WinPackageFiles, FileHeldWithoutSharingIsAnError) {
     }
     EXPECT_EQ(id, "kept");
     std::string line = "kept";
-    EXPECT_THROW(ReadFirstLine(Narrow(file), line), TPackageIdReadError);
+    EXPECT_THROW(ReadFirstLine(Narrow(file), line), EPackageIdReadError);
     EXPECT_EQ(line, "kept");
     ::CloseHandle(held);
     EXPECT_EQ(Find(Product), "HELD");
@@ -142,7 +142,7 @@ TEST_F(WinPackageFiles, FileOpenForWritingElsewhereIsRead) {
 }
 
 TEST_F(WinPackageFiles, FolderThatCannotBeListedIsPassedOver) {
-    MakeDir(L"Quorvento\\locked");
+    MakeFolder(L"Quorvento\\locked");
     Write(L"Quorvento\\locked\\package.id", "LOCKED\n");
     const HANDLE held = ::CreateFileW(P(L"Quorvento\\locked").c_str(), GENERIC_READ, 0, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
@@ -190,9 +190,9 @@ TEST_F(WinPackageFiles, LinksMadeOnTheUnixSide) {
     if (unixRoot.empty())
         GTEST_SKIP() << "not running under Wine";
     UnixRoot = unixRoot;
-    MakeDir(L"outside");
+    MakeFolder(L"outside");
     Write(L"outside\\package.id", "OUTSIDE\n");
-    MakeDir(L"Quorvento\\real");
+    MakeFolder(L"Quorvento\\real");
     // Folder links (to the parent, to itself, outside), a link loop and a dangling link under
     // the searched name; then a linked file, which is read, and a linked product folder.
     const std::string q = "'" + unixRoot + "/Quorvento";

@@ -106,7 +106,7 @@ TEST_F(WinSemaphore, BadArgumentsAndNames) {
     };
     for (const Case& k :
          {Case{&dummy, 1, 1}, Case{nullptr, 1, 0}, Case{nullptr, 2, 1}, Case{nullptr, -1, 1},
-          Case{nullptr, 1, platform::kMaxSemaphoreCount + 1}}) {
+          Case{nullptr, 1, platform::MaxSemaphoreCount + 1}}) {
         platform::SetLastError(0);
         EXPECT_EQ(platform::CreateSemaphoreW(k.attributes, k.initial, k.maximum, name), 0u);
         EXPECT_EQ(platform::GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));

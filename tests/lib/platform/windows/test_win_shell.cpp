@@ -8,9 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "platform/ProgramFolder.h"
-#include "platform/TextCase.h"
+#include "platform/program_folder.h"
 #include "platform/shell.h"
+#include "platform/text_case.h"
 #include "platform/windows/wide_text.h"
 
 namespace {

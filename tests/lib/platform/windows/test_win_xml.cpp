@@ -42,8 +42,8 @@ template <typename Body> void OnThread(int apartment, Body body) {
 }
 
 TEST(WinXml, WithoutComEveryLoadFailsSilently) {
-    TTempDir dir;
-    const std::string file = dir.Write("locale.xml", Locale);
+    TTempDir folder;
+    const std::string file = folder.Write("locale.xml", Locale);
     TRead r;
     bool documentLoaded = true;
     OnThread(-1, [&] {
@@ -58,10 +58,10 @@ TEST(WinXml, WithoutComEveryLoadFailsSilently) {
 }
 
 TEST(WinXml, ReadsInBothApartmentModels) {
-    TTempDir dir;
+    TTempDir folder;
     const std::string file =
-        dir.Write("locale.xml", "<localization><locale>ab-<![CDATA[CD]]></locale>"
-                                "<locale>ef-GH</locale></localization>");
+        folder.Write("locale.xml", "<localization><locale>ab-<![CDATA[CD]]></locale>"
+                                   "<locale>ef-GH</locale></localization>");
     for (const int apartment : {COINIT_APARTMENTTHREADED, COINIT_MULTITHREADED}) {
         TRead r;
         OnThread(apartment, [&] { r = Read(file); });
@@ -71,8 +71,8 @@ TEST(WinXml, ReadsInBothApartmentModels) {
 }
 
 TEST(WinXml, FileHeldWithoutSharingIsAFailure) {
-    TTempDir dir;
-    const std::string file = dir.Write("locale.xml", Locale);
+    TTempDir folder;
+    const std::string file = folder.Write("locale.xml", Locale);
     const HANDLE held = ::CreateFileW(platform::win::Widen(file).c_str(), GENERIC_READ, 0, nullptr,
                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
@@ -88,9 +88,9 @@ TEST(WinXml, FileHeldWithoutSharingIsAFailure) {
 }
 
 TEST(WinXml, FileNamesAreUtf8) {
-    TTempDir dir;
+    TTempDir temp;
     // A folder name outside the ANSI code page: the name must reach the system as UTF-16.
-    const std::wstring folder = dir.Path().wstring() + L"\\Lingua \u00F1 \u65E5\u672C \u0161";
+    const std::wstring folder = temp.Path().wstring() + L"\\Lingua \u00F1 \u65E5\u672C \u0161";
     ASSERT_TRUE(::CreateDirectoryW(folder.c_str(), nullptr));
     const std::wstring wideFile = folder + L"\\locale.xml";
     const HANDLE h = ::CreateFileW(wideFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
@@ -108,8 +108,8 @@ TEST(WinXml, FileNamesAreUtf8) {
 }
 
 TEST(WinXml, NodesOutliveTheirSelectionAndDocument) {
-    TTempDir dir;
-    const std::string file = dir.Write("d.xml", "<r><i>one</i><i>two<b>x</b>!</i></r>");
+    TTempDir folder;
+    const std::string file = folder.Write("d.xml", "<r><i>one</i><i>two<b>x</b>!</i></r>");
     std::string first, second;
     OnThread(COINIT_APARTMENTTHREADED, [&] {
         TXMLNode kept;

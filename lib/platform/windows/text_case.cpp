@@ -1,4 +1,4 @@
-#include "platform/TextCase.h"
+#include "platform/text_case.h"
 
 #include <windows.h>
 

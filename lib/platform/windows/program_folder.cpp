@@ -1,4 +1,4 @@
-#include "platform/ProgramFolder.h"
+#include "platform/program_folder.h"
 
 #include <windows.h>
 
