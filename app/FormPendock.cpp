@@ -111,7 +111,7 @@ std::string TPendockForm::SubstOperation(const std::string& Source) {
     const std::string operation = LocaleText("OPERATION_UPGRADE");
     std::string result = Source;
     ReplaceFirst(result, "%Operation", operation);
-    ReplaceFirst(result, "%operation", app_platform::LowerCaseUtf8(operation));
+    ReplaceFirst(result, "%operation", platform::LowerCaseUtf8(operation));
     return result;
 }
 

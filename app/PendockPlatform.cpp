@@ -20,7 +20,7 @@ std::string DeviceNoticePath() {
 
 TPendockPlatform DefaultPendockPlatform() {
     return {
-        .ProgramFolder = app_platform::GetProgramFolder,
+        .ProgramFolder = platform::GetProgramFolder,
         .ConnectedDrives = [] { return GetConnectedDrives(); },
         .DriveUsbInfo =
             [](const std::string& Drive, std::string& UsbVID, std::string& UsbPID,

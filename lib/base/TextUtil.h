@@ -1,7 +1,7 @@
 #pragma once
 // Small helpers for the ASCII text of names, keywords and addresses: letters compared and
 // folded without regard to case (ASCII letters only, whatever the locale: the lower case of
-// text shown to the user is app_platform::LowerCaseUtf8), whole texts read as numbers, and
+// text shown to the user is platform::LowerCaseUtf8), whole texts read as numbers, and
 // percent-encoding.
 
 #include <charconv>

@@ -3,10 +3,10 @@
 
 #include <string>
 
-namespace app_platform {
+namespace platform {
 
 // The folder of the running executable, with a trailing path separator; empty when the
 // system does not tell.
 std::string GetProgramFolder();
 
-} // namespace app_platform
+} // namespace platform

@@ -3,10 +3,10 @@
 
 #include <string>
 
-namespace app_platform {
+namespace platform {
 
 // `text` with every letter in lower case, non-ASCII letters included. Bytes that are not
 // valid UTF-8 are kept as they are.
 std::string LowerCaseUtf8(const std::string& text);
 
-} // namespace app_platform
+} // namespace platform

@@ -321,7 +321,7 @@ TEST_F(WizardForm, APlatformWithoutOneOfItsCallsIsRefused) {
 }
 
 TEST(WizardText, LowerCaseCoversNonAsciiLettersAndKeepsBadBytes) {
-    using app_platform::LowerCaseUtf8;
+    using platform::LowerCaseUtf8;
     EXPECT_EQ(LowerCaseUtf8("AGGIORNAMENTO"), "aggiornamento");
     EXPECT_EQ(LowerCaseUtf8("ÀÉÎÕÜ ÇĞŁ ΣΑΒ ПРИВЕТ"), "àéîõü çğł σαβ привет");
     EXPECT_EQ(LowerCaseUtf8("Straße 12 – ok"), "straße 12 – ok");
@@ -337,7 +337,7 @@ TEST(WizardText, LowerCaseCoversNonAsciiLettersAndKeepsBadBytes) {
 }
 
 TEST(WizardPlatform, ProgramFolderIsTheFolderOfTheRunningProgram) {
-    const std::string folder = app_platform::GetProgramFolder();
+    const std::string folder = platform::GetProgramFolder();
     ASSERT_FALSE(folder.empty());
 #if defined(_WIN32)
     EXPECT_EQ(folder.back(), '\\');

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-namespace app_platform {
+namespace platform {
 
 std::string GetProgramFolder() {
     // readlink does not say how long the target is; grow the buffer until it fits.
@@ -26,4 +26,4 @@ std::string GetProgramFolder() {
     }
 }
 
-} // namespace app_platform
+} // namespace platform

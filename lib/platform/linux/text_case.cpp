@@ -6,7 +6,7 @@
 #include "base/TextUtil.h"
 #include "base/Utf8.h"
 
-namespace app_platform {
+namespace platform {
 namespace {
 
 locale_t Utf8Locale() {
@@ -30,4 +30,4 @@ std::string LowerCaseUtf8(const std::string& text) {
     });
 }
 
-} // namespace app_platform
+} // namespace platform

@@ -6,7 +6,7 @@
 
 #include "platform/windows/wide_text.h"
 
-namespace app_platform {
+namespace platform {
 
 std::string GetProgramFolder() {
     // The call does not say how long the path is; grow the buffer until it fits (paths with
@@ -31,4 +31,4 @@ std::string GetProgramFolder() {
     return platform::win::Narrow(buf.data(), sep + 1);
 }
 
-} // namespace app_platform
+} // namespace platform

@@ -5,7 +5,7 @@
 #include "base/TextUtil.h"
 #include "base/Utf8.h"
 
-namespace app_platform {
+namespace platform {
 namespace {
 
 // The lower case of one code point by the system's locale-independent tables; the code point
@@ -42,4 +42,4 @@ std::string LowerCaseUtf8(const std::string& text) {
     });
 }
 
-} // namespace app_platform
+} // namespace platform

@@ -115,7 +115,7 @@ TEST(WinShell, AnAddressNoProgramOpensIsRefused) {
 }
 
 TEST(WinProgramFolder, TheFolderOfThisProgram) {
-    const std::string folder = app_platform::GetProgramFolder();
+    const std::string folder = platform::GetProgramFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(folder.back(), '\\');
     const std::wstring expected =
@@ -128,17 +128,17 @@ TEST(WinProgramFolder, TheFolderOfThisProgram) {
 }
 
 TEST(WinTextCase, LowerCaseOfLettersEverywhere) {
-    EXPECT_EQ(app_platform::LowerCaseUtf8("ABC xyz 123 _-"), "abc xyz 123 _-");
-    EXPECT_EQ(app_platform::LowerCaseUtf8("\xC3\x80\xC3\x89\xC3\x8E\xC3\x95\xC3\x9C"), // ÀÉÎÕÜ
+    EXPECT_EQ(platform::LowerCaseUtf8("ABC xyz 123 _-"), "abc xyz 123 _-");
+    EXPECT_EQ(platform::LowerCaseUtf8("\xC3\x80\xC3\x89\xC3\x8E\xC3\x95\xC3\x9C"), // ÀÉÎÕÜ
               "\xC3\xA0\xC3\xA9\xC3\xAE\xC3\xB5\xC3\xBC");
     EXPECT_EQ(
-        app_platform::LowerCaseUtf8("\xCE\x91\xCE\x92\xCE\xA9 \xD0\x94\xD0\x96\xD0\xAF"), // ΑΒΩ ДЖЯ
+        platform::LowerCaseUtf8("\xCE\x91\xCE\x92\xCE\xA9 \xD0\x94\xD0\x96\xD0\xAF"), // ΑΒΩ ДЖЯ
         "\xCE\xB1\xCE\xB2\xCF\x89 \xD0\xB4\xD0\xB6\xD1\x8F");
     // Already lower, and letters without case, stay.
-    EXPECT_EQ(app_platform::LowerCaseUtf8("\xC3\xA4 \xE5\x90\x8D \xE2\x82\xAC"),
+    EXPECT_EQ(platform::LowerCaseUtf8("\xC3\xA4 \xE5\x90\x8D \xE2\x82\xAC"),
               "\xC3\xA4 \xE5\x90\x8D \xE2\x82\xAC");
     // Bytes that are no UTF-8 are kept as they are; what follows is still mapped.
-    EXPECT_EQ(app_platform::LowerCaseUtf8(std::string("\xFF"
+    EXPECT_EQ(platform::LowerCaseUtf8(std::string("\xFF"
                                                       "A\xC3"
                                                       "B\xE2\x82"
                                                       "C\xED\xA0\x80"
@@ -148,12 +148,12 @@ TEST(WinTextCase, LowerCaseOfLettersEverywhere) {
                           "b\xE2\x82"
                           "c\xED\xA0\x80"
                           "d"));
-    EXPECT_EQ(app_platform::LowerCaseUtf8(""), "");
+    EXPECT_EQ(platform::LowerCaseUtf8(""), "");
 }
 
 TEST(WinTextCase, LettersBeyondTheBasicPlane) {
     // DESERET CAPITAL LETTER LONG I -> its small letter, both outside the basic plane.
-    EXPECT_EQ(app_platform::LowerCaseUtf8("\xF0\x90\x90\x80"), "\xF0\x90\x90\xA8");
+    EXPECT_EQ(platform::LowerCaseUtf8("\xF0\x90\x90\x80"), "\xF0\x90\x90\xA8");
 }
 
 } // namespace
