@@ -27,7 +27,7 @@ if [ -z "${PENDOCK_E2E_DISPLAY:-}" ]; then
     key) first=140 ;;
     *) first=170 ;;
     esac
-    exec xvfb-run -a -n "$first" -s "-screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
+    exec xvfb-run -a -n "$first" -s "-noreset -screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
 fi
 unset QT_QPA_PLATFORM WAYLAND_DISPLAY
 

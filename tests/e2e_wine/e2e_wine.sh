@@ -59,7 +59,7 @@ if [ -z "${PENDOCK_E2E_WINE_DISPLAY:-}" ]; then
     echo "prefix made in $(elapsed "$T0" "$(now)") s"
     export PENDOCK_E2E_WINE_DISPLAY=1
     # A display of its own, looked for from 230 up.
-    exec xvfb-run -a -n 230 -s "-screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
+    exec xvfb-run -a -n 230 -s "-noreset -screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
 fi
 
 T_START=$(now)

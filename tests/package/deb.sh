@@ -95,7 +95,7 @@ METAINFO="$R/usr/share/metainfo/$APP_ID.metainfo.xml"
 grep -q "<release version=\"$VERSION\"" "$METAINFO" || fail "the metadata's release is not $VERSION"
 
 # ---- The installed wizard, end to end: its program folder is where the link leads ----------------
-PENDOCK_E2E_DISPLAY=1 xvfb-run -a -n 200 -s "-screen 0 800x600x24 -nolisten tcp" \
+PENDOCK_E2E_DISPLAY=1 xvfb-run -a -n 200 -s "-noreset -screen 0 800x600x24 -nolisten tcp" \
     bash "$TOP/tests/e2e/e2e.sh" "$R/usr/bin/pendock" "$TOP/tools/simkey" "$W/artefacts" \
     "$SHOPHOST" key || fail "the installed wizard did not pass the end-to-end run"
 

@@ -50,7 +50,7 @@ if [ -z "${PENDOCK_PACKAGE_DISPLAY:-}" ]; then
         wineserver --wait && [ -f "$PREFIX/system.reg" ] ||
         fail "could not make the Wine prefix $PREFIX (see $WORKDIR/wineboot.log)"
     export PENDOCK_PACKAGE_DISPLAY=1
-    exec xvfb-run -a -n 260 -s "-screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
+    exec xvfb-run -a -n 260 -s "-noreset -screen 0 800x600x24 -nolisten tcp" bash "$0" "$@"
 fi
 
 pid=""

@@ -44,9 +44,12 @@ printf '%s\n' "\$(cut -d' ' -f1 /proc/uptime) \$#" >>"$RUN/opened.calls"
 printf '%s\n' "\$1" >"$RUN/opened.tmp" && mv "$RUN/opened.tmp" "$RUN/opened.url"
 REC
     chmod 755 "$RUN/bin/xdg-open"
+    # One X server for all scenarios. It never resets: a reset when one scenario's program
+    # ends could refuse the next one's. Under emulation its start can take many seconds.
     if ! xdpyinfo -display :7 >/dev/null 2>&1; then
-        setsid Xvfb :7 -screen 0 800x600x24 -nolisten tcp -ac </dev/null >/dev/null 2>&1 &
-        for _ in $(seq 100); do xdpyinfo -display :7 >/dev/null 2>&1 && break; sleep 0.1; done
+        setsid Xvfb :7 -noreset -screen 0 800x600x24 -nolisten tcp -ac </dev/null >/dev/null 2>&1 &
+        for _ in $(seq 600); do xdpyinfo -display :7 >/dev/null 2>&1 && break; sleep 0.1; done
+        xdpyinfo -display :7 >/dev/null 2>&1 || { echo "the X server on :7 did not start"; exit 1; }
     fi
     export DISPLAY=:7
     DB=$(dirname "$PROGRAM")/locale.db
