@@ -43,7 +43,7 @@ void Simkey(const fs::path& folder, std::vector<std::string> args) {
 // 10 disks (the root SATA disk, 8 SATA data disks, the USB key) and 30 mount lines.
 struct Machine {
     fs::path Folder;
-    std::shared_ptr<platform::lnx::DriveLetterMap> Map;
+    std::shared_ptr<platform::lnx::TDriveLetterMap> Map;
     char KeyLetter = 0;
 
     Machine() {
@@ -65,7 +65,7 @@ struct Machine {
                    << " rw - tmpfs tmpfs rw\n";
         }
         Simkey(Folder, {"plug"}); // 30th line
-        Map = std::make_shared<platform::lnx::DriveLetterMap>((Folder / "mountinfo").string(),
+        Map = std::make_shared<platform::lnx::TDriveLetterMap>((Folder / "mountinfo").string(),
                                                               (Folder / "sys").string());
         for (const auto& d : Map->Refresh())
             if (d.Name == "sdb1")

@@ -24,7 +24,7 @@ std::string Quoted(const std::string& value, char quote) {
 }
 
 // A query written out again from what was parsed.
-std::string Written(const WqlQuery& q) {
+std::string Written(const TWqlQuery& q) {
     std::string text = "SELECT ";
     for (std::size_t i = 0; i < q.Select.size(); ++i)
         text += (i ? ", " : "") + q.Select[i];
@@ -36,7 +36,7 @@ std::string Written(const WqlQuery& q) {
     return text;
 }
 
-bool Same(const WqlQuery& a, const WqlQuery& b) {
+bool Same(const TWqlQuery& a, const TWqlQuery& b) {
     return a.ClassName == b.ClassName && a.Select == b.Select && a.HasWhere == b.HasWhere &&
            a.WhereProperty == b.WhereProperty && a.WhereValue == b.WhereValue;
 }
@@ -56,17 +56,17 @@ std::string Name(FuzzedDataProvider& in) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     try {
-        const WqlQuery q = ParseWql(text);
+        const TWqlQuery q = ParseWql(text);
         FUZZ_CHECK(!q.ClassName.empty());
         FUZZ_CHECK(Same(ParseWql(Written(q)), q));
     } catch (const EWbemError& e) {
         FUZZ_CHECK(e.Code() == wbemErrInvalidQuery);
     }
     try {
-        const ObjectRef r = ParseObjectPath(text, "host");
+        const TObjectRef r = ParseObjectPath(text, "host");
         const std::string again = "\\\\.\\root\\cimv2:" + r.ClassName + "." + r.Key + "=\"" +
                                   EscapePathValue(r.Value) + "\"";
-        const ObjectRef s = ParseObjectPath(again, "host");
+        const TObjectRef s = ParseObjectPath(again, "host");
         FUZZ_CHECK(s.ClassName == r.ClassName && s.Key == r.Key && s.Value == r.Value);
     } catch (const EWbemError& e) {
         FUZZ_CHECK(e.Code() == wbemErrInvalidQuery);
@@ -81,10 +81,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = std::string(in.ConsumeBool() ? "\\\\." : "\\\\HOST") +
                              "\\root\\cimv2:" + pathClass + "." + key + "=\"" +
                              EscapePathValue(value) + "\"";
-    const WqlQuery q = ParseWql("SELECT * FROM  " + cls + " WHERE " + prop + "=" + Quoted(path, quote));
+    const TWqlQuery q = ParseWql("SELECT * FROM  " + cls + " WHERE " + prop + "=" + Quoted(path, quote));
     FUZZ_CHECK(q.ClassName == cls && q.Select.empty() && q.HasWhere);
     FUZZ_CHECK(q.WhereProperty == prop && q.WhereValue == path);
-    const ObjectRef r = ParseObjectPath(q.WhereValue, "host");
+    const TObjectRef r = ParseObjectPath(q.WhereValue, "host");
     FUZZ_CHECK(r.ClassName == pathClass && r.Key == key && r.Value == value);
     return 0;
 }

@@ -55,23 +55,23 @@ std::string Windows1252Text(const std::string& bytes) {
     return out;
 }
 
-enum class TEncoding { Utf8Bom, Utf16Le, Utf16Be, Plain };
+enum class EEncoding { Utf8Bom, Utf16Le, Utf16Be, Plain };
 
-TEncoding EncodingOf(const std::string& b, std::size_t& bomLength) {
+EEncoding EncodingOf(const std::string& b, std::size_t& bomLength) {
     if (b.size() >= 3 && b.compare(0, 3, "\xEF\xBB\xBF") == 0) {
         bomLength = 3;
-        return TEncoding::Utf8Bom;
+        return EEncoding::Utf8Bom;
     }
     if (b.size() >= 2 && b[0] == '\xFF' && b[1] == '\xFE') {
         bomLength = 2;
-        return TEncoding::Utf16Le;
+        return EEncoding::Utf16Le;
     }
     if (b.size() >= 2 && b[0] == '\xFE' && b[1] == '\xFF') {
         bomLength = 2;
-        return TEncoding::Utf16Be;
+        return EEncoding::Utf16Be;
     }
     bomLength = 0;
-    return TEncoding::Plain;
+    return EEncoding::Plain;
 }
 
 char16_t Unit16(const std::string& b, std::size_t at, bool bigEndian) {
@@ -88,9 +88,9 @@ constexpr bool IsLineEnd(char32_t c) {
 
 // Byte offset of the first line end at or after `from`, or npos. UTF-16 text is scanned by
 // code unit.
-std::size_t LineEnd(const std::string& b, TEncoding enc, std::size_t from) {
-    if (enc == TEncoding::Utf16Le || enc == TEncoding::Utf16Be) {
-        const bool be = enc == TEncoding::Utf16Be;
+std::size_t LineEnd(const std::string& b, EEncoding enc, std::size_t from) {
+    if (enc == EEncoding::Utf16Le || enc == EEncoding::Utf16Be) {
+        const bool be = enc == EEncoding::Utf16Be;
         for (std::size_t i = from; i + 1 < b.size(); i += 2) {
             if (IsLineEnd(Unit16(b, i, be)))
                 return i;
@@ -154,16 +154,16 @@ std::string Utf16Text(const std::string& b, bool bigEndian, bool cut) {
 
 bool FirstLineEnded(const std::string& bytes, std::size_t from) {
     std::size_t bom = 0;
-    const TEncoding enc = EncodingOf(bytes, bom);
+    const EEncoding enc = EncodingOf(bytes, bom);
     from = std::max(bom, from);
-    if (enc == TEncoding::Utf16Le || enc == TEncoding::Utf16Be)
+    if (enc == EEncoding::Utf16Le || enc == EEncoding::Utf16Be)
         from = bom + ((from - bom) & ~std::size_t{1});
     return LineEnd(bytes, enc, from) != std::string::npos;
 }
 
 bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut) {
     std::size_t bom = 0;
-    const TEncoding enc = EncodingOf(bytes, bom);
+    const EEncoding enc = EncodingOf(bytes, bom);
     if (bytes.size() <= bom)
         return false;
     const std::size_t end = LineEnd(bytes, enc, bom);
@@ -172,14 +172,14 @@ bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut) {
         bytes.substr(bom, end == std::string::npos ? std::string::npos : end - bom);
     std::string text;
     switch (enc) {
-    case TEncoding::Utf16Le:
-    case TEncoding::Utf16Be:
-        text = Utf16Text(raw, enc == TEncoding::Utf16Be, lineCut);
+    case EEncoding::Utf16Le:
+    case EEncoding::Utf16Be:
+        text = Utf16Text(raw, enc == EEncoding::Utf16Be, lineCut);
         break;
-    case TEncoding::Utf8Bom:
+    case EEncoding::Utf8Bom:
         Utf8Text(raw, lineCut, true, text);
         break;
-    case TEncoding::Plain:
+    case EEncoding::Plain:
         if (!Utf8Text(raw, lineCut, false, text))
             text = Windows1252Text(raw);
         break;

@@ -328,10 +328,10 @@ void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
     FDeviceNotice = std::make_unique<platform::TDeviceNotice>(path);
     QSocketNotifier::Type type;
     switch (FDeviceNotice->Kind()) {
-    case platform::TDeviceNotice::TKind::Priority:
+    case platform::TDeviceNotice::EKind::Priority:
         type = QSocketNotifier::Exception;
         break;
-    case platform::TDeviceNotice::TKind::Readable:
+    case platform::TDeviceNotice::EKind::Readable:
         type = QSocketNotifier::Read;
         break;
     default:

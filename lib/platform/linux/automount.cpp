@@ -106,7 +106,7 @@ bool DeviceMounted(const std::string& mountInfoPath, const std::string& devNum) 
     const auto text = ReadSmallFile(mountInfoPath, 16u << 20);
     if (!text)
         return false;
-    for (const MountEntry& m : ParseMountInfo(*text))
+    for (const TMountEntry& m : ParseMountInfo(*text))
         if (std::to_string(m.Major) + ":" + std::to_string(m.Minor) == devNum)
             return true;
     return false;

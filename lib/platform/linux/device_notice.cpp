@@ -55,7 +55,7 @@ TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path) {
                 return;
             }
             FFd = fd;
-            FKind = TKind::Priority;
+            FKind = EKind::Priority;
             return;
         }
         ::close(fd);
@@ -84,7 +84,7 @@ TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path) {
         return;
     }
     FFd = in;
-    FKind = TKind::Readable;
+    FKind = EKind::Readable;
 }
 
 TDeviceNotice::~TDeviceNotice() {
@@ -94,25 +94,25 @@ TDeviceNotice::~TDeviceNotice() {
 
 short TDeviceNotice::PollEvents() const {
     switch (FKind) {
-    case TKind::Priority:
+    case EKind::Priority:
         return POLLPRI;
-    case TKind::Readable:
+    case EKind::Readable:
         return POLLIN;
-    case TKind::None:
+    case EKind::None:
         break;
     }
     return 0;
 }
 
 bool TDeviceNotice::Acknowledge() {
-    if (FKind == TKind::Priority) {
+    if (FKind == EKind::Priority) {
         // Polling the kernel's table hands over (and so clears) a pending change.
         pollfd p{FFd, POLLPRI, 0};
         while (::poll(&p, 1, 0) < 0 && errno == EINTR) {
         }
         return true;
     }
-    if (FKind != TKind::Readable)
+    if (FKind != EKind::Readable)
         return false;
 
     bool aboutFile = false;

@@ -9,7 +9,7 @@ namespace platform {
 class TDeviceNotice {
 public:
     // How Fd() signals a notice.
-    enum class TKind {
+    enum class EKind {
         None,     // not watching (the table could not be opened or watched)
         Priority, // the kernel's mount table: urgent data (poll POLLPRI; a Qt Exception notifier)
         Readable, // a plain file standing in for it: readable (poll POLLIN; a Qt Read notifier)
@@ -30,7 +30,7 @@ public:
     bool IsOpen() const { return FFd >= 0; }
     const std::string& ErrorText() const { return FError; }
 
-    TKind Kind() const { return FKind; }
+    EKind Kind() const { return FKind; }
     // The descriptor to watch (-1 when not open) and the poll() events that mean a notice.
     int Fd() const { return FFd; }
     short PollEvents() const;
@@ -48,7 +48,7 @@ private:
     std::string FPath;
     std::string FName; // the file name watched in its folder (Readable only)
     std::string FError;
-    TKind FKind = TKind::None;
+    EKind FKind = EKind::None;
     int FFd = -1;
 };
 

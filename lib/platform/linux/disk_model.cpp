@@ -66,7 +66,7 @@ bool ParseDecimal(std::string_view text, unsigned& value) {
     return text.size() <= 9 && textutil::ParseInteger(text, value);
 }
 
-std::vector<unsigned> DiskNumberMap::Assign(const std::vector<std::string>& present) {
+std::vector<unsigned> TDiskNumberMap::Assign(const std::vector<std::string>& present) {
     std::lock_guard lock(FLock);
     for (auto it = FNumbers.begin(); it != FNumbers.end();)
         it = std::find(present.begin(), present.end(), it->first) == present.end()
@@ -87,18 +87,18 @@ std::vector<unsigned> DiskNumberMap::Assign(const std::vector<std::string>& pres
     return numbers;
 }
 
-DiskModel::DiskModel(std::shared_ptr<DriveLetterMap> drives, std::shared_ptr<DiskNumberMap> numbers)
+TDiskModel::TDiskModel(std::shared_ptr<TDriveLetterMap> drives, std::shared_ptr<TDiskNumberMap> numbers)
     : FDrives(std::move(drives)), FNumbers(std::move(numbers)), FSysfs(FDrives->SysfsRoot()) {}
 
-const std::map<unsigned, std::string>& DiskModel::Disks() {
+const std::map<unsigned, std::string>& TDiskModel::Disks() {
     if (FDisks)
         return *FDisks;
-    struct Entry {
+    struct TEntry {
         bool HasSeq;
         unsigned long long Seq;
         std::string Name;
     };
-    std::vector<Entry> entries;
+    std::vector<TEntry> entries;
     std::error_code ec;
     fs::directory_iterator it(FSysfs + "/block", ec), end;
     if (ec)
@@ -107,7 +107,7 @@ const std::map<unsigned, std::string>& DiskModel::Disks() {
         std::string name = it->path().filename().string();
         if (!IsDiskDrive(name))
             continue;
-        Entry e{false, 0, name};
+        TEntry e{false, 0, name};
         if (const auto seq = TryReadAttribute(FSysfs + "/block/" + name + "/diskseq")) {
             unsigned long long v = 0;
             if (textutil::ParseInteger(*seq, v)) {
@@ -119,7 +119,7 @@ const std::map<unsigned, std::string>& DiskModel::Disks() {
     }
     if (ec)
         throw ESysfsError("block devices of sysfs cannot be listed");
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+    std::sort(entries.begin(), entries.end(), [](const TEntry& a, const TEntry& b) {
         if (a.HasSeq != b.HasSeq)
             return a.HasSeq;
         if (a.HasSeq && a.Seq != b.Seq)
@@ -136,25 +136,25 @@ const std::map<unsigned, std::string>& DiskModel::Disks() {
     return *FDisks;
 }
 
-std::optional<unsigned> DiskModel::DiskNumber(const std::string& name) {
+std::optional<unsigned> TDiskModel::DiskNumber(const std::string& name) {
     for (const auto& [n, disk] : Disks())
         if (disk == name)
             return n;
     return std::nullopt;
 }
 
-const std::string* DiskModel::DiskName(unsigned number) {
+const std::string* TDiskModel::DiskName(unsigned number) {
     const auto& disks = Disks();
     const auto it = disks.find(number);
     return it == disks.end() ? nullptr : &it->second;
 }
 
-std::vector<std::string> DiskModel::Partitions(const std::string& disk) {
-    struct Entry {
+std::vector<std::string> TDiskModel::Partitions(const std::string& disk) {
+    struct TEntry {
         unsigned Number;
         std::string Name;
     };
-    std::vector<Entry> entries;
+    std::vector<TEntry> entries;
     const std::string diskFolder = FSysfs + "/block/" + disk;
     std::error_code ec;
     fs::directory_iterator it(diskFolder, ec), end;
@@ -180,7 +180,7 @@ std::vector<std::string> DiskModel::Partitions(const std::string& disk) {
     if (ec)
         throw ESysfsError("disk " + disk + " cannot be listed");
     std::sort(entries.begin(), entries.end(),
-              [](const Entry& a, const Entry& b) { return a.Number < b.Number; });
+              [](const TEntry& a, const TEntry& b) { return a.Number < b.Number; });
     std::vector<std::string> names;
     for (auto& e : entries)
         names.push_back(std::move(e.Name));
@@ -188,7 +188,7 @@ std::vector<std::string> DiskModel::Partitions(const std::string& disk) {
 }
 
 std::optional<std::pair<unsigned, unsigned>>
-DiskModel::PartitionOfDrive(const LetteredDrive& drive) {
+TDiskModel::PartitionOfDrive(const TLetteredDrive& drive) {
     const auto folder = ResolveLink(DevBlockNode(FSysfs, drive.Major, drive.Minor));
     if (!folder)
         throw ESysfsError("device of drive " + std::string(1, drive.Letter) + " not found");
@@ -209,7 +209,7 @@ DiskModel::PartitionOfDrive(const LetteredDrive& drive) {
     return std::make_pair(*rank, static_cast<unsigned>(it - parts.begin()));
 }
 
-bool DiskModel::PartitionExists(unsigned disk, unsigned part) {
+bool TDiskModel::PartitionExists(unsigned disk, unsigned part) {
     const std::string* name = DiskName(disk);
     if (!name)
         return false;
@@ -217,7 +217,7 @@ bool DiskModel::PartitionExists(unsigned disk, unsigned part) {
     return parts.empty() ? part == 0 : part < parts.size();
 }
 
-DiskIdentity DiskModel::Identity(const std::string& disk) {
+TDiskIdentity TDiskModel::Identity(const std::string& disk) {
     const auto folder = ResolveLink(FSysfs + "/block/" + disk);
     if (!folder || !Below(*folder))
         throw ESysfsError("disk " + disk + " not found");
@@ -261,7 +261,7 @@ DiskIdentity DiskModel::Identity(const std::string& disk) {
         return "6&" + std::string(hex) + "&" + std::to_string(lun);
     };
 
-    DiskIdentity id;
+    TDiskIdentity id;
     if (massStorage) {
         const std::string rev = text("rev");
         const auto serial =
@@ -279,12 +279,12 @@ DiskIdentity DiskModel::Identity(const std::string& disk) {
     return id;
 }
 
-bool DiskModel::Below(const std::string& p) const {
+bool TDiskModel::Below(const std::string& p) const {
     return p.size() > FSysfs.size() && p.compare(0, FSysfs.size(), FSysfs) == 0 &&
            (FSysfs == "/" || p[FSysfs.size()] == '/');
 }
 
-bool DiskModel::IsDiskDrive(const std::string& name) const {
+bool TDiskModel::IsDiskDrive(const std::string& name) const {
     if (IsVirtualBlockName(name) || name.starts_with("dm-") || name.starts_with("md") ||
         name.starts_with("sr"))
         return false;

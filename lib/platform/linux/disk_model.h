@@ -18,7 +18,7 @@ namespace platform::lnx {
 
 // Disk numbers as Windows keeps them: a disk keeps its number while it is present, and a new
 // disk takes the lowest number that is free.
-class DiskNumberMap {
+class TDiskNumberMap {
 public:
     // The numbers of the disks `present` (keys that name one attachment of a disk), in the
     // order given; disks no longer present give their numbers back first.
@@ -32,18 +32,18 @@ private:
 // A decimal number of at most 9 digits and nothing else.
 bool ParseDecimal(std::string_view text, unsigned& value);
 
-struct DiskIdentity {
+struct TDiskIdentity {
     std::string PnpDeviceId;
     std::string InterfaceType;
 };
 
 // One look at the disks under the sysfs root of `drives`, numbered through `numbers`. Reads
 // sysfs when asked; throws ESysfsError for a tree it cannot read.
-class DiskModel {
+class TDiskModel {
 public:
-    DiskModel(std::shared_ptr<DriveLetterMap> drives, std::shared_ptr<DiskNumberMap> numbers);
+    TDiskModel(std::shared_ptr<TDriveLetterMap> drives, std::shared_ptr<TDiskNumberMap> numbers);
 
-    DriveLetterMap& Drives() { return *FDrives; }
+    TDriveLetterMap& Drives() { return *FDrives; }
 
     // Kernel names of the disks present, by their number.
     const std::map<unsigned, std::string>& Disks();
@@ -55,11 +55,11 @@ public:
 
     // The partition (disk rank, partition rank) that carries a drive, or nothing for a drive
     // that is not on a disk's partition or whole disk.
-    std::optional<std::pair<unsigned, unsigned>> PartitionOfDrive(const LetteredDrive& drive);
+    std::optional<std::pair<unsigned, unsigned>> PartitionOfDrive(const TLetteredDrive& drive);
 
     bool PartitionExists(unsigned disk, unsigned part);
 
-    DiskIdentity Identity(const std::string& disk);
+    TDiskIdentity Identity(const std::string& disk);
 
 private:
     // Whether `p` lies inside the sysfs tree (and is not its root).
@@ -68,8 +68,8 @@ private:
     // device-mapper or md devices.
     bool IsDiskDrive(const std::string& name) const;
 
-    std::shared_ptr<DriveLetterMap> FDrives;
-    std::shared_ptr<DiskNumberMap> FNumbers;
+    std::shared_ptr<TDriveLetterMap> FDrives;
+    std::shared_ptr<TDiskNumberMap> FNumbers;
     std::string FSysfs;
     std::optional<std::map<unsigned, std::string>> FDisks;
 };

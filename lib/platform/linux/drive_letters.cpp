@@ -18,7 +18,7 @@ namespace {
 // Far beyond any real mount table; a larger file is taken as unreadable.
 constexpr std::size_t MountInfoLimit = 16u << 20;
 
-struct SeenDrive {
+struct TSeenDrive {
     unsigned Major, Minor;
     std::string Name, MountPoint;
 };
@@ -32,12 +32,12 @@ std::string NormalRoot(std::string root) {
 
 } // namespace
 
-DriveLetterMap::DriveLetterMap(std::string mountInfoPath, std::string sysfsRoot)
+TDriveLetterMap::TDriveLetterMap(std::string mountInfoPath, std::string sysfsRoot)
     : FMountInfoPath(std::move(mountInfoPath)), FSysfsRoot(NormalRoot(std::move(sysfsRoot))) {}
 
 // The kernel name of block device MAJ:MIN from its dev/block link. A link already seen to
 // resolve is trusted while it reads the same: sysfs removes a device's links with it.
-std::optional<std::string> DriveLetterMap::DeviceName(unsigned major, unsigned minor) {
+std::optional<std::string> TDriveLetterMap::DeviceName(unsigned major, unsigned minor) {
     const auto key = std::make_pair(major, minor);
     const std::string node = DevBlockNode(FSysfsRoot, major, minor);
     char buf[4096];
@@ -60,9 +60,9 @@ std::optional<std::string> DriveLetterMap::DeviceName(unsigned major, unsigned m
     return name;
 }
 
-std::vector<LetteredDrive> DriveLetterMap::Refresh() {
+std::vector<TLetteredDrive> TDriveLetterMap::Refresh() {
     std::lock_guard lock(FLock);
-    std::vector<SeenDrive> seen;
+    std::vector<TSeenDrive> seen;
     std::optional<std::pair<unsigned, unsigned>> rootDevice;
     std::set<std::pair<unsigned, unsigned>> known;
     // A process always has a root mount: a reading without one (the table could not be read,
@@ -70,9 +70,9 @@ std::vector<LetteredDrive> DriveLetterMap::Refresh() {
     // and taking it for "no drives" would make every drive look new at the next reading.
     bool rootSeen = false;
     if (const auto text = ReadSmallFile(FMountInfoPath, MountInfoLimit)) {
-        for (const MountEntry& m : ParseMountInfo(*text)) {
+        for (const TMountEntry& m : ParseMountInfo(*text)) {
             rootSeen = rootSeen || m.MountPoint == "/";
-            std::optional<SeenDrive> drive;
+            std::optional<TSeenDrive> drive;
             unsigned major = m.Major, minor = m.Minor;
             bool block = true;
             if (major == 0) {
@@ -87,7 +87,7 @@ std::vector<LetteredDrive> DriveLetterMap::Refresh() {
             }
             if (block)
                 if (auto name = DeviceName(major, minor); name && !IsVirtualBlockName(*name))
-                    drive = SeenDrive{major, minor, std::move(*name), m.MountPoint};
+                    drive = TSeenDrive{major, minor, std::move(*name), m.MountPoint};
             if (m.MountPoint == "/") // the last mount on / is the one in view
                 rootDevice = drive ? std::optional(std::make_pair(drive->Major, drive->Minor))
                                    : std::nullopt;
@@ -111,7 +111,7 @@ std::vector<LetteredDrive> DriveLetterMap::Refresh() {
     std::array<bool, 26> used{};
     for (const auto& [dev, letter] : FLetters)
         used[letter - 'A'] = true;
-    for (const SeenDrive& d : seen) {
+    for (const TSeenDrive& d : seen) {
         if (FLetters.count({d.Major, d.Minor}))
             continue;
         for (char l = 'D'; l <= 'Z'; ++l)
@@ -122,28 +122,28 @@ std::vector<LetteredDrive> DriveLetterMap::Refresh() {
             }
     }
 
-    std::vector<LetteredDrive> drives;
-    for (const SeenDrive& d : seen) {
+    std::vector<TLetteredDrive> drives;
+    for (const TSeenDrive& d : seen) {
         const auto it = FLetters.find({d.Major, d.Minor});
         if (it != FLetters.end())
             drives.push_back({it->second, d.Major, d.Minor, d.Name, d.MountPoint});
     }
     std::sort(drives.begin(), drives.end(),
-              [](const LetteredDrive& a, const LetteredDrive& b) { return a.Letter < b.Letter; });
+              [](const TLetteredDrive& a, const TLetteredDrive& b) { return a.Letter < b.Letter; });
     FLastDrives = drives;
     return drives;
 }
 
-std::uint32_t DriveLetterMap::LogicalDrives() {
+std::uint32_t TDriveLetterMap::LogicalDrives() {
     std::uint32_t mask = 0;
-    for (const LetteredDrive& d : Refresh())
+    for (const TLetteredDrive& d : Refresh())
         mask |= 1u << (d.Letter - 'A');
     return mask;
 }
 
-std::optional<LetteredDrive> DriveLetterMap::Find(char letter) {
+std::optional<TLetteredDrive> TDriveLetterMap::Find(char letter) {
     letter = textutil::UpperAscii(letter);
-    for (LetteredDrive& d : Refresh())
+    for (TLetteredDrive& d : Refresh())
         if (d.Letter == letter)
             return std::move(d);
     return std::nullopt;
@@ -154,17 +154,17 @@ std::mutex& ProcessMapLock() {
     static std::mutex m;
     return m;
 }
-std::shared_ptr<DriveLetterMap>& ProcessMap() {
-    static std::shared_ptr<DriveLetterMap> map;
+std::shared_ptr<TDriveLetterMap>& ProcessMap() {
+    static std::shared_ptr<TDriveLetterMap> map;
     return map;
 }
 } // namespace
 
-std::shared_ptr<DriveLetterMap> ProcessDriveLetters() {
+std::shared_ptr<TDriveLetterMap> ProcessDriveLetters() {
     std::lock_guard lock(ProcessMapLock());
     auto& map = ProcessMap();
     if (!map)
-        map = std::make_shared<DriveLetterMap>(MountInfoPath(), SysfsRoot());
+        map = std::make_shared<TDriveLetterMap>(MountInfoPath(), SysfsRoot());
     return map;
 }
 

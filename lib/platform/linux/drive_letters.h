@@ -14,7 +14,7 @@
 
 namespace platform::lnx {
 
-struct LetteredDrive {
+struct TLetteredDrive {
     char Letter = 0; // 'C' to 'Z'
     unsigned Major = 0;
     unsigned Minor = 0;
@@ -22,20 +22,20 @@ struct LetteredDrive {
     std::string MountPoint; // its first mount point in the mount table
 };
 
-class DriveLetterMap {
+class TDriveLetterMap {
 public:
-    DriveLetterMap(std::string mountInfoPath, std::string sysfsRoot);
+    TDriveLetterMap(std::string mountInfoPath, std::string sysfsRoot);
 
     // Reads the mount table afresh and returns the drives that have a letter, by letter.
     // A reading that is no picture of the machine (the table cannot be read, is too large, or
     // holds no mount on /) changes nothing: the drives of the last good reading are returned,
     // none before the first.
-    std::vector<LetteredDrive> Refresh();
+    std::vector<TLetteredDrive> Refresh();
 
     // Bit n set for the letter 'A' + n in use (after a fresh read).
     std::uint32_t LogicalDrives();
     // The drive with that letter now (upper or lower case), or nothing.
-    std::optional<LetteredDrive> Find(char letter);
+    std::optional<TLetteredDrive> Find(char letter);
 
     const std::string& MountInfoPath() const { return FMountInfoPath; }
     const std::string& SysfsRoot() const { return FSysfsRoot; }
@@ -47,14 +47,14 @@ private:
     std::string FSysfsRoot;
     std::mutex FLock;
     std::map<std::pair<unsigned, unsigned>, char> FLetters; // device numbers -> letter
-    std::vector<LetteredDrive> FLastDrives;                  // of the last good reading
+    std::vector<TLetteredDrive> FLastDrives;                  // of the last good reading
     // device numbers -> (text of its dev/block link, kernel name), for links seen to resolve
     std::map<std::pair<unsigned, unsigned>, std::pair<std::string, std::string>> FNodes;
 };
 
 // The map of this process, over MountInfoPath() and SysfsRoot() (platform/linux/overrides.h),
 // created on first use.
-std::shared_ptr<DriveLetterMap> ProcessDriveLetters();
+std::shared_ptr<TDriveLetterMap> ProcessDriveLetters();
 // Drops the process's map; the next use makes a new one from the environment as it is then.
 void ResetProcessDriveLetters();
 

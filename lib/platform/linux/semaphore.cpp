@@ -52,7 +52,7 @@ constexpr int OpenAttempts = 1000;
 
 // One open handle. Closing its file gives up the semaphore: the kernel drops the handle's
 // locks with it.
-struct Semaphore {
+struct TSemaphore {
     TUniqueFd folderFd;
     TUniqueFd fd;
     std::string fileName;
@@ -61,15 +61,15 @@ struct Semaphore {
     LONG heldCount = 0;
 };
 
-struct HandleTable {
+struct THandleTable {
     std::mutex mutex;
-    std::unordered_map<SemHandle, std::unique_ptr<Semaphore>> open;
+    std::unordered_map<SemHandle, std::unique_ptr<TSemaphore>> open;
     SemHandle next = 1;
 };
 
 // Never destroyed: handles may still be closed by objects that outlive static destruction.
-HandleTable& Table() {
-    static HandleTable* t = new HandleTable;
+THandleTable& Table() {
+    static THandleTable* t = new THandleTable;
     return *t;
 }
 
@@ -80,7 +80,7 @@ DWORD Fail(DWORD code) {
 
 // The open semaphore behind `handle` (the table's mutex held), or the end of the table with
 // the last error set to ERROR_INVALID_HANDLE.
-auto FindOpen(HandleTable& t, SemHandle handle) {
+auto FindOpen(THandleTable& t, SemHandle handle) {
     const auto it = handle == 0 ? t.open.end() : t.open.find(handle);
     if (it == t.open.end())
         Fail(ERROR_INVALID_HANDLE);
@@ -306,8 +306,8 @@ LONG ReadHeader(int fd) {
     return LONG(value);
 }
 
-SemHandle RegisterHandle(std::unique_ptr<Semaphore> s) {
-    HandleTable& t = Table();
+SemHandle RegisterHandle(std::unique_ptr<TSemaphore> s) {
+    THandleTable& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
     while (t.next == 0 || t.open.count(t.next) != 0)
         ++t.next;
@@ -323,12 +323,12 @@ bool ValidArguments(const void* attributes, LONG initialCount, LONG maximumCount
 
 // A semaphore's name without its Global\ or Local\ prefix (any case), and whether it lives
 // in the machine-wide folder.
-struct ObjectName {
+struct TObjectName {
     bool global = false;
     std::string name;
 };
 
-ObjectName SplitName(const std::string& name) {
+TObjectName SplitName(const std::string& name) {
     if (textutil::IStartsWith(name, "global\\"))
         return {true, name.substr(7)};
     if (textutil::IStartsWith(name, "local\\"))
@@ -360,7 +360,7 @@ EJoined JoinMarker(int fd) {
 
 // (Re)starts the semaphore: its file holds `maximumCount` from now on, and the marker is
 // shared again so that others may join.
-bool Start(Semaphore& s, LONG maximumCount) {
+bool Start(TSemaphore& s, LONG maximumCount) {
     const bool headerOk =
         ReadHeader(s.fd.Get()) == maximumCount || WriteHeader(s.fd.Get(), maximumCount);
     if (!headerOk || SetLock(s.fd.Get(), F_RDLCK, MarkerByte) != 0) {
@@ -373,7 +373,7 @@ bool Start(Semaphore& s, LONG maximumCount) {
 
 // Takes the first `count` units for this handle: a new semaphore with fewer free units than
 // its maximum.
-bool HoldUnits(Semaphore& s, LONG count) {
+bool HoldUnits(TSemaphore& s, LONG count) {
     for (LONG i = 0; i < count; ++i) {
         if (SetLock(s.fd.Get(), F_WRLCK, FirstUnitByte + i) != 0) {
             Fail(ErrorFromErrno(errno));
@@ -387,7 +387,7 @@ bool HoldUnits(Semaphore& s, LONG count) {
 
 // Sets up the handle whose lock file is open: as the one who starts the semaphore, or as one
 // more handle of a semaphore already running, whose maximum its file tells.
-bool SetUp(Semaphore& s, bool starter, LONG initialCount, LONG maximumCount) {
+bool SetUp(TSemaphore& s, bool starter, LONG initialCount, LONG maximumCount) {
     if (starter) {
         if (!Start(s, maximumCount))
             return false;
@@ -410,12 +410,12 @@ SemHandle CreateSemaphoreW(const void* attributes, LONG initialCount, LONG maxim
         Fail(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const ObjectName object = SplitName(name);
+    const TObjectName object = SplitName(name);
     if (object.name.empty()) {
         Fail(ERROR_INVALID_NAME);
         return 0;
     }
-    auto s = std::make_unique<Semaphore>();
+    auto s = std::make_unique<TSemaphore>();
     s->fileName = LockFileName(object.name);
     if (s->fileName.size() > MaxFileName) {
         Fail(ERROR_FILENAME_EXCED_RANGE);
@@ -454,12 +454,12 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
     auto pause = std::chrono::microseconds(250);
     for (;;) {
         {
-            HandleTable& t = Table();
+            THandleTable& t = Table();
             std::lock_guard<std::mutex> lock(t.mutex);
             const auto it = FindOpen(t, handle);
             if (it == t.open.end())
                 return WAIT_FAILED;
-            Semaphore& s = *it->second;
+            TSemaphore& s = *it->second;
             for (LONG i = 0; i < s.maximum; ++i) {
                 if (s.held[std::size_t(i)])
                     continue;
@@ -489,12 +489,12 @@ DWORD WaitForSingleObject(SemHandle handle, DWORD milliseconds) {
 }
 
 bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) {
-    HandleTable& t = Table();
+    THandleTable& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
     const auto it = FindOpen(t, handle);
     if (it == t.open.end())
         return false;
-    Semaphore& s = *it->second;
+    TSemaphore& s = *it->second;
     if (releaseCount < 1) {
         Fail(ERROR_INVALID_PARAMETER);
         return false;
@@ -526,9 +526,9 @@ bool ReleaseSemaphore(SemHandle handle, LONG releaseCount, LONG* previousCount) 
 }
 
 bool CloseHandle(SemHandle handle) {
-    std::unique_ptr<Semaphore> s;
+    std::unique_ptr<TSemaphore> s;
     {
-        HandleTable& t = Table();
+        THandleTable& t = Table();
         std::lock_guard<std::mutex> lock(t.mutex);
         const auto it = FindOpen(t, handle);
         if (it == t.open.end())

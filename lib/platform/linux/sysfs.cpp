@@ -32,7 +32,7 @@ std::string DecodeMountField(std::string_view field) {
 
 namespace {
 
-bool ParseLine(std::string_view line, MountEntry& entry) {
+bool ParseLine(std::string_view line, TMountEntry& entry) {
     std::vector<std::string_view> fields;
     std::size_t pos = 0;
     while (pos < line.size()) {
@@ -71,13 +71,13 @@ bool ParseLine(std::string_view line, MountEntry& entry) {
 
 } // namespace
 
-std::vector<MountEntry> ParseMountInfo(std::string_view text) {
-    std::vector<MountEntry> entries;
+std::vector<TMountEntry> ParseMountInfo(std::string_view text) {
+    std::vector<TMountEntry> entries;
     std::size_t pos = 0;
     while (pos < text.size()) {
         const auto end = text.find('\n', pos);
         const auto stop = end == std::string_view::npos ? text.size() : end;
-        MountEntry entry;
+        TMountEntry entry;
         if (ParseLine(text.substr(pos, stop - pos), entry))
             entries.push_back(std::move(entry));
         pos = stop + 1;

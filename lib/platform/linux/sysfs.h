@@ -17,7 +17,7 @@ public:
 };
 
 // One line of a mount-info file (proc(5)), with the mount point and source decoded.
-struct MountEntry {
+struct TMountEntry {
     unsigned Major = 0;
     unsigned Minor = 0;
     std::string Root;
@@ -30,7 +30,7 @@ struct MountEntry {
 std::string DecodeMountField(std::string_view field);
 
 // The well-formed lines of a mount-info text, in order; malformed lines are skipped.
-std::vector<MountEntry> ParseMountInfo(std::string_view text);
+std::vector<TMountEntry> ParseMountInfo(std::string_view text);
 
 // The whole text of a file of at most `limit` bytes (also files whose size the kernel gives
 // as 0). Nothing when the file cannot be read or is larger.

@@ -31,9 +31,9 @@ constexpr std::uint32_t wbemErrLocalCredentials = 0x80041064;
 
 // ---- objects ------------------------------------------------------------------------------------
 
-class PropertySet : public ISWbemPropertySet {
+class TPropertySet : public ISWbemPropertySet {
 public:
-    explicit PropertySet(std::vector<std::shared_ptr<ISWbemProperty>> props)
+    explicit TPropertySet(std::vector<std::shared_ptr<ISWbemProperty>> props)
         : FProps(std::move(props)) {}
     std::shared_ptr<ISWbemProperty> Item(const std::string& name, int) override {
         for (const auto& p : FProps)
@@ -47,13 +47,13 @@ private:
     std::vector<std::shared_ptr<ISWbemProperty>> FProps;
 };
 
-class Object : public ISWbemObject {
+class TObject : public ISWbemObject {
 public:
-    explicit Object(std::shared_ptr<PropertySet> props) : FProps(std::move(props)) {}
+    explicit TObject(std::shared_ptr<TPropertySet> props) : FProps(std::move(props)) {}
     std::shared_ptr<ISWbemPropertySet> Properties_() override { return FProps; }
 
 private:
-    std::shared_ptr<PropertySet> FProps;
+    std::shared_ptr<TPropertySet> FProps;
 };
 
 // ---- object paths -------------------------------------------------------------------------------
@@ -98,18 +98,18 @@ std::optional<unsigned> ParseDiskId(std::string_view id) {
 
 // ---- the classes --------------------------------------------------------------------------------
 
-struct ClassDef {
+struct TClassDef {
     const char* Name;
     std::vector<std::pair<const char*, int>> Properties;
 };
 
-const ClassDef LogicalDiskToPartition{
+const TClassDef LogicalDiskToPartition{
     "Win32_LogicalDiskToPartition",
     {{"Antecedent", wbemCimtypeReference}, {"Dependent", wbemCimtypeReference}}};
-const ClassDef DiskDriveToDiskPartition{
+const TClassDef DiskDriveToDiskPartition{
     "Win32_DiskDriveToDiskPartition",
     {{"Antecedent", wbemCimtypeReference}, {"Dependent", wbemCimtypeReference}}};
-const ClassDef DiskDrive{"Win32_DiskDrive",
+const TClassDef DiskDrive{"Win32_DiskDrive",
                          {{"DeviceID", wbemCimtypeString},
                           {"Index", wbemCimtypeUint32},
                           {"InterfaceType", wbemCimtypeString},
@@ -117,9 +117,9 @@ const ClassDef DiskDrive{"Win32_DiskDrive",
 
 using Values = std::vector<TWbemScalar>; // in the order of the class's properties
 
-class Builder {
+class TBuilder {
 public:
-    Builder(const ClassDef& cls, const std::vector<std::string>& select) : FClass(cls) {
+    TBuilder(const TClassDef& cls, const std::vector<std::string>& select) : FClass(cls) {
         if (select.empty()) {
             for (std::size_t i = 0; i < cls.Properties.size(); ++i)
                 FPick.push_back(i);
@@ -139,29 +139,29 @@ public:
         for (const std::size_t i : FPick)
             props.push_back(MakeWbemProperty(FClass.Properties[i].first,
                                              FClass.Properties[i].second, values[i]));
-        FObjects.push_back(std::make_shared<Object>(std::make_shared<PropertySet>(props)));
+        FObjects.push_back(std::make_shared<TObject>(std::make_shared<TPropertySet>(props)));
     }
     std::shared_ptr<ISWbemObjectSet> Result() { return MakeWbemObjectSet(FObjects); }
 
 private:
-    const ClassDef& FClass;
+    const TClassDef& FClass;
     std::vector<std::size_t> FPick;
     std::vector<std::shared_ptr<ISWbemObject>> FObjects;
 };
 
 // The reference a WHERE clause on an association compares with: only `Dependent` is asked
 // for, always by the DeviceID key of the expected class.
-std::optional<std::string> DependentKey(const WqlQuery& q, const char* dependentClass) {
+std::optional<std::string> DependentKey(const TWqlQuery& q, const char* dependentClass) {
     if (!IEquals(q.WhereProperty, "Dependent"))
         InvalidQuery("condition on " + q.WhereProperty + " not supported");
-    const ObjectRef ref = ParseObjectPath(q.WhereValue, WbemHostName());
+    const TObjectRef ref = ParseObjectPath(q.WhereValue, WbemHostName());
     if (!IEquals(ref.ClassName, dependentClass) || !IEquals(ref.Key, "DeviceID"))
         return std::nullopt;
     return ref.Value;
 }
 
-std::shared_ptr<ISWbemObjectSet> QueryLogicalDiskToPartition(DiskModel& m, const WqlQuery& q) {
-    Builder out(LogicalDiskToPartition, q.Select);
+std::shared_ptr<ISWbemObjectSet> QueryLogicalDiskToPartition(TDiskModel& m, const TWqlQuery& q) {
+    TBuilder out(LogicalDiskToPartition, q.Select);
     std::optional<char> only;
     if (q.HasWhere) {
         const auto key = DependentKey(q, "Win32_LogicalDisk");
@@ -169,7 +169,7 @@ std::shared_ptr<ISWbemObjectSet> QueryLogicalDiskToPartition(DiskModel& m, const
             return out.Result();
         only = UpperAscii((*key)[0]);
     }
-    for (const LetteredDrive& d : m.Drives().Refresh()) {
+    for (const TLetteredDrive& d : m.Drives().Refresh()) {
         if (only && d.Letter != *only)
             continue;
         if (const auto part = m.PartitionOfDrive(d))
@@ -179,8 +179,8 @@ std::shared_ptr<ISWbemObjectSet> QueryLogicalDiskToPartition(DiskModel& m, const
     return out.Result();
 }
 
-std::shared_ptr<ISWbemObjectSet> QueryDiskDriveToDiskPartition(DiskModel& m, const WqlQuery& q) {
-    Builder out(DiskDriveToDiskPartition, q.Select);
+std::shared_ptr<ISWbemObjectSet> QueryDiskDriveToDiskPartition(TDiskModel& m, const TWqlQuery& q) {
+    TBuilder out(DiskDriveToDiskPartition, q.Select);
     auto add = [&](unsigned disk, unsigned part) {
         out.Add({ObjectPath("Win32_DiskDrive", DiskId(disk)),
                  ObjectPath("Win32_DiskPartition", PartitionId(disk, part))});
@@ -201,10 +201,10 @@ std::shared_ptr<ISWbemObjectSet> QueryDiskDriveToDiskPartition(DiskModel& m, con
     return out.Result();
 }
 
-std::shared_ptr<ISWbemObjectSet> QueryDiskDrive(DiskModel& m, const WqlQuery& q) {
-    Builder out(DiskDrive, q.Select);
+std::shared_ptr<ISWbemObjectSet> QueryDiskDrive(TDiskModel& m, const TWqlQuery& q) {
+    TBuilder out(DiskDrive, q.Select);
     auto add = [&](unsigned n, const std::string& disk) {
-        const DiskIdentity id = m.Identity(disk);
+        const TDiskIdentity id = m.Identity(disk);
         out.Add({DiskId(n), std::int64_t{n}, id.InterfaceType, id.PnpDeviceId});
     };
     if (q.HasWhere) {
@@ -222,9 +222,9 @@ std::shared_ptr<ISWbemObjectSet> QueryDiskDrive(DiskModel& m, const WqlQuery& q)
 
 // ---- services and locator -----------------------------------------------------------------------
 
-class Services : public ISWbemServices {
+class TServices : public ISWbemServices {
 public:
-    Services(std::shared_ptr<DriveLetterMap> drives, std::shared_ptr<DiskNumberMap> numbers)
+    TServices(std::shared_ptr<TDriveLetterMap> drives, std::shared_ptr<TDiskNumberMap> numbers)
         : FDrives(std::move(drives)), FNumbers(std::move(numbers)) {}
 
     std::shared_ptr<ISWbemObjectSet> ExecQuery(const std::string& strQuery,
@@ -232,8 +232,8 @@ public:
                                                ISWbemNamedValueSet*) override {
         if (!IEquals(strQueryLanguage, "WQL"))
             throw EWbemError(wbemErrInvalidQueryType, "Invalid query language");
-        const WqlQuery q = ParseWql(strQuery);
-        DiskModel machine(FDrives, FNumbers);
+        const TWqlQuery q = ParseWql(strQuery);
+        TDiskModel machine(FDrives, FNumbers);
         try {
             if (IEquals(q.ClassName, LogicalDiskToPartition.Name))
                 return QueryLogicalDiskToPartition(machine, q);
@@ -250,13 +250,13 @@ public:
     }
 
 private:
-    std::shared_ptr<DriveLetterMap> FDrives;
-    std::shared_ptr<DiskNumberMap> FNumbers;
+    std::shared_ptr<TDriveLetterMap> FDrives;
+    std::shared_ptr<TDiskNumberMap> FNumbers;
 };
 
-class Locator : public ISWbemLocator {
+class TLocator : public ISWbemLocator {
 public:
-    Locator(std::shared_ptr<DriveLetterMap> drives, std::shared_ptr<DiskNumberMap> numbers)
+    TLocator(std::shared_ptr<TDriveLetterMap> drives, std::shared_ptr<TDiskNumberMap> numbers)
         : FDrives(std::move(drives)), FNumbers(std::move(numbers)) {}
 
     std::shared_ptr<ISWbemServices>
@@ -271,12 +271,12 @@ public:
                              "User credentials cannot be used for local connections");
         if (!IEquals(strNamespace, "root\\cimv2"))
             throw EWbemError(wbemErrInvalidNamespace, "Invalid namespace: " + strNamespace);
-        return std::make_shared<Services>(FDrives, FNumbers);
+        return std::make_shared<TServices>(FDrives, FNumbers);
     }
 
 private:
-    std::shared_ptr<DriveLetterMap> FDrives;
-    std::shared_ptr<DiskNumberMap> FNumbers;
+    std::shared_ptr<TDriveLetterMap> FDrives;
+    std::shared_ptr<TDiskNumberMap> FNumbers;
 };
 
 } // namespace
@@ -291,11 +291,11 @@ const std::string& WbemHostName() {
     return name;
 }
 
-std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<DriveLetterMap> drives,
-                                               std::shared_ptr<DiskNumberMap> numbers) {
+std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<TDriveLetterMap> drives,
+                                               std::shared_ptr<TDiskNumberMap> numbers) {
     if (!numbers)
-        numbers = std::make_shared<DiskNumberMap>();
-    return std::make_shared<Locator>(std::move(drives), std::move(numbers));
+        numbers = std::make_shared<TDiskNumberMap>();
+    return std::make_shared<TLocator>(std::move(drives), std::move(numbers));
 }
 
 } // namespace platform::lnx
@@ -303,7 +303,7 @@ std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<DriveLetterMap> d
 namespace platform {
 std::shared_ptr<ISWbemLocator> CreatePlatformWbemLocator() {
     // Disk numbers live as long as the process, as Windows keeps them while a disk is present.
-    static const auto numbers = std::make_shared<lnx::DiskNumberMap>();
+    static const auto numbers = std::make_shared<lnx::TDiskNumberMap>();
     return lnx::MakeWbemLocator(lnx::ProcessDriveLetters(), numbers);
 }
 } // namespace platform

@@ -14,8 +14,8 @@ namespace platform::lnx {
 
 // A locator whose services read the drives of `drives` and the sysfs tree under its root,
 // numbering disks through `numbers` (a map of its own when null).
-std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<DriveLetterMap> drives,
-                                               std::shared_ptr<DiskNumberMap> numbers = nullptr);
+std::shared_ptr<ISWbemLocator> MakeWbemLocator(std::shared_ptr<TDriveLetterMap> drives,
+                                               std::shared_ptr<TDiskNumberMap> numbers = nullptr);
 
 // The machine's host name as object paths carry it.
 const std::string& WbemHostName();

@@ -13,33 +13,33 @@ namespace {
     throw EWbemError(wbemErrInvalidQuery, "Invalid query: " + why);
 }
 
-class WqlLexer {
+class TWqlLexer {
 public:
-    enum class Kind { Ident, Star, Comma, Equals, String, End };
-    struct Token {
-        Kind K;
+    enum class EKind { Ident, Star, Comma, Equals, String, End };
+    struct TToken {
+        EKind K;
         std::string Text;
     };
-    explicit WqlLexer(std::string_view text) : FText(text) {}
+    explicit TWqlLexer(std::string_view text) : FText(text) {}
 
-    Token Next() {
+    TToken Next() {
         while (FPos < FText.size() && (FText[FPos] == ' ' || FText[FPos] == '\t' ||
                                        FText[FPos] == '\r' || FText[FPos] == '\n'))
             ++FPos;
         if (FPos >= FText.size())
-            return {Kind::End, {}};
+            return {EKind::End, {}};
         const char c = FText[FPos];
         if (c == '*' || c == ',' || c == '=') {
             ++FPos;
-            return {c == '*' ? Kind::Star : c == ',' ? Kind::Comma : Kind::Equals, {}};
+            return {c == '*' ? EKind::Star : c == ',' ? EKind::Comma : EKind::Equals, {}};
         }
         if (c == '\'' || c == '"')
-            return {Kind::String, ReadString(c)};
+            return {EKind::String, ReadString(c)};
         if (IsIdentChar(c)) {
             const auto start = FPos;
             while (FPos < FText.size() && IsIdentChar(FText[FPos]))
                 ++FPos;
-            return {Kind::Ident, std::string(FText.substr(start, FPos - start))};
+            return {EKind::Ident, std::string(FText.substr(start, FPos - start))};
         }
         InvalidQuery("unexpected character");
     }
@@ -73,15 +73,15 @@ private:
 
 } // namespace
 
-WqlQuery ParseWql(std::string_view text) {
-    WqlLexer lex(text);
-    using K = WqlLexer::Kind;
+TWqlQuery ParseWql(std::string_view text) {
+    TWqlLexer lex(text);
+    using K = TWqlLexer::EKind;
     auto expectWord = [&](std::string_view word) {
         const auto t = lex.Next();
         if (t.K != K::Ident || !IEquals(t.Text, word))
             InvalidQuery("expected " + std::string(word));
     };
-    WqlQuery q;
+    TWqlQuery q;
     expectWord("SELECT");
     auto t = lex.Next();
     if (t.K != K::Star) {
@@ -135,7 +135,7 @@ std::string EscapePathValue(std::string_view value) {
 }
 
 // \\HOST\root\cimv2:Class.Key="value", HOST being "." or this machine.
-ObjectRef ParseObjectPath(std::string_view path, std::string_view hostName) {
+TObjectRef ParseObjectPath(std::string_view path, std::string_view hostName) {
     if (!path.starts_with("\\\\"))
         InvalidQuery("object path without a host");
     path.remove_prefix(2);
@@ -154,7 +154,7 @@ ObjectRef ParseObjectPath(std::string_view path, std::string_view hostName) {
     const auto eq = path.find('=');
     if (dot == std::string_view::npos || eq == std::string_view::npos || eq < dot)
         InvalidQuery("object path without a key");
-    ObjectRef ref;
+    TObjectRef ref;
     ref.ClassName = std::string(path.substr(0, dot));
     ref.Key = std::string(path.substr(dot + 1, eq - dot - 1));
     path.remove_prefix(eq + 1);

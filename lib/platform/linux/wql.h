@@ -9,7 +9,7 @@
 
 namespace platform::lnx {
 
-struct WqlQuery {
+struct TWqlQuery {
     std::string ClassName;
     std::vector<std::string> Select; // empty for *
     bool HasWhere = false;
@@ -17,16 +17,16 @@ struct WqlQuery {
     std::string WhereValue; // escapes undone
 };
 
-struct ObjectRef {
+struct TObjectRef {
     std::string ClassName;
     std::string Key;
     std::string Value; // escapes undone
 };
 
 // Both throw EWbemError with wbemErrInvalidQuery for text they do not accept.
-WqlQuery ParseWql(std::string_view text);
+TWqlQuery ParseWql(std::string_view text);
 // `hostName` is this machine's name; "." is accepted as well.
-ObjectRef ParseObjectPath(std::string_view path, std::string_view hostName);
+TObjectRef ParseObjectPath(std::string_view path, std::string_view hostName);
 
 // A key value with every backslash and double quote escaped, as object paths carry it.
 std::string EscapePathValue(std::string_view value);

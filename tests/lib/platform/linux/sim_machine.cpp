@@ -39,15 +39,15 @@ void SimMachine::Simkey(const std::string& command, const std::vector<std::strin
         throw std::runtime_error("simkey " + command + " failed");
 }
 
-std::shared_ptr<platform::lnx::DriveLetterMap> SimMachine::NewMap() const {
-    return std::make_shared<platform::lnx::DriveLetterMap>(MountInfo().string(), Sys().string());
+std::shared_ptr<platform::lnx::TDriveLetterMap> SimMachine::NewMap() const {
+    return std::make_shared<platform::lnx::TDriveLetterMap>(MountInfo().string(), Sys().string());
 }
 
 struct ScopedProvider::Impl {
     platform::WbemLocatorFactory Previous;
 };
 
-ScopedProvider::ScopedProvider(std::shared_ptr<platform::lnx::DriveLetterMap> map)
+ScopedProvider::ScopedProvider(std::shared_ptr<platform::lnx::TDriveLetterMap> map)
     : FImpl(std::make_unique<Impl>()) {
     FImpl->Previous =
         platform::SetWbemLocatorFactory([map] { return platform::lnx::MakeWbemLocator(map); });

@@ -25,7 +25,7 @@ public:
     }
 
     // A fresh drive-letter map over this machine.
-    std::shared_ptr<platform::lnx::DriveLetterMap> NewMap() const;
+    std::shared_ptr<platform::lnx::TDriveLetterMap> NewMap() const;
 
 private:
     TTempDir FFolder{"pendock-sim"};
@@ -37,7 +37,7 @@ int RunProgram(const std::vector<std::string>& argv);
 // While alive, WMI locators come from the Linux provider over `map`.
 class ScopedProvider {
 public:
-    explicit ScopedProvider(std::shared_ptr<platform::lnx::DriveLetterMap> map);
+    explicit ScopedProvider(std::shared_ptr<platform::lnx::TDriveLetterMap> map);
     ~ScopedProvider();
 
 private:

@@ -56,7 +56,7 @@ protected:
 TEST_F(DeviceNoticeFile, QuietUntilTheTableChanges) {
     TDeviceNotice n(Table.string());
     ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
-    EXPECT_EQ(n.Kind(), TDeviceNotice::TKind::Readable);
+    EXPECT_EQ(n.Kind(), TDeviceNotice::EKind::Readable);
     EXPECT_EQ(n.PollEvents(), POLLIN);
     EXPECT_FALSE(Ready(n, 200));
 
@@ -113,7 +113,7 @@ TEST_F(DeviceNoticeFile, TableNotThereYetOrNoFolder) {
 
     TDeviceNotice none((Folder / "no-such-folder" / "mountinfo").string());
     EXPECT_FALSE(none.IsOpen());
-    EXPECT_EQ(none.Kind(), TDeviceNotice::TKind::None);
+    EXPECT_EQ(none.Kind(), TDeviceNotice::EKind::None);
     EXPECT_EQ(none.Fd(), -1);
     EXPECT_EQ(none.PollEvents(), 0);
     EXPECT_NE(none.ErrorText().find("no-such-folder"), std::string::npos) << none.ErrorText();
@@ -124,10 +124,10 @@ TEST_F(DeviceNoticeFile, TableNotThereYetOrNoFolder) {
 // watched: the wizard then looks at the table itself instead of waiting for nothing.
 TEST(DeviceNoticeKernel, AProcFileWithoutChangeNoticesIsNoWatch) {
     TDeviceNotice table("/proc/self/mountinfo");
-    EXPECT_EQ(table.Kind(), TDeviceNotice::TKind::Priority) << table.ErrorText();
+    EXPECT_EQ(table.Kind(), TDeviceNotice::EKind::Priority) << table.ErrorText();
     TDeviceNotice stat("/proc/self/stat");
     EXPECT_FALSE(stat.IsOpen());
-    EXPECT_EQ(stat.Kind(), TDeviceNotice::TKind::None);
+    EXPECT_EQ(stat.Kind(), TDeviceNotice::EKind::None);
     EXPECT_NE(stat.ErrorText().find("/proc/self/stat"), std::string::npos) << stat.ErrorText();
 }
 
@@ -136,7 +136,7 @@ TEST_F(DeviceNoticeFile, PathFromTheEnvironment) {
     EXPECT_EQ(TDeviceNotice::DefaultPath(), Table.string());
     TDeviceNotice n;
     EXPECT_EQ(n.Path(), Table.string());
-    EXPECT_EQ(n.Kind(), TDeviceNotice::TKind::Readable);
+    EXPECT_EQ(n.Kind(), TDeviceNotice::EKind::Readable);
     Append(Table, Line2);
     EXPECT_TRUE(Ready(n, 2000));
     ::unsetenv("PENDOCK_MOUNTINFO");
@@ -153,7 +153,7 @@ std::string MountOnceInOwnNamespace(const std::string& folder) {
         ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
         return NoNamespace;
     TDeviceNotice n("/proc/self/mountinfo");
-    if (n.Kind() != TDeviceNotice::TKind::Priority)
+    if (n.Kind() != TDeviceNotice::EKind::Priority)
         return "the kernel's table is watched for urgent data";
     if (Ready(n, 100))
         return "no notice before the mount";
@@ -175,7 +175,7 @@ TEST(DeviceNoticeKernel, MountInOwnNamespaceGivesOneNotice) {
     {
         TDeviceNotice n("/proc/self/mountinfo");
         ASSERT_TRUE(n.IsOpen()) << n.ErrorText();
-        EXPECT_EQ(n.Kind(), TDeviceNotice::TKind::Priority);
+        EXPECT_EQ(n.Kind(), TDeviceNotice::EKind::Priority);
         EXPECT_EQ(n.PollEvents(), POLLPRI);
         EXPECT_FALSE(Ready(n, 200));
     }

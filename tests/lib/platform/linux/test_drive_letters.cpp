@@ -14,7 +14,7 @@
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
-using platform::lnx::DriveLetterMap;
+using platform::lnx::TDriveLetterMap;
 
 namespace {
 
@@ -34,7 +34,7 @@ protected:
         }
     }
     void Write(const std::string& text) const { std::ofstream(Table, std::ios::binary) << text; }
-    static std::string Letters(DriveLetterMap& map) {
+    static std::string Letters(TDriveLetterMap& map) {
         std::string s;
         for (const auto& d : map.Refresh())
             s += d.Letter;
@@ -48,7 +48,7 @@ protected:
 
 TEST_F(DriveReadings, AReadingWithoutTheRootMountKeepsTheLastGoodOne) {
     Write(RootLine + DataLine + KeyLine);
-    DriveLetterMap map(Table.string(), Sys.string());
+    TDriveLetterMap map(Table.string(), Sys.string());
     ASSERT_EQ(Letters(map), "CDE");
 
     const std::vector<std::pair<const char*, std::function<void()>>> badReadings = {

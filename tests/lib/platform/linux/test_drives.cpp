@@ -12,19 +12,19 @@
 #include "platform/logical_drives.h"
 #include "sim_machine.h"
 
-using platform::lnx::DriveLetterMap;
-using platform::lnx::LetteredDrive;
+using platform::lnx::TDriveLetterMap;
+using platform::lnx::TLetteredDrive;
 
 namespace {
 
-std::string Letters(DriveLetterMap& map) {
+std::string Letters(TDriveLetterMap& map) {
     std::string s;
-    for (const LetteredDrive& d : map.Refresh())
+    for (const TLetteredDrive& d : map.Refresh())
         s += d.Letter;
     return s;
 }
 
-std::string MountPointOf(DriveLetterMap& map, char letter) {
+std::string MountPointOf(TDriveLetterMap& map, char letter) {
     const auto d = map.Find(letter);
     return d ? d->MountPoint : "<none>";
 }
@@ -133,11 +133,11 @@ TEST(DriveLetters, BrokenOrMissingMountTable) {
     auto map = m.NewMap();
     EXPECT_EQ(Letters(*map), "C");
 
-    DriveLetterMap none((m.Folder() / "no-such-file").string(), m.Sys().string());
+    TDriveLetterMap none((m.Folder() / "no-such-file").string(), m.Sys().string());
     EXPECT_EQ(none.LogicalDrives(), 0u);
-    DriveLetterMap folder(m.Folder().string(), m.Sys().string()); // a folder, not a file
+    TDriveLetterMap folder(m.Folder().string(), m.Sys().string()); // a folder, not a file
     EXPECT_EQ(folder.LogicalDrives(), 0u);
-    DriveLetterMap noSys(m.MountInfo().string(), (m.Folder() / "nosys").string());
+    TDriveLetterMap noSys(m.MountInfo().string(), (m.Folder() / "nosys").string());
     EXPECT_EQ(noSys.LogicalDrives(), 0u);
 }
 

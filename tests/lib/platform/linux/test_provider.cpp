@@ -73,7 +73,7 @@ protected:
     fs::path KeyScsi() const { return fs::canonical(M.Sys() / "block" / "sdb" / "device"); }
 
     SimMachine M;
-    std::shared_ptr<platform::lnx::DriveLetterMap> Map;
+    std::shared_ptr<platform::lnx::TDriveLetterMap> Map;
     std::unique_ptr<ScopedProvider> Scope;
 };
 
@@ -368,7 +368,7 @@ TEST_F(Provider, QueriesAreReadStrictly) {
 } // namespace
 
 TEST(DiskNumbers, KeptWhilePresentAndTheLowestFreeForANewDisk) {
-    platform::lnx::DiskNumberMap numbers;
+    platform::lnx::TDiskNumberMap numbers;
     using V = std::vector<unsigned>;
     EXPECT_EQ(numbers.Assign({"vda", "sda#7", "sdb#9"}), (V{0, 1, 2}));
     EXPECT_EQ(numbers.Assign({"sda#7", "sdb#9"}), (V{1, 2})) << "vda gone: the others keep theirs";

@@ -56,7 +56,7 @@ public:
                 fs::create_symlink(value, sys / path);
         }
         fs::copy_file(from / "mountinfo", FFolder.Path() / "mountinfo");
-        FMap = std::make_shared<platform::lnx::DriveLetterMap>(
+        FMap = std::make_shared<platform::lnx::TDriveLetterMap>(
             (FFolder.Path() / "mountinfo").string(), sys.string());
         FProvider = std::make_unique<ScopedProvider>(FMap);
     }
@@ -81,7 +81,7 @@ public:
 
 private:
     TTempDir FFolder{"pendock-recorded"};
-    std::shared_ptr<platform::lnx::DriveLetterMap> FMap;
+    std::shared_ptr<platform::lnx::TDriveLetterMap> FMap;
     std::unique_ptr<ScopedProvider> FProvider;
 };
 
