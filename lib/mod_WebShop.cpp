@@ -54,12 +54,12 @@ bool ReadCandidate(const platform::TFolder* folder, const std::string& name, boo
     platform::TInputFile file;
     int error = 0;
     switch (file.Open(folder, name, listedAsFile, error)) {
-    case platform::TOpenResult::Opened:
+    case platform::EOpenResult::Opened:
         return ReadFirstLineOf(file, path, line);
-    case platform::TOpenResult::Failed:
+    case platform::EOpenResult::Failed:
         throw EPackageIdReadError(path, error);
-    case platform::TOpenResult::NotThere:
-    case platform::TOpenResult::NotRegular:
+    case platform::EOpenResult::NotThere:
+    case platform::EOpenResult::NotRegular:
         break;
     }
     return false;
@@ -96,7 +96,7 @@ bool FindPackageId(const std::string& folder, std::string& id,
     }
     bool found = false;
     std::string name;
-    platform::TEntryKind kind{};
+    platform::EEntryKind kind{};
     while (!stack.empty()) {
         TFrame& frame = stack.back();
         if (found || !frame.folder.Next(name, kind)) {
@@ -108,7 +108,7 @@ bool FindPackageId(const std::string& folder, std::string& id,
                 return false;
             continue;
         }
-        if (kind == platform::TEntryKind::Folder) {
+        if (kind == platform::EEntryKind::Folder) {
             platform::TFolder sub;
             if (sub.OpenChild(frame.folder, name)) {
                 std::string path = JoinPath(frame.path, name);
@@ -116,10 +116,10 @@ bool FindPackageId(const std::string& folder, std::string& id,
             }
             continue;
         }
-        if ((kind == platform::TEntryKind::File || kind == platform::TEntryKind::Link) &&
+        if ((kind == platform::EEntryKind::File || kind == platform::EEntryKind::Link) &&
             IsPackageIdName(name)) {
             std::string line;
-            if (ReadCandidate(&frame.folder, name, kind == platform::TEntryKind::File,
+            if (ReadCandidate(&frame.folder, name, kind == platform::EEntryKind::File,
                               JoinPath(frame.path, name), line)) {
                 id = std::move(line);
                 found = true;

@@ -27,7 +27,7 @@ constexpr bool IsPathSeparator(char c) {
 }
 
 // What a listed entry is, as the listing sees it (links are not followed).
-enum class TEntryKind {
+enum class EEntryKind {
     Folder, // a real folder
     File,   // a regular file
     Link,   // a symbolic link, junction or other reparse point, whatever it leads to
@@ -53,7 +53,7 @@ public:
     bool OpenChild(const TFolder& parent, const std::string& name);
     // The next entry of the listing, "." and ".." left out; false at its end. An entry that
     // disappears while it is looked at is left out.
-    bool Next(std::string& name, TEntryKind& kind);
+    bool Next(std::string& name, EEntryKind& kind);
 
 private:
     friend class TInputFile;
@@ -61,7 +61,7 @@ private:
 };
 
 // How opening a file ended.
-enum class TOpenResult {
+enum class EOpenResult {
     Opened,
     NotThere,   // missing, a dangling link or a link loop
     NotRegular, // a folder, device or pipe; such files are never opened for reading
@@ -79,7 +79,7 @@ public:
     // Opens the entry `name` of `folder`, or the path `name` when `folder` is null, following
     // links. `listedAsFile` says that a listing showed a regular file there, which spares a
     // look before opening. On Failed, `error` holds the system's error number.
-    TOpenResult Open(const TFolder* folder, const std::string& name, bool listedAsFile, int& error);
+    EOpenResult Open(const TFolder* folder, const std::string& name, bool listedAsFile, int& error);
     // Reads up to `size` bytes into `buffer`: the count read, 0 at the end of the file, -1
     // with `error` set when reading fails.
     long long Read(char* buffer, std::size_t size, int& error);

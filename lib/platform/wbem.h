@@ -11,7 +11,7 @@
 #include <vector>
 
 // CIM type codes of WMI properties.
-enum TWbemCimtype : int {
+enum EWbemCimtype : int {
     wbemCimtypeSint16 = 2,
     wbemCimtypeSint32 = 3,
     wbemCimtypeReal32 = 4,
@@ -67,25 +67,25 @@ using TWbemScalar =
 class TWbemVariant {
 public:
     TWbemVariant() = default; // null
-    TWbemVariant(TWbemScalar value) : FKind(Kind::Single), FItems{std::move(value)} {}
+    TWbemVariant(TWbemScalar value) : FKind(EKind::Single), FItems{std::move(value)} {}
     static TWbemVariant Null() { return {}; }
     static TWbemVariant Array(std::vector<TWbemScalar> items) {
         TWbemVariant v;
-        v.FKind = Kind::Array;
+        v.FKind = EKind::Array;
         v.FItems = std::move(items);
         return v;
     }
 
-    bool IsNull() const { return FKind == Kind::Null; }
-    bool IsArray() const { return FKind == Kind::Array; }
+    bool IsNull() const { return FKind == EKind::Null; }
+    bool IsArray() const { return FKind == EKind::Array; }
     // The single value (IsNull and IsArray both false).
     const TWbemScalar& Scalar() const { return FItems.at(0); }
     // The elements of an array, from index 0.
     const std::vector<TWbemScalar>& Elements() const { return FItems; }
 
 private:
-    enum class Kind { Null, Single, Array };
-    Kind FKind = Kind::Null;
+    enum class EKind { Null, Single, Array };
+    EKind FKind = EKind::Null;
     std::vector<TWbemScalar> FItems;
 };
 

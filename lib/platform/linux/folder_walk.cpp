@@ -65,7 +65,7 @@ bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
     return true;
 }
 
-bool TFolder::Next(std::string& name, TEntryKind& kind) {
+bool TFolder::Next(std::string& name, EEntryKind& kind) {
     if (!F)
         return false;
     while (const dirent* entry = ::readdir(F->stream)) {
@@ -82,10 +82,10 @@ bool TFolder::Next(std::string& name, TEntryKind& kind) {
                    : S_ISLNK(st.st_mode) ? DT_LNK
                                          : DT_UNKNOWN;
         }
-        kind = type == DT_DIR   ? TEntryKind::Folder
-               : type == DT_REG ? TEntryKind::File
-               : type == DT_LNK ? TEntryKind::Link
-                                : TEntryKind::Other;
+        kind = type == DT_DIR   ? EEntryKind::Folder
+               : type == DT_REG ? EEntryKind::File
+               : type == DT_LNK ? EEntryKind::Link
+                                : EEntryKind::Other;
         name = n;
         return true;
     }
@@ -97,7 +97,7 @@ TInputFile::~TInputFile() {
         ::close(static_cast<int>(FHandle));
 }
 
-TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, bool listedAsFile,
+EOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, bool listedAsFile,
                              int& error) {
     if (FHandle >= 0) {
         ::close(static_cast<int>(FHandle));
@@ -107,26 +107,26 @@ TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, boo
     if (!listedAsFile) {
         struct stat st;
         if (::fstatat(folderFd, name.c_str(), &st, 0) != 0)
-            return TOpenResult::NotThere; // gone, or a dangling or looping link
+            return EOpenResult::NotThere; // gone, or a dangling or looping link
         if (!S_ISREG(st.st_mode))
-            return TOpenResult::NotRegular; // never open devices or pipes
+            return EOpenResult::NotRegular; // never open devices or pipes
     }
     const int fd = ::openat(folderFd, name.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
         if (errno == ENOENT || errno == ELOOP)
-            return TOpenResult::NotThere;
+            return EOpenResult::NotThere;
         error = errno;
-        return TOpenResult::Failed;
+        return EOpenResult::Failed;
     }
     FHandle = fd;
     struct stat st;
     if (::fstat(fd, &st) != 0) {
         error = errno;
-        return TOpenResult::Failed;
+        return EOpenResult::Failed;
     }
     if (!S_ISREG(st.st_mode))
-        return TOpenResult::NotRegular; // replaced since it was looked at
-    return TOpenResult::Opened;
+        return EOpenResult::NotRegular; // replaced since it was looked at
+    return EOpenResult::Opened;
 }
 
 long long TInputFile::Read(char* buffer, std::size_t size, int& error) {

@@ -117,7 +117,7 @@ bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
     return F != nullptr;
 }
 
-bool TFolder::Next(std::string& name, TEntryKind& kind) {
+bool TFolder::Next(std::string& name, EEntryKind& kind) {
     if (!F || F->find == INVALID_HANDLE_VALUE)
         return false;
     for (;;) {
@@ -128,9 +128,9 @@ bool TFolder::Next(std::string& name, TEntryKind& kind) {
         if (IsDotName(d.cFileName))
             continue;
         const DWORD a = d.dwFileAttributes;
-        kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? TEntryKind::Link
-               : (a & FILE_ATTRIBUTE_DIRECTORY)   ? TEntryKind::Folder
-                                                  : TEntryKind::File;
+        kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? EEntryKind::Link
+               : (a & FILE_ATTRIBUTE_DIRECTORY)   ? EEntryKind::Folder
+                                                  : EEntryKind::File;
         name = win::Narrow(d.cFileName, ::wcslen(d.cFileName));
         return true;
     }
@@ -141,7 +141,7 @@ TInputFile::~TInputFile() {
         ::CloseHandle(reinterpret_cast<HANDLE>(FHandle));
 }
 
-TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, bool, int& error) {
+EOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, bool, int& error) {
     if (FHandle != -1) {
         ::CloseHandle(reinterpret_cast<HANDLE>(FHandle));
         FHandle = -1;
@@ -149,7 +149,7 @@ TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, boo
     const std::wstring path =
         folder && folder->F ? ChildPath(*folder->F, name) : LongPath(win::Widen(name));
     if (path.empty())
-        return TOpenResult::NotThere;
+        return EOpenResult::NotThere;
     // Backup semantics lets a folder be opened too, so that it is told apart from a file that
     // cannot be read; nothing is ever read from one.
     const HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ,
@@ -159,21 +159,21 @@ TOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, boo
         const DWORD e = ::GetLastError();
         if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ||
             e == ERROR_CANT_RESOLVE_FILENAME || e == ERROR_INVALID_NAME)
-            return TOpenResult::NotThere;
+            return EOpenResult::NotThere;
         error = static_cast<int>(e);
-        return TOpenResult::Failed;
+        return EOpenResult::Failed;
     }
     FHandle = reinterpret_cast<std::intptr_t>(h);
     if (::GetFileType(h) != FILE_TYPE_DISK)
-        return TOpenResult::NotRegular; // a device or pipe
+        return EOpenResult::NotRegular; // a device or pipe
     BY_HANDLE_FILE_INFORMATION info;
     if (!::GetFileInformationByHandle(h, &info)) {
         error = static_cast<int>(::GetLastError());
-        return TOpenResult::Failed;
+        return EOpenResult::Failed;
     }
     if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        return TOpenResult::NotRegular;
-    return TOpenResult::Opened;
+        return EOpenResult::NotRegular;
+    return EOpenResult::Opened;
 }
 
 long long TInputFile::Read(char* buffer, std::size_t size, int& error) {

@@ -21,15 +21,15 @@
 namespace platform {
 namespace {
 
-struct HandleTable {
+struct THandleTable {
     std::mutex mutex;
     std::unordered_map<SemHandle, HANDLE> open;
     SemHandle next = 1;
 };
 
 // Never destroyed: handles may still be closed by objects that outlive static destruction.
-HandleTable& Table() {
-    static HandleTable* t = new HandleTable;
+THandleTable& Table() {
+    static THandleTable* t = new THandleTable;
     return *t;
 }
 
@@ -37,7 +37,7 @@ HandleTable& Table() {
 HANDLE LookUp(SemHandle handle) {
     if (handle == 0)
         return nullptr;
-    HandleTable& t = Table();
+    THandleTable& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
     const auto it = t.open.find(handle);
     return it == t.open.end() ? nullptr : it->second;
@@ -46,7 +46,7 @@ HANDLE LookUp(SemHandle handle) {
 // A number for `h`; 0 when the table cannot take it.
 SemHandle Enter(HANDLE h) {
     try {
-        HandleTable& t = Table();
+        THandleTable& t = Table();
         std::lock_guard<std::mutex> lock(t.mutex);
         while (t.next == 0 || t.open.count(t.next) != 0)
             ++t.next;
@@ -62,7 +62,7 @@ SemHandle Enter(HANDLE h) {
 HANDLE TakeOut(SemHandle handle) {
     if (handle == 0)
         return nullptr;
-    HandleTable& t = Table();
+    THandleTable& t = Table();
     std::lock_guard<std::mutex> lock(t.mutex);
     const auto it = t.open.find(handle);
     if (it == t.open.end())

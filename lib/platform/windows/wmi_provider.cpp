@@ -143,9 +143,9 @@ TWbemVariant ArrayOf(const VARIANT& v, CIMTYPE base) {
 
 // ---- objects ------------------------------------------------------------------------------------
 
-class PropertySet : public ISWbemPropertySet {
+class TPropertySet : public ISWbemPropertySet {
 public:
-    explicit PropertySet(TComRef<IWbemClassObject> object) : FObject(std::move(object)) {}
+    explicit TPropertySet(TComRef<IWbemClassObject> object) : FObject(std::move(object)) {}
 
     // The property's name as the class spells it: Get finds it in any case.
     std::shared_ptr<ISWbemProperty> Item(const std::string& name, int) override {
@@ -208,11 +208,11 @@ private:
     TComRef<IWbemClassObject> FObject;
 };
 
-class Object : public ISWbemObject {
+class TObject : public ISWbemObject {
 public:
-    explicit Object(TComRef<IWbemClassObject> object) : FObject(std::move(object)) {}
+    explicit TObject(TComRef<IWbemClassObject> object) : FObject(std::move(object)) {}
     std::shared_ptr<ISWbemPropertySet> Properties_() override {
-        return std::make_shared<PropertySet>(FObject);
+        return std::make_shared<TPropertySet>(FObject);
     }
 
 private:
@@ -231,9 +231,9 @@ void SetBlanket(IUnknown* proxy) {
         Fail(hr, "CoSetProxyBlanket");
 }
 
-class Services : public ISWbemServices {
+class TServices : public ISWbemServices {
 public:
-    explicit Services(TComRef<IWbemServices> services) : FServices(std::move(services)) {}
+    explicit TServices(TComRef<IWbemServices> services) : FServices(std::move(services)) {}
 
     std::shared_ptr<ISWbemObjectSet> ExecQuery(const std::string& strQuery,
                                                const std::string& strQueryLanguage, int iFlags,
@@ -253,7 +253,7 @@ public:
             ULONG count = 0;
             const HRESULT hr = results->Next(WBEM_INFINITE, 16, got, &count);
             for (ULONG i = 0; i < count; ++i)
-                objects.push_back(std::make_shared<Object>(TComRef<IWbemClassObject>(got[i])));
+                objects.push_back(std::make_shared<TObject>(TComRef<IWbemClassObject>(got[i])));
             if (FAILED(hr))
                 Fail(hr, "IEnumWbemClassObject::Next");
             if (hr != WBEM_S_NO_ERROR || count == 0)
@@ -266,9 +266,9 @@ private:
     TComRef<IWbemServices> FServices;
 };
 
-class Locator : public ISWbemLocator {
+class TLocator : public ISWbemLocator {
 public:
-    explicit Locator(TComRef<IWbemLocator> locator) : FLocator(std::move(locator)) {}
+    explicit TLocator(TComRef<IWbemLocator> locator) : FLocator(std::move(locator)) {}
 
     std::shared_ptr<ISWbemServices>
     ConnectServer(const std::string& strServer, const std::string& strNamespace,
@@ -292,7 +292,7 @@ public:
         if (!services)
             Fail(static_cast<HRESULT>(WBEM_E_FAILED), "IWbemLocator::ConnectServer");
         SetBlanket(services.Get());
-        return std::make_shared<Services>(std::move(services));
+        return std::make_shared<TServices>(std::move(services));
     }
 
 private:
@@ -317,7 +317,7 @@ std::shared_ptr<ISWbemLocator> MakeComWbemLocator() {
     Check(::CoCreateInstance(CLSID_WbemLocator, nullptr, CLSCTX_INPROC_SERVER, IID_IWbemLocator,
                              reinterpret_cast<void**>(locator.Out())),
           "CoCreateInstance(WbemLocator)");
-    return std::make_shared<Locator>(std::move(locator));
+    return std::make_shared<TLocator>(std::move(locator));
 }
 
 } // namespace platform::win
