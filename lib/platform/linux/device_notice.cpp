@@ -6,6 +6,7 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -38,8 +39,9 @@ TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path) {
         FError = "No mount table file named: \"" + path + "\"";
         return;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) {
+    lnx::TUniqueFd table(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (table.IsOpen()) {
+        const int fd = table.Get();
         struct statfs fs;
         if (::fstatfs(fd, &fs) == 0 && static_cast<long>(fs.f_type) == ProcSuperMagic) {
             // The kernel's mount tables answer poll() themselves and never as writable; a
@@ -51,14 +53,12 @@ TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path) {
             }
             if (ready < 0 || (p.revents & (POLLOUT | POLLNVAL)) != 0) {
                 FError = "\"" + path + "\" gives no notice of changes";
-                ::close(fd);
                 return;
             }
-            FFd = fd;
+            FFd = std::move(table);
             FKind = EKind::Priority;
             return;
         }
-        ::close(fd);
     }
 
     // A plain file: watch its folder for events that name it, so that the watch outlives the
@@ -73,23 +73,17 @@ TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path) {
         slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
     FName = slash == std::string::npos ? target : target.substr(slash + 1);
 
-    const int in = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (in < 0) {
+    lnx::TUniqueFd in(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC));
+    if (!in.IsOpen()) {
         FError = SystemError("Cannot start watching \"" + path + "\"", errno);
         return;
     }
-    if (::inotify_add_watch(in, folder.c_str(), FileEvents | IN_ONLYDIR) < 0) {
+    if (::inotify_add_watch(in.Get(), folder.c_str(), FileEvents | IN_ONLYDIR) < 0) {
         FError = SystemError("Cannot watch \"" + folder + "\"", errno);
-        ::close(in);
         return;
     }
-    FFd = in;
+    FFd = std::move(in);
     FKind = EKind::Readable;
-}
-
-TDeviceNotice::~TDeviceNotice() {
-    if (FFd >= 0)
-        ::close(FFd);
 }
 
 short TDeviceNotice::PollEvents() const {
@@ -107,7 +101,7 @@ short TDeviceNotice::PollEvents() const {
 bool TDeviceNotice::Acknowledge() {
     if (FKind == EKind::Priority) {
         // Polling the kernel's table hands over (and so clears) a pending change.
-        pollfd p{FFd, POLLPRI, 0};
+        pollfd p{FFd.Get(), POLLPRI, 0};
         while (::poll(&p, 1, 0) < 0 && errno == EINTR) {
         }
         return true;
@@ -118,7 +112,7 @@ bool TDeviceNotice::Acknowledge() {
     bool aboutFile = false;
     alignas(inotify_event) char buf[16 * (sizeof(inotify_event) + NAME_MAX + 1)];
     for (;;) {
-        const ssize_t got = ::read(FFd, buf, sizeof buf);
+        const ssize_t got = ::read(FFd.Get(), buf, sizeof buf);
         if (got < 0 && errno == EINTR)
             continue;
         if (got <= 0)

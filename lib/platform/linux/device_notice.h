@@ -4,6 +4,8 @@
 
 #include <string>
 
+#include "platform/linux/unique_fd.h"
+
 namespace platform {
 
 class TDeviceNotice {
@@ -21,18 +23,17 @@ public:
     // even one not there yet) is watched through its folder, so that rewriting, replacing,
     // creating or removing the file all give a notice.
     explicit TDeviceNotice(const std::string& path);
-    ~TDeviceNotice();
     TDeviceNotice(const TDeviceNotice&) = delete;
     TDeviceNotice& operator=(const TDeviceNotice&) = delete;
 
     // The watched path; whether the watch is up, and if not, why.
     const std::string& Path() const { return FPath; }
-    bool IsOpen() const { return FFd >= 0; }
+    bool IsOpen() const { return FFd.IsOpen(); }
     const std::string& ErrorText() const { return FError; }
 
     EKind Kind() const { return FKind; }
     // The descriptor to watch (-1 when not open) and the poll() events that mean a notice.
-    int Fd() const { return FFd; }
+    int Fd() const { return FFd.Get(); }
     short PollEvents() const;
 
     // Call when Fd() is ready: clears what is pending so that the descriptor is quiet until
@@ -49,7 +50,7 @@ private:
     std::string FName; // the file name watched in its folder (Readable only)
     std::string FError;
     EKind FKind = EKind::None;
-    int FFd = -1;
+    lnx::TUniqueFd FFd;
 };
 
 } // namespace platform
