@@ -130,12 +130,7 @@ LRESULT CALLBACK DialogProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 bool RegisterDialogClass() {
     static const bool registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = DialogProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.lpszClassName = DialogClass;
+        WNDCLASSEXW wc = ProgramWindowClass(DialogProc, DialogClass);
         // The dialog class's own window extra bytes, as dialog boxes have.
         wc.cbWndExtra = DLGWINDOWEXTRA;
         return RegisterClassExW(&wc) != 0;

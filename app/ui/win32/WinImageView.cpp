@@ -225,12 +225,7 @@ bool TWinPicture::LoadForDpi(HMODULE module, int index, UINT dpi) {
 
 HWND CreateImageView(HWND parent, int id, const TBackgroundPainter* painter) {
     static const bool registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof(wc);
-        wc.lpfnWndProc = ImageViewProc;
-        wc.hInstance = GetModuleHandleW(nullptr);
-        wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-        wc.lpszClassName = ImageViewClass;
+        const WNDCLASSEXW wc = ProgramWindowClass(ImageViewProc, ImageViewClass);
         return RegisterClassExW(&wc) != 0;
     }();
     if (!registered)

@@ -1,6 +1,7 @@
 #pragma once
 // Drawing shared by the wizard window and its message dialog: gradients, the skinned
-// owner-drawn buttons (with their hover state) and fonts by the resource's font table.
+// owner-drawn buttons (with their hover state), fonts by the resource's font table and the
+// window classes they all register.
 
 #include <windows.h>
 
@@ -83,6 +84,18 @@ void DrawSkinButton(const DRAWITEMSTRUCT& item, const TWinSkin& skin,
 // A font of the resource's font table at `dpi`: a negative height for a character height, a
 // positive one for a cell height.
 HFONT CreateTableFont(const wizard_resource::TFontSpec& font, UINT dpi);
+
+// A window class of this program, drawn by `proc`, with the arrow cursor: what all of the
+// window's and dialog's classes share. Callers set the rest (icon, extra bytes) and register it.
+inline WNDCLASSEXW ProgramWindowClass(WNDPROC proc, const wchar_t* name) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    wc.lpszClassName = name;
+    return wc;
+}
 
 // `value` pixels at 96 DPI in pixels at `dpi`.
 inline int ScaleToDpi(int value, UINT dpi) {

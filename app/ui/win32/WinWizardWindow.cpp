@@ -121,21 +121,11 @@ void TWinWizardWindow::RegisterClasses() {
     if (registered)
         return;
     registered = true;
-    WNDCLASSEXW wc{};
-    wc.cbSize = sizeof(wc);
-    wc.lpfnWndProc = WindowProc;
-    wc.hInstance = GetModuleHandleW(nullptr);
-    wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    WNDCLASSEXW wc = ProgramWindowClass(WindowProc, WizardWindowClass);
     wc.hIcon = LoadIconW(nullptr, IDI_APPLICATION);
-    wc.lpszClassName = WizardWindowClass;
     RegisterClassExW(&wc);
 
-    WNDCLASSEXW pc{};
-    pc.cbSize = sizeof(pc);
-    pc.lpfnWndProc = PageProc;
-    pc.hInstance = GetModuleHandleW(nullptr);
-    pc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    pc.lpszClassName = WizardPageClass;
+    WNDCLASSEXW pc = ProgramWindowClass(PageProc, WizardPageClass);
     RegisterClassExW(&pc);
     pc.lpszClassName = WizardPanelClass;
     RegisterClassExW(&pc);
