@@ -22,11 +22,8 @@ read -r _ xvfb <&3
 read -r -t 10 number <&3 || { echo "FAIL: Xvfb did not start"; kill "$xvfb" 2>/dev/null; exit 1; }
 trap 'kill "$xvfb" 2>/dev/null; rm -f "$out"' EXIT
 # Only a display that answers a client is ready for the program.
-for _ in $(seq 50); do
-    DISPLAY=:$number xdotool getdisplaygeometry >/dev/null 2>&1 && break
-    sleep 0.1
-done
-if ! DISPLAY=:$number xdotool getdisplaygeometry >/dev/null 2>&1; then
+display_answers() { DISPLAY=:$number xdotool getdisplaygeometry >/dev/null 2>&1; }
+if ! wait_until 50 display_answers; then
     echo "FAIL: Xvfb said display :$number but does not answer there" \
          "($(kill -0 "$xvfb" 2>/dev/null && echo running || echo gone))"
     exit 1

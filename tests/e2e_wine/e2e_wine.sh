@@ -229,11 +229,7 @@ shot 1-briefing
 # ---- 3. A second copy ends at once, without a window ---------------------------------------------
 drv max-count TPendockForm 8 >"$W/count" &
 watcher=$!
-for _ in $(seq 100); do
-    grep -q watching "$W/count" 2>/dev/null && break
-    sleep 0.1
-done
-grep -q watching "$W/count" || fail "step 3: the window watcher did not start"
+wait_until 100 grep -qs watching "$W/count" || fail "step 3: the window watcher did not start"
 T2=$(now)
 timeout 20 wine "$W/app/Pendock.exe" >"$W/second.out" 2>&1
 RC2=$?

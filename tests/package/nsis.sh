@@ -125,10 +125,7 @@ drv wait-window TPendockForm 40 >/dev/null || fail "step 3: $(drv_error)"
 
 drv max-count TPendockForm 6 >"$WORKDIR/count" &
 watcher=$!
-for _ in $(seq 100); do
-    grep -q watching "$WORKDIR/count" 2>/dev/null && break
-    sleep 0.1
-done
+wait_until 100 grep -qs watching "$WORKDIR/count"
 timeout 20 wine "$WIN_INSTDIR\\Pendock.exe" >/dev/null 2>&1
 RC2=$?
 wait "$watcher" || fail "step 3: $(drv_error)"

@@ -17,3 +17,15 @@ use_wine_prefix() {
     export WINEPREFIX="$1" WINEARCH=win64 WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml,winemenubuilder.exe="
 }
+
+# wait_until TENTHS COMMAND...: runs COMMAND every tenth of a second until it succeeds, at most
+# TENTHS times; fails when it never did.
+wait_until() {
+    local tries=$1
+    shift
+    for _ in $(seq "$tries"); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
