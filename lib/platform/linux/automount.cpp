@@ -103,10 +103,10 @@ TMountPlanner::TakeDue(TClock::time_point now,
 }
 
 bool DeviceMounted(const std::string& mountInfoPath, const std::string& devNum) {
-    const auto text = ReadSmallFile(mountInfoPath, 16u << 20);
-    if (!text)
+    const auto table = ReadMountTable(mountInfoPath);
+    if (!table)
         return false;
-    for (const TMountEntry& m : ParseMountInfo(*text))
+    for (const TMountEntry& m : *table)
         if (std::to_string(m.Major) + ":" + std::to_string(m.Minor) == devNum)
             return true;
     return false;

@@ -15,9 +15,6 @@ namespace platform::lnx {
 
 namespace {
 
-// Far beyond any real mount table; a larger file is taken as unreadable.
-constexpr std::size_t MountInfoLimit = 16u << 20;
-
 struct TSeenDrive {
     unsigned Major, Minor;
     std::string Name, MountPoint;
@@ -69,8 +66,8 @@ std::vector<TLetteredDrive> TDriveLetterMap::Refresh() {
     // was over the limit, or was caught empty or half-written) says nothing about the drives,
     // and taking it for "no drives" would make every drive look new at the next reading.
     bool rootSeen = false;
-    if (const auto text = ReadSmallFile(FMountInfoPath, MountInfoLimit)) {
-        for (const TMountEntry& m : ParseMountInfo(*text)) {
+    if (const auto table = ReadMountTable(FMountInfoPath)) {
+        for (const TMountEntry& m : *table) {
             rootSeen = rootSeen || m.MountPoint == "/";
             std::optional<TSeenDrive> drive;
             unsigned major = m.Major, minor = m.Minor;

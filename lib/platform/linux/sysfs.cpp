@@ -114,6 +114,14 @@ std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t li
     return text;
 }
 
+std::optional<std::vector<TMountEntry>> ReadMountTable(const std::string& path) {
+    constexpr std::size_t MountInfoLimit = 16u << 20;
+    const auto text = ReadSmallFile(path, MountInfoLimit);
+    if (!text)
+        return std::nullopt;
+    return ParseMountInfo(*text);
+}
+
 std::optional<std::string> TryReadAttribute(const std::string& path) {
     auto text = ReadSmallFile(path, 4096);
     if (text && !text->empty() && text->back() == '\n')

@@ -32,6 +32,10 @@ std::string DecodeMountField(std::string_view field);
 // The well-formed lines of a mount-info text, in order; malformed lines are skipped.
 std::vector<TMountEntry> ParseMountInfo(std::string_view text);
 
+// The mount table at `path`, read whole. Nothing when it cannot be read or is larger than any
+// real table (16 MiB).
+std::optional<std::vector<TMountEntry>> ReadMountTable(const std::string& path);
+
 // The whole text of a file of at most `limit` bytes (also files whose size the kernel gives
 // as 0). Nothing when the file cannot be read or is larger.
 std::optional<std::string> ReadSmallFile(const std::string& path, std::size_t limit);
