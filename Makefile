@@ -1,5 +1,5 @@
 # Thin wrapper over the CMake presets.
-.PHONY: all deps build run test test-default test-asan test-windows test-fuzz fuzz windows package bench demo clean
+.PHONY: all deps build run format check-format test test-default test-asan test-windows test-fuzz fuzz windows package bench demo clean
 
 all: build
 
@@ -22,7 +22,14 @@ run: build
 
 # Builds and passes every test: the default build, the sanitizer build, the Windows build
 # under Wine, then each fuzz target for 20 s.
-test: deps test-default test-asan test-windows test-fuzz
+test: deps check-format test-default test-asan test-windows test-fuzz
+
+# Every C++ file formatted by .clang-format: `make format` applies it, `make test` checks it.
+format: deps
+	tools/format
+
+check-format:
+	tools/format --check
 
 test-default:
 	cmake --preset default

@@ -66,7 +66,7 @@ struct Machine {
         }
         Simkey(Folder, {"plug"}); // 30th line
         Map = std::make_shared<platform::lnx::TDriveLetterMap>((Folder / "mountinfo").string(),
-                                                              (Folder / "sys").string());
+                                                               (Folder / "sys").string());
         for (const auto& d : Map->Refresh())
             if (d.Name == "sdb1")
                 KeyLetter = d.Letter;

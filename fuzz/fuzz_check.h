@@ -10,13 +10,13 @@
 #include <string_view>
 
 // A property that does not hold is a finding: libFuzzer keeps the input that broke it.
-#define FUZZ_CHECK(cond)                                                                   \
-    do {                                                                                   \
-        if (!(cond)) {                                                                     \
-            std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__, \
-                         #cond);                                                           \
-            std::abort();                                                                  \
-        }                                                                                  \
+#define FUZZ_CHECK(cond)                                                                           \
+    do {                                                                                           \
+        if (!(cond)) {                                                                             \
+            std::fprintf(stderr, "%s:%d: property does not hold: %s\n", __FILE__, __LINE__,        \
+                         #cond);                                                                   \
+            std::abort();                                                                          \
+        }                                                                                          \
     } while (0)
 
 namespace fuzz {
@@ -25,9 +25,11 @@ namespace fuzz {
 inline bool IsUtf8(std::string_view s) {
     for (std::size_t i = 0; i < s.size();) {
         const auto b = static_cast<unsigned char>(s[i]);
-        std::size_t len = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                                      : b >= 0xF0 && b <= 0xF4   ? 4
-                                                                 : 0;
+        std::size_t len = b < 0x80                 ? 1
+                          : b >= 0xC2 && b <= 0xDF ? 2
+                          : b >= 0xE0 && b <= 0xEF ? 3
+                          : b >= 0xF0 && b <= 0xF4 ? 4
+                                                   : 0;
         if (len == 0 || i + len > s.size())
             return false;
         for (std::size_t k = 1; k < len; ++k)

@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (fuzz::IsUtf8(code)) {
         const std::u32string points = fuzz::CodePoints(code);
         FUZZ_CHECK(fuzz::CodePoints(lang) == (points.size() >= 2 ? points.substr(0, 2) : U""));
-        FUZZ_CHECK(fuzz::CodePoints(country) ==
-                   (points.size() >= 5 ? points.substr(3, 2) : U""));
+        FUZZ_CHECK(fuzz::CodePoints(country) == (points.size() >= 5 ? points.substr(3, 2) : U""));
     }
 
     // ab-CD from any five characters, and more after them.

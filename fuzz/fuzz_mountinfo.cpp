@@ -58,10 +58,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string fsType = Field(in, "ext4");
     const std::string source = Field(in, "none");
     const bool optional = in.ConsumeBool();
-    const std::string line = "36 25 " + std::to_string(major) + ":" + std::to_string(minor) +
-                             " " + Mangle(root) + " " + Mangle(mountPoint) + " rw,relatime" +
-                             (optional ? " shared:1 master:2" : "") + " - " + Mangle(fsType) +
-                             " " + Mangle(source) + " rw,errors=remount-ro";
+    const std::string line = "36 25 " + std::to_string(major) + ":" + std::to_string(minor) + " " +
+                             Mangle(root) + " " + Mangle(mountPoint) + " rw,relatime" +
+                             (optional ? " shared:1 master:2" : "") + " - " + Mangle(fsType) + " " +
+                             Mangle(source) + " rw,errors=remount-ro";
     FUZZ_CHECK(DecodeMountField(Mangle(root)) == root);
     const auto parsed = ParseMountInfo("garbage\n" + line + "\n\n");
     FUZZ_CHECK(parsed.size() == 1);

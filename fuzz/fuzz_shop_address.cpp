@@ -14,8 +14,8 @@ namespace {
 const std::string Prefix = "http://shop.example/custom-backend?q=";
 
 bool Unreserved(char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_' || c == '~';
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
 }
 
 int HexValue(char c) {
@@ -66,9 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     FUZZ_CHECK(segments.size() == 6);
     FUZZ_CHECK(segments[0] == "ecommerce" && segments[1] == "usbupgrade");
-    const std::pair<const char*, const std::string*> fields[] = {
-        {"vendor___", &vendor}, {"serial___", &serial}, {"type___", &type},
-        {"installed___", &installed}};
+    const std::pair<const char*, const std::string*> fields[] = {{"vendor___", &vendor},
+                                                                 {"serial___", &serial},
+                                                                 {"type___", &type},
+                                                                 {"installed___", &installed}};
     for (std::size_t i = 0; i < 4; ++i) {
         const std::string name = fields[i].first;
         FUZZ_CHECK(segments[i + 2].compare(0, name.size(), name) == 0);

@@ -81,7 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string path = std::string(in.ConsumeBool() ? "\\\\." : "\\\\HOST") +
                              "\\root\\cimv2:" + pathClass + "." + key + "=\"" +
                              EscapePathValue(value) + "\"";
-    const TWqlQuery q = ParseWql("SELECT * FROM  " + cls + " WHERE " + prop + "=" + Quoted(path, quote));
+    const TWqlQuery q =
+        ParseWql("SELECT * FROM  " + cls + " WHERE " + prop + "=" + Quoted(path, quote));
     FUZZ_CHECK(q.ClassName == cls && q.Select.empty() && q.HasWhere);
     FUZZ_CHECK(q.WhereProperty == prop && q.WhereValue == path);
     const TObjectRef r = ParseObjectPath(q.WhereValue, "host");

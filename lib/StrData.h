@@ -12,8 +12,7 @@ public:
     void Add(const std::string& line) { Lines.push_back(line); }
 
     // The text after the first '=' of the first line whose name is `name`; empty when absent.
-    std::string Value(const std::string& name) const
-    {
+    std::string Value(const std::string& name) const {
         for (const std::string& line : Lines) {
             const auto eq = line.find('=');
             if (eq != std::string::npos && line.compare(0, eq, name) == 0 && eq == name.size())

@@ -117,8 +117,8 @@ int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
     return WmiGetOneProperty(Query, PropName, PropValue, nullptr);
 }
 
-int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
-                      std::string& PropValue, std::string* Error) {
+int WmiGetOneProperty(const std::string& Query, const std::string& PropName, std::string& PropValue,
+                      std::string* Error) {
     PropValue.clear();
     TSWbemLocator locator; // released on every way out
     try {

@@ -43,8 +43,8 @@ class ISWbemProperty;
 int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
                       std::string& PropValue);
 // The same, with the message of an error that gives -1 put into `Error` (when not null).
-int WmiGetOneProperty(const std::string& Query, const std::string& PropName,
-                      std::string& PropValue, std::string* Error);
+int WmiGetOneProperty(const std::string& Query, const std::string& PropName, std::string& PropValue,
+                      std::string* Error);
 
 // The text of a property's value, by its CIM type: "NULL" for a null value, numbers in
 // decimal, strings as they are, arrays joined by "|", "True"/"False", "<CIM Object>",

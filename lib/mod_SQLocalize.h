@@ -22,8 +22,7 @@ public:
     void InitLocalize(const std::string& dbName, const std::string& LocaleFileName);
     void SetGroup(const std::string& Group) { FCurrGroup = Group; }
     // Sets the current language and country; the locale (fall-back) ones stay.
-    void SetLanguage(const std::string& Lang, const std::string& Country)
-    {
+    void SetLanguage(const std::string& Lang, const std::string& Country) {
         FCurrLang = Lang;
         FCurrCountry = Country;
     }

@@ -13,10 +13,10 @@
 #include <stdexcept>
 
 #include "FormPendock.h"
-#include "support/IdlePlatform.h"
 #include "mod_WebShop.h"
 #include "platform/folder_walk.h"
 #include "support/FakeWizardView.h"
+#include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 #include "support/TempDir.h"
 
@@ -395,10 +395,9 @@ TEST_F(KeyDetection, AnUnreadablePackageIdShowsTheErrorAndKeepsTheWaitingPage) {
     FindKeyE();
     EXPECT_FALSE(Form->Dispatch([&] { Form->TimerContTimer(); }));
     ASSERT_EQ(View.Exceptions.size(), 1u);
-    const std::string file = std::string("/nonexistent-key-root") + platform::PathSeparator +
-                             "Quorvento/package.id";
-    EXPECT_NE(View.Exceptions[0].find(file), std::string::npos)
-        << View.Exceptions[0];
+    const std::string file =
+        std::string("/nonexistent-key-root") + platform::PathSeparator + "Quorvento/package.id";
+    EXPECT_NE(View.Exceptions[0].find(file), std::string::npos) << View.Exceptions[0];
     EXPECT_TRUE(Opened.empty()) << "the shell is not asked";
     EXPECT_EQ(View.Page, EPage::WaitBrowser);
     EXPECT_FALSE(View.IsRunning(ETimer::TimerWait));

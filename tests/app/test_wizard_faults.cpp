@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "FormPendock.h"
-#include "support/IdlePlatform.h"
 #include "support/FakeWizardView.h"
+#include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 #include "support/TempDir.h"
 
@@ -37,7 +37,8 @@ protected:
     void SetUp() override {
         Locale.WriteLocaleXml("it-IT");
         auto rows = WizardRows();
-        rows.push_back({"ERR_CANNOTOPENBROWSER", "Restore", "it", nullptr, "Niente browser: %operation"});
+        rows.push_back(
+            {"ERR_CANNOTOPENBROWSER", "Restore", "it", nullptr, "Niente browser: %operation"});
         Locale.WriteLocaleDb(rows);
         TPendockPlatform p = IdlePlatform();
         p.ProgramFolder = [this] { return Locale.Folder(); };

@@ -1,8 +1,8 @@
 // The locale string database: fall-back order, not-found text, line breaks, groups, errors.
 
 #include "SQLiteDb.h"
-#include "support/TempDir.h"
 #include "mod_SQLocalize.h"
+#include "support/TempDir.h"
 
 #include <gtest/gtest.h>
 

@@ -136,7 +136,10 @@ TEST(FirstLine, ControlCharactersEndTheLineAndTheIdentifierIsShort) {
     EXPECT_EQ(Decoded("QV\x7F"), "QV");
     EXPECT_EQ(Decoded("caf\xE9\x81x"), "caf\xC3\xA9") << "1252 byte without a character";
     EXPECT_EQ(Decoded("a\xC2\x85"), "a") << "UTF-8 next-line control";
-    EXPECT_EQ(Decoded(std::string("\xFF\xFE" "Q\0\0\0V\0", 8)), "Q");
+    EXPECT_EQ(Decoded(std::string("\xFF\xFE"
+                                  "Q\0\0\0V\0",
+                                  8)),
+              "Q");
     EXPECT_EQ(Decoded(std::string("\xFE\xFF\0Q\0\x09\0V", 8)), "Q");
 
     EXPECT_EQ(Decoded(std::string(300, 'x')), std::string(PackageIdMaxBytes, 'x'));

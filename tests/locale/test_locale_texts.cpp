@@ -15,12 +15,26 @@ namespace {
 
 const std::vector<std::string> Languages = {"it", "en", "de", "fr", "es"};
 
-const std::vector<std::string> RestoreKeys = {
-    "CAPTION_UPGRADE",  "MESSAGE_BRIEFING",    "BRIEFING",         "NEXT",
-    "PLEASE_WAIT",      "MESSAGE_NOKEY",       "MESSAGE_KEYFOUND", "ERR_CANNOTREADUSBINFO",
-    "CANCEL",           "MESSAGE_WAITBROWSER", "WAITBROWSER",      "MESSAGE_WANTEXIT",
-    "OPERATION_UPGRADE", "ERR_CANNOTOPENBROWSER", "PICTURE_PULLOUT", "PICTURE_PULLOUT_INFO",
-    "PICTURE_PLUGIN",   "PICTURE_PLUGIN_INFO", "PICTURE_PLUGGED",  "PICTURE_PLUGGED_INFO"};
+const std::vector<std::string> RestoreKeys = {"CAPTION_UPGRADE",
+                                              "MESSAGE_BRIEFING",
+                                              "BRIEFING",
+                                              "NEXT",
+                                              "PLEASE_WAIT",
+                                              "MESSAGE_NOKEY",
+                                              "MESSAGE_KEYFOUND",
+                                              "ERR_CANNOTREADUSBINFO",
+                                              "CANCEL",
+                                              "MESSAGE_WAITBROWSER",
+                                              "WAITBROWSER",
+                                              "MESSAGE_WANTEXIT",
+                                              "OPERATION_UPGRADE",
+                                              "ERR_CANNOTOPENBROWSER",
+                                              "PICTURE_PULLOUT",
+                                              "PICTURE_PULLOUT_INFO",
+                                              "PICTURE_PLUGIN",
+                                              "PICTURE_PLUGIN_INFO",
+                                              "PICTURE_PLUGGED",
+                                              "PICTURE_PLUGGED_INFO"};
 
 const std::vector<std::string> SkinKeys = {"MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN_OK",
                                            "MSG_CAP_CONFIRM", "MSG_CAP_ERROR"};

@@ -3,8 +3,8 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <random>
 #include <fstream>
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <system_error>
@@ -41,8 +41,12 @@ public:
     TTempDir(const TTempDir&) = delete;
     TTempDir& operator=(const TTempDir&) = delete;
 
-    const std::filesystem::path& Path() const { return FPath; }
-    std::string File(const std::string& name) const { return (FPath / name).string(); }
+    const std::filesystem::path& Path() const {
+        return FPath;
+    }
+    std::string File(const std::string& name) const {
+        return (FPath / name).string();
+    }
 
     // Writes content (bytes as given) to name in the folder; returns its full name.
     std::string Write(const std::string& name, const std::string& content) const {

@@ -9,8 +9,8 @@
 #include "FormPendock.h"
 #include "WinWizardWindow.h"
 #include "main_windows.h"
-#include "platform/windows/com_init.h"
 #include "mod_FirstInstance.h"
+#include "platform/windows/com_init.h"
 
 namespace {
 

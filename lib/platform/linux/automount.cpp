@@ -133,8 +133,8 @@ int OnReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
     auto* state = static_cast<TCallState*>(userdata);
     state->Done = true;
     if (const sd_bus_error* e = sd_bus_message_get_error(reply))
-        state->Error = std::string(e->name ? e->name : "error") + ": " +
-                       (e->message ? e->message : "");
+        state->Error =
+            std::string(e->name ? e->name : "error") + ": " + (e->message ? e->message : "");
     return 0;
 }
 
@@ -179,8 +179,9 @@ std::optional<std::string> CallMount(const std::string& name, std::chrono::milli
             until - std::chrono::steady_clock::now());
         if (left.count() <= 0)
             return std::string("no answer");
-        pollfd fds[2] = {{sd_bus_get_fd(bus.get()), static_cast<short>(sd_bus_get_events(bus.get())), 0},
-                         {cancelFd, POLLIN, 0}};
+        pollfd fds[2] = {
+            {sd_bus_get_fd(bus.get()), static_cast<short>(sd_bus_get_events(bus.get())), 0},
+            {cancelFd, POLLIN, 0}};
         if (::poll(fds, cancelFd >= 0 ? 2 : 1, static_cast<int>(left.count())) < 0 &&
             errno != EINTR)
             return ErrnoText("poll", -errno);

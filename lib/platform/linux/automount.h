@@ -65,8 +65,7 @@ bool DeviceMounted(const std::string& mountInfoPath, const std::string& devNum);
 
 // Asks udisks2 on the system bus to mount the filesystem of block device `name` without
 // asking the user anything. Waits at most `timeout`; the error text on failure.
-std::optional<std::string> RequestMount(const std::string& name,
-                                        std::chrono::milliseconds timeout);
+std::optional<std::string> RequestMount(const std::string& name, std::chrono::milliseconds timeout);
 
 // The running watcher: a thread of its own that reads udev's monitor and makes the calls, so
 // that the window never waits for udev or the bus.

@@ -5,9 +5,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/linux/sysfs.h"
-#include "platform/linux/wql.h"
 #include "base/TextUtil.h"
+#include "platform/linux/sysfs.h"
 
 using textutil::UpperAscii;
 
@@ -87,7 +86,8 @@ std::vector<unsigned> TDiskNumberMap::Assign(const std::vector<std::string>& pre
     return numbers;
 }
 
-TDiskModel::TDiskModel(std::shared_ptr<TDriveLetterMap> drives, std::shared_ptr<TDiskNumberMap> numbers)
+TDiskModel::TDiskModel(std::shared_ptr<TDriveLetterMap> drives,
+                       std::shared_ptr<TDiskNumberMap> numbers)
     : FDrives(std::move(drives)), FNumbers(std::move(numbers)), FSysfs(FDrives->SysfsRoot()) {}
 
 const std::map<unsigned, std::string>& TDiskModel::Disks() {

@@ -6,8 +6,8 @@
 #include <set>
 #include <unistd.h>
 
-#include "platform/linux/overrides.h"
 #include "base/TextUtil.h"
+#include "platform/linux/overrides.h"
 #include "platform/linux/sysfs.h"
 #include "platform/logical_drives.h"
 

@@ -47,7 +47,7 @@ private:
     std::string FSysfsRoot;
     std::mutex FLock;
     std::map<std::pair<unsigned, unsigned>, char> FLetters; // device numbers -> letter
-    std::vector<TLetteredDrive> FLastDrives;                  // of the last good reading
+    std::vector<TLetteredDrive> FLastDrives;                // of the last good reading
     // device numbers -> (text of its dev/block link, kernel name), for links seen to resolve
     std::map<std::pair<unsigned, unsigned>, std::pair<std::string, std::string>> FNodes;
 };

@@ -7,11 +7,11 @@
 #include <unistd.h>
 #include <vector>
 
+#include "base/TextUtil.h"
 #include "platform/linux/disk_model.h"
 #include "platform/linux/sysfs.h"
 #include "platform/linux/wql.h"
 #include "platform/wmi.h"
-#include "base/TextUtil.h"
 
 using textutil::IEquals;
 using textutil::IStartsWith;
@@ -110,10 +110,10 @@ const TClassDef DiskDriveToDiskPartition{
     "Win32_DiskDriveToDiskPartition",
     {{"Antecedent", wbemCimtypeReference}, {"Dependent", wbemCimtypeReference}}};
 const TClassDef DiskDrive{"Win32_DiskDrive",
-                         {{"DeviceID", wbemCimtypeString},
-                          {"Index", wbemCimtypeUint32},
-                          {"InterfaceType", wbemCimtypeString},
-                          {"PNPDeviceID", wbemCimtypeString}}};
+                          {{"DeviceID", wbemCimtypeString},
+                           {"Index", wbemCimtypeUint32},
+                           {"InterfaceType", wbemCimtypeString},
+                           {"PNPDeviceID", wbemCimtypeString}}};
 
 using Values = std::vector<TWbemScalar>; // in the order of the class's properties
 

@@ -1,7 +1,7 @@
 #include "platform/linux/wql.h"
 
-#include "platform/wbem.h"
 #include "base/TextUtil.h"
+#include "platform/wbem.h"
 
 using textutil::IEquals;
 

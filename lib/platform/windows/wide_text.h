@@ -11,11 +11,12 @@ namespace platform::win {
 inline std::wstring Widen(const std::string& text) {
     if (text.empty())
         return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring out(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0)
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                              n);
     return out;
 }
 
@@ -31,6 +32,8 @@ inline std::string Narrow(const wchar_t* text, std::size_t length) {
     return out;
 }
 
-inline std::string Narrow(const std::wstring& text) { return Narrow(text.data(), text.size()); }
+inline std::string Narrow(const std::wstring& text) {
+    return Narrow(text.data(), text.size());
+}
 
 } // namespace platform::win

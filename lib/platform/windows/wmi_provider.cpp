@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "base/TextUtil.h"
 #include "platform/windows/com_ref.h"
 #include "platform/windows/wide_text.h"
 #include "platform/wmi.h"
-#include "base/TextUtil.h"
 
 namespace platform::win {
 namespace {

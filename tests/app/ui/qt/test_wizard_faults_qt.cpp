@@ -19,8 +19,7 @@ TEST(QtWizardFaults, AMountTableThatCannotBeWatchedIsLookedAtWhileWaiting) {
     TPendockPlatform p = IdlePlatform();
     p.ProgramFolder = [&] { return locale.Folder(); };
     p.ConnectedDrives = [&] { return present; };
-    p.DriveUsbInfo = [](const std::string& Drive, std::string& VID, std::string&,
-                        std::string&) {
+    p.DriveUsbInfo = [](const std::string& Drive, std::string& VID, std::string&, std::string&) {
         VID = Drive == "E" ? "ACME" : "";
         return Drive == "E";
     };

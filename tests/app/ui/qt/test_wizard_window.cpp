@@ -17,9 +17,9 @@
 #include <QTimer>
 #include <QWheelEvent>
 
-#include "support/IdlePlatform.h"
 #include "QtTestSupport.h"
 #include "mod_SQLocalize.h"
+#include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 #include "ui/qt/QtWizardWindow.h"
 #include "ui/qt/WizardLabels.h"

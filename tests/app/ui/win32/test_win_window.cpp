@@ -205,8 +205,8 @@ TEST_F(WinWindow, ClientAreaAndEveryControlSitWhereTheTableSaysAt96Dpi) {
     for (const res::TControlSpec& def : res::Controls) {
         HWND c = w.Control(def.Control);
         ASSERT_NE(c, nullptr) << def.ResourceText;
-        HWND parent = def.Control == EControl::Image ? w.Control(EControl::PanelImage)
-                                                     : w.Page(def.Page);
+        HWND parent =
+            def.Control == EControl::Image ? w.Control(EControl::PanelImage) : w.Page(def.Page);
         EXPECT_EQ(GetParent(c), parent) << static_cast<int>(def.Control);
         ExpectPlace(c, def.Left, def.Top, def.Width, def.Height, def.ResourceText);
     }
@@ -325,7 +325,8 @@ TEST_F(WinWindow, TextsComeFromTheLocaleDatabase) {
     EXPECT_EQ(TextOf(w.Control(EControl::ButtonCancel)), "&Annulla");
     EXPECT_EQ(TextOf(w.Control(EControl::MessageWaitBrowser)), "Apertura pagina di Ägg Ünd ÇA");
     // A line break reaches the static control as CR LF.
-    EXPECT_EQ(TextOf(w.Control(EControl::WaitBrowserText)), "Testo %Operation attesa\r\nseconda riga");
+    EXPECT_EQ(TextOf(w.Control(EControl::WaitBrowserText)),
+              "Testo %Operation attesa\r\nseconda riga");
 }
 
 TEST_F(WinWindow, PicturesAreDecodedWithTheirAlphaPremultiplied) {
@@ -334,11 +335,11 @@ TEST_F(WinWindow, PicturesAreDecodedWithTheirAlphaPremultiplied) {
         EImage Image;
         int Width, Height;
     };
-    for (const TExpect& e : {TExpect{EImage::Extract1, 322, 100}, TExpect{EImage::Extract2, 322, 100},
-                             TExpect{EImage::Extract3, 322, 100}, TExpect{EImage::Extract4, 322, 100},
-                             TExpect{EImage::Insert1, 320, 220}, TExpect{EImage::Insert2, 320, 220},
-                             TExpect{EImage::Insert3, 320, 220},
-                             TExpect{EImage::Inserted, 320, 220}}) {
+    for (const TExpect& e :
+         {TExpect{EImage::Extract1, 322, 100}, TExpect{EImage::Extract2, 322, 100},
+          TExpect{EImage::Extract3, 322, 100}, TExpect{EImage::Extract4, 322, 100},
+          TExpect{EImage::Insert1, 320, 220}, TExpect{EImage::Insert2, 320, 220},
+          TExpect{EImage::Insert3, 320, 220}, TExpect{EImage::Inserted, 320, 220}}) {
         const TWinPicture& p = w.Picture(e.Image);
         ASSERT_FALSE(p.Empty()) << static_cast<int>(e.Image);
         EXPECT_EQ(p.Width(), e.Width);
@@ -435,14 +436,11 @@ TEST(WinSkinReader, DescriptionNeedsEveryKeyWithAValueOfItsKind) {
             t.replace(pos, what.size(), with);
         return t;
     };
-    for (const std::string& bad : {replaced("rail = #23313b", "rail = #23313"),
-                                   replaced("rail = #23313b", "rail = 23313b"),
-                                   replaced("rail = #23313b", "rail = #2331zz"),
-                                   replaced("rail = #23313b", "rail #23313b"),
-                                   replaced("rail = #23313b", ""),
-                                   replaced("button.radius = 5", "button.radius = -5"),
-                                   replaced("button.radius = 5", "button.radius = 999"),
-                                   std::string("\x01\x02garbage")}) {
+    for (const std::string& bad :
+         {replaced("rail = #23313b", "rail = #23313"), replaced("rail = #23313b", "rail = 23313b"),
+          replaced("rail = #23313b", "rail = #2331zz"), replaced("rail = #23313b", "rail #23313b"),
+          replaced("rail = #23313b", ""), replaced("button.radius = 5", "button.radius = -5"),
+          replaced("button.radius = 5", "button.radius = 999"), std::string("\x01\x02garbage")}) {
         TWinSkin s = SystemSkin();
         EXPECT_FALSE(ParseSkin(bad, s)) << bad.substr(0, 40);
         EXPECT_FALSE(s.Loaded);
@@ -586,7 +584,7 @@ TEST_F(WinWindow, ButtonsAndTimersReachTheFormsHandlers) {
     EXPECT_TRUE(w.TimerRunning(ETimer::TimerCheck));
     Pump(w.Handle(), 1400);
     EXPECT_FALSE(w.TimerRunning(ETimer::TimerCheck)); // one shot
-    EXPECT_EQ(DriveQueries, queriesAfterNext + 2);     // the scan and the new snapshot
+    EXPECT_EQ(DriveQueries, queriesAfterNext + 2);    // the scan and the new snapshot
     EXPECT_TRUE(w.Form().CheckDeviceChange);
 
     SendMessageW(w.Control(EControl::ButtonCancel), BM_CLICK, 0, 0);

@@ -73,10 +73,12 @@ TEST(AutoMount, OnceAPlugAfterTheDesktopsGraceTime) {
     again["DISKSEQ"] = "3";
     p.OnEvent("add", again, T0 + 4s);
     std::string asked;
-    EXPECT_TRUE(p.TakeDue(T0 + 6s, [&](const std::string& dev) {
-                     asked = dev;
-                     return true;
-                 }).empty())
+    EXPECT_TRUE(p.TakeDue(T0 + 6s,
+                          [&](const std::string& dev) {
+                              asked = dev;
+                              return true;
+                          })
+                    .empty())
         << "mounted by the desktop meanwhile";
     EXPECT_EQ(asked, "8:1");
 
@@ -106,16 +108,14 @@ protected:
         ::setenv("DBUS_SYSTEM_BUS_ADDRESS", a.c_str(), 1);
         const std::string tmpl =
             std::string(PENDOCK_SOURCE_DIR) + "/tests/lib/platform/linux/udisks2_mock.py";
-        const char* argv[] = {"/usr/bin/python3", "-m", "dbusmock", "--template", tmpl.c_str(),
-                              nullptr};
-        ASSERT_EQ(::posix_spawn(&FMock, argv[0], nullptr, nullptr, const_cast<char**>(argv),
-                                environ),
-                  0);
+        const char* argv[] = {"/usr/bin/python3", "-m",         "dbusmock",
+                              "--template",       tmpl.c_str(), nullptr};
+        ASSERT_EQ(
+            ::posix_spawn(&FMock, argv[0], nullptr, nullptr, const_cast<char**>(argv), environ), 0);
         for (int i = 0; i < 100; ++i) {
             if (std::system("dbus-send --system --print-reply --dest=org.freedesktop.UDisks2 "
                             "/org/freedesktop/UDisks2/block_devices/sdb1 "
-                            "org.freedesktop.DBus.Introspectable.Introspect >/dev/null 2>&1") ==
-                0)
+                            "org.freedesktop.DBus.Introspectable.Introspect >/dev/null 2>&1") == 0)
                 return;
             std::this_thread::sleep_for(100ms);
         }

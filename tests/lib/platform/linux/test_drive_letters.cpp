@@ -26,8 +26,8 @@ const std::string ProcLine = "24 22 0:21 / /proc rw - proc proc rw\n";
 class DriveReadings : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const auto& [numbers, name] : {std::pair{"8:1", "sda/sda1"}, {"8:17", "sdb/sdb1"},
-                                            {"8:33", "sdc/sdc1"}}) {
+        for (const auto& [numbers, name] :
+             {std::pair{"8:1", "sda/sda1"}, {"8:17", "sdb/sdb1"}, {"8:33", "sdc/sdc1"}}) {
             fs::create_directories(Sys / "devices" / name);
             fs::create_directories(Sys / "dev" / "block");
             fs::create_symlink(fs::path("../../devices") / name, Sys / "dev" / "block" / numbers);
@@ -54,7 +54,8 @@ TEST_F(DriveReadings, AReadingWithoutTheRootMountKeepsTheLastGoodOne) {
     const std::vector<std::pair<const char*, std::function<void()>>> badReadings = {
         {"empty", [&] { Write(""); }},
         {"no root mount", [&] { Write(ProcLine + DataLine); }},
-        {"over the limit", [&] {
+        {"over the limit",
+         [&] {
              Write("");
              ASSERT_EQ(::truncate(Table.c_str(), 17 << 20), 0);
          }},

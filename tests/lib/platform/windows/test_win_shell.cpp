@@ -139,10 +139,10 @@ TEST(WinTextCase, LowerCaseOfLettersEverywhere) {
               "\xC3\xA4 \xE5\x90\x8D \xE2\x82\xAC");
     // Bytes that are no UTF-8 are kept as they are; what follows is still mapped.
     EXPECT_EQ(platform::LowerCaseUtf8(std::string("\xFF"
-                                                      "A\xC3"
-                                                      "B\xE2\x82"
-                                                      "C\xED\xA0\x80"
-                                                      "D")),
+                                                  "A\xC3"
+                                                  "B\xE2\x82"
+                                                  "C\xED\xA0\x80"
+                                                  "D")),
               std::string("\xFF"
                           "a\xC3"
                           "b\xE2\x82"
