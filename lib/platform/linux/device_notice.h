@@ -4,18 +4,16 @@
 
 #include <string>
 
+#include "platform/drive_watch.h"
 #include "platform/linux/unique_fd.h"
 
 namespace platform {
 
 class TDeviceNotice {
 public:
-    // How Fd() signals a notice.
-    enum class EKind {
-        None,     // not watching (the table could not be opened or watched)
-        Priority, // the kernel's mount table: urgent data (poll POLLPRI; a Qt Exception notifier)
-        Readable, // a plain file standing in for it: readable (poll POLLIN; a Qt Read notifier)
-    };
+    // How Fd() signals a notice: Priority for the kernel's mount table, Readable for a plain
+    // file standing in for it, None when the table could not be opened or watched.
+    using EKind = IDriveWatch::EKind;
 
     // Watches DefaultPath().
     TDeviceNotice();
