@@ -2,9 +2,11 @@
 #include "platform/drive_watch.h"
 #include "platform/logical_drives.h"
 #include "platform/program_folder.h"
+#include "platform/roots.h"
 #include "platform/shell.h"
 
 TPendockPlatform DefaultPendockPlatform() {
+    platform::UseRootsFromEnvironment();
     return {
         .ProgramFolder = platform::GetProgramFolder,
         .ConnectedDrives = [] { return GetConnectedDrives(); },

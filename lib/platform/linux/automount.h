@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/overrides.h"
+#include "platform/linux/roots.h"
 
 namespace platform::lnx {
 

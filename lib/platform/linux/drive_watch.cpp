@@ -2,7 +2,7 @@
 
 #include "platform/linux/automount.h"
 #include "platform/linux/device_notice.h"
-#include "platform/linux/overrides.h"
+#include "platform/linux/roots.h"
 
 namespace platform {
 namespace lnx {
@@ -39,7 +39,7 @@ std::unique_ptr<IDriveWatch> MakeDriveWatch(const std::string& mountInfo) {
 } // namespace lnx
 
 std::unique_ptr<IDriveWatch> MakeDriveWatch() {
-    return lnx::MakeDriveWatch(lnx::MountInfoPath());
+    return lnx::MakeDriveWatch(lnx::Roots().MountInfo);
 }
 
 } // namespace platform
