@@ -62,12 +62,10 @@ protected:
         return value;
     }
     static std::string Q1(char letter) {
-        return R"(SELECT * FROM  Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_LogicalDisk.DeviceID=")" +
-               std::string(1, letter) + R"(:"')";
+        return LogicalDiskToPartitionQuery(std::string(1, letter));
     }
     static std::string Q3(int disk) {
-        return R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID="\\\\.\\PHYSICALDRIVE)" +
-               std::to_string(disk) + "\"";
+        return DiskDriveQuery(R"(\\\\.\\PHYSICALDRIVE)" + std::to_string(disk));
     }
     std::string Host() const { return platform::lnx::WbemHostName(); }
     fs::path KeyScsi() const { return fs::canonical(M.Sys() / "block" / "sdb" / "device"); }
@@ -89,10 +87,8 @@ TEST_F(Provider, UsbKeyWithOnePartition) {
                   R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0")");
     EXPECT_EQ(Get(Q1('E'), "Dependent"),
               R"(\\)" + Host() + R"(\root\cimv2:Win32_LogicalDisk.DeviceID="E:")");
-    EXPECT_EQ(
-        Get(R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0"')",
-            "Antecedent"),
-        R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")");
+    EXPECT_EQ(Get(DiskDriveToDiskPartitionQuery("Disk #1, Partition #0"), "Antecedent"),
+              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")");
     EXPECT_EQ(Get(Q3(1), "PNPDeviceID"),
               R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\0123456789AB&0)");
     EXPECT_EQ(Get(Q3(1), "InterfaceType"), "USB");
