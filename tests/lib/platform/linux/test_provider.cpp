@@ -30,11 +30,12 @@ Identity Id(const std::string& v, const std::string& p, const std::string& s) {
 const Identity Failed{};
 
 // A disk without a serial number gets the instance Windows makes up from its port:
-// 6&<CRC-32 of the port's device path>&<lun>; its first ten characters stand in for the
-// serial. The CRCs of the ports below, under /devices/pci0000:00/:
+// 6&<CRC-32 of the port's device path, hex without leading zeros>&<lun>; all of it but the
+// "&<lun>" stands in for the serial. The CRCs of the ports below, under /devices/pci0000:00/:
 //   920FF741 0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0 (the root filesystem's SATA disk)
 //   3D510F99 0000:00:17.0/ata4/host3/target3:0:0/3:0:0:0
 //   55763AEA, 22710A7C, BC159FDF, CB12AF49, 521BFEF3  0000:00:14.0/usb1/1-2 to 1-6
+//   0675A004 0000:00:14.0/usb1/1-13
 //   A2B30033 0000:00:1d.0/0000:3d:00.0/nvme/nvme0
 
 class Provider : public ::testing::Test {
@@ -161,6 +162,8 @@ TEST_F(Provider, SerialsAndTheirStandIns) {
     EXPECT_EQ(Get(Q3(6), "PNPDeviceID"),
               R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\)" + std::string(63, 'S'));
     EXPECT_EQ(Identify('I').Serial, std::string(63, 'S')) << "the lun is cut off too";
+    M.Simkey("plug", {"--name", "sdh", "--at", M.Media("h"), "--no-serial", "--port", "1-13"});
+    EXPECT_EQ(Identify('J').Serial, "6&675A004") << "the hash without its leading zero";
 }
 
 TEST_F(Provider, DisksThatAreNotUsbMassStorage) {
