@@ -140,9 +140,10 @@ TEST(WindowsIdentities, TheProviderGivesWindowsIdentifierForTheSameDevice) {
         }
         const std::size_t i = built.size();
         const std::string name = std::string("sd") + char('a' + i / 26) + char('a' + i % 26);
-        std::vector<std::string> disk = {name, "--vendor", r.Vendor, "--model", r.Product};
-        disk.insert(disk.end(), {"--rev", r.Rev, "--lun", r.Lun, "--port",
-                                 "1-" + std::to_string(r.N), "--diskseq", std::to_string(i + 1)});
+        std::vector<std::string> disk = {name, "--parts", "0", "--port",
+                                         "1-" + std::to_string(r.N)};
+        disk.insert(disk.end(), {"--vendor", r.Vendor, "--model", r.Product, "--rev", r.Rev});
+        disk.insert(disk.end(), {"--lun", r.Lun, "--diskseq", std::to_string(i + 1)});
         if (r.Serial.starts_with("("))
             disk.push_back("--no-serial");
         else
