@@ -3,6 +3,7 @@
 // a device with the same INQUIRY texts, serial and LUN.
 
 #include <fstream>
+#include <iostream>
 #include <map>
 #include <regex>
 #include <sstream>
@@ -27,6 +28,8 @@ struct CorpusRow {
 
 std::vector<CorpusRow> ReadCorpus() {
     std::ifstream in(PENDOCK_SOURCE_DIR "/tests/data/pnp-corpus/identities.tsv");
+    if (!in)
+        throw std::runtime_error("tests/data/pnp-corpus/identities.tsv cannot be read");
     std::vector<CorpusRow> rows;
     std::string line;
     std::getline(in, line); // the header
@@ -45,18 +48,20 @@ std::vector<CorpusRow> ReadCorpus() {
 
 // The rows whose identifier the provider does not give, and why.
 const std::map<int, std::string> NotReproduced = {
-    {10, "CD-ROM LUN: USBSTOR\\CDROM, never a Win32_DiskDrive"},
-    {36, "CD-ROM LUN of a composite modem"},
-    {37, "CD-ROM LUN"},
-    {38, "CD-ROM LUN of a composite gadget: made-up prefix in front of the serial"},
-    {39, "CD-ROM LUN"},
-    {41, "CD-ROM LUN"},
-    {42, "USB Attached SCSI: the made-up instance ends in &<bus, target, lun> (&000000), "
-         "which the provider leaves off"},
+    {10, "CD-ROM LUN: USBSTOR\\CDROM and never a Win32_DiskDrive; the provider lists no disk "
+         "for it either"},
+    {36, "CD-ROM LUN of a composite modem, as row 10"},
+    {37, "CD-ROM LUN, as row 10"},
+    {38, "CD-ROM LUN of a composite gadget, as row 10; Windows puts a made-up prefix in front "
+         "of its serial"},
+    {39, "CD-ROM LUN, as row 10"},
+    {41, "CD-ROM LUN, as row 10"},
+    {42, "USB Attached SCSI: Windows ends the made-up instance with &<bus, target, lun> "
+         "(&000000), which the provider leaves off"},
     {43, "USB Attached SCSI, as row 42"},
     {44, "USB Attached SCSI, as row 42"},
-    {11, "the instance is a made-up prefix followed by \"__&0\", a serial the device's own "
-         "serial cannot be told from; the provider puts no serial behind a made-up prefix"},
+    {11, "a made-up prefix, then \"__&0\": the serial the device had is not known, and the "
+         "provider never puts a serial behind a made-up prefix"},
     {32, "the revision's bytes are not known (Windows shows one \"_\")"},
     {35, "Windows XP kept a serial with 14 leading blanks, as \"_\", behind a made-up prefix; "
          "the provider takes a serial with a blank as unusable and makes the whole instance up "
@@ -136,6 +141,8 @@ TEST(WindowsIdentities, TheProviderGivesWindowsIdentifierForTheSameDevice) {
         listedSeen += listed;
         if (r.Kind != "plain" && r.Kind != "made-up") {
             EXPECT_TRUE(listed) << "row " << r.N << ", " << r.Kind << ", not in NotReproduced";
+            if (listed)
+                std::cout << "row " << r.N << " not reproduced: " << NotReproduced.at(r.N) << "\n";
             continue;
         }
         const std::size_t i = built.size();
@@ -162,9 +169,12 @@ TEST(WindowsIdentities, TheProviderGivesWindowsIdentifierForTheSameDevice) {
         ASSERT_EQ(WmiGetOneProperty(DiskDriveQuery(R"(\\\\.\\PHYSICALDRIVE)" + std::to_string(i)),
                                     "PNPDeviceID", id),
                   1);
-        if (NotReproduced.contains(r.N))
+        if (const auto listed = NotReproduced.find(r.N); listed != NotReproduced.end()) {
+            std::cout << "row " << r.N << " not reproduced (" << listed->second << "): " << id
+                      << "\n";
             EXPECT_FALSE(SameAsWindows(id, r)) << "reproduced now: take it off NotReproduced";
-        else
+        } else {
             EXPECT_TRUE(SameAsWindows(id, r)) << "the provider gives " << id;
+        }
     }
 }
