@@ -5,6 +5,7 @@
 
 #include <iterator>
 
+#include "WizardPictures.h"
 #include "WizardView.h"
 
 namespace wizard_resource {
@@ -107,27 +108,13 @@ constexpr TTimerSpec Timers[] = {
 };
 constexpr int TimerCount = 4;
 
-// The pictures of the resource, each drawn from app/images/<Name>.svg: the image store's in the
-// order of EImage, the message dialog's icons in the order of EDialogKind. The build reads the
-// names from these two tables (app/CMakeLists.txt), and the Win32 resource numbers each picture
-// by its place in them taken as one list (PictureIndex).
-struct TImageFile {
-    EImage Image;
-    const char* Name;
-};
-constexpr TImageFile ImageFiles[] = {
-    {EImage::Extract1, "Extract1"}, {EImage::Extract2, "Extract2"}, {EImage::Extract3, "Extract3"},
-    {EImage::Extract4, "Extract4"}, {EImage::Insert1, "Insert1"},   {EImage::Insert2, "Insert2"},
-    {EImage::Insert3, "Insert3"},   {EImage::Inserted, "Inserted"},
-};
-struct TDialogIconFile {
-    EDialogKind Kind;
-    const char* Name;
-};
-constexpr TDialogIconFile DialogIconFiles[] = {
-    {EDialogKind::Error, "DialogError"},
-    {EDialogKind::Confirmation, "DialogQuestion"},
-};
+// The pictures' file names (app/images/<Name>.svg), generated from the build's one list: the
+// image store's in the order of EImage, the message dialog's icons in the order of
+// EDialogKind. The Win32 resource numbers each picture by its place in them taken as one list
+// (PictureIndex).
+constexpr int DialogIconCount = 2;
+static_assert(std::size(ImageFileNames) == PngIconsCount &&
+              std::size(DialogIconFileNames) == DialogIconCount);
 
 constexpr int PictureIndex(EImage image) {
     return static_cast<int>(image);
@@ -138,10 +125,10 @@ constexpr int PictureIndex(EDialogKind kind) {
 // The file name of a picture; null for a value outside the image store.
 constexpr const char* PictureName(EImage image) {
     const int i = PictureIndex(image);
-    return i >= 0 && i < PngIconsCount ? ImageFiles[i].Name : nullptr;
+    return i >= 0 && i < PngIconsCount ? ImageFileNames[i] : nullptr;
 }
 constexpr const char* PictureName(EDialogKind kind) {
-    return DialogIconFiles[static_cast<int>(kind)].Name;
+    return DialogIconFileNames[static_cast<int>(kind)];
 }
 
 // Each table in the order of its enum.
@@ -149,16 +136,10 @@ constexpr bool TablesInEnumOrder() {
     for (int i = 0; i < TimerCount; ++i)
         if (static_cast<int>(Timers[i].Timer) != i)
             return false;
-    for (int i = 0; i < PngIconsCount; ++i)
-        if (PictureIndex(ImageFiles[i].Image) != i)
-            return false;
-    for (int i = 0; i < 2; ++i)
-        if (static_cast<int>(DialogIconFiles[i].Kind) != i)
-            return false;
     return true;
 }
-static_assert(std::size(Timers) == TimerCount && std::size(ImageFiles) == PngIconsCount &&
-              std::size(PageNames) == PageCount && TablesInEnumOrder());
+static_assert(std::size(Timers) == TimerCount && std::size(PageNames) == PageCount &&
+              TablesInEnumOrder());
 
 // The images each PNG image view shows before creation.
 constexpr EImage BriefingImageAtStart = EImage::Extract1;

@@ -161,6 +161,21 @@ int WmiGetOneProperty(const std::string& Query, const std::string& PropName, std
     }
 }
 
+// Two blanks after FROM; WQL reads each doubled backslash of the object paths as one.
+std::string LogicalDiskToPartitionQuery(const std::string& drive) {
+    return R"(SELECT * FROM  Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_LogicalDisk.DeviceID=")" +
+           drive + R"(:"')";
+}
+
+std::string DiskDriveToDiskPartitionQuery(const std::string& partition) {
+    return R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID=")" +
+           partition + R"("')";
+}
+
+std::string DiskDriveQuery(const std::string& disk) {
+    return R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID=")" + disk + "\"";
+}
+
 std::string ExtractPnpField(const std::string& PnpId, const std::string& Marker) {
     const auto pos = PnpId.find(Marker);
     if (pos == std::string::npos)
@@ -205,27 +220,20 @@ bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string&
         return false;
 
     std::string value;
-    const std::string query1 =
-        R"(SELECT * FROM  Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_LogicalDisk.DeviceID=")" +
-        Drive + R"(:"')";
-    if (AskOne(query1, "Antecedent", value, Trace) != 1)
+    if (AskOne(LogicalDiskToPartitionQuery(Drive), "Antecedent", value, Trace) != 1)
         return false;
     std::string partition;
     if (!CutDeviceId(value, partition))
         return false;
 
-    const std::string query2 =
-        R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID=")" +
-        partition + R"("')";
-    if (AskOne(query2, "Antecedent", value, Trace) != 1)
+    if (AskOne(DiskDriveToDiskPartitionQuery(partition), "Antecedent", value, Trace) != 1)
         return false;
     std::string disk;
     if (!CutDeviceId(value, disk))
         return false;
 
-    const std::string query3 = R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID=")" + disk + "\"";
     std::string pnpId;
-    if (AskOne(query3, "PNPDeviceID", pnpId, Trace) != 1)
+    if (AskOne(DiskDriveQuery(disk), "PNPDeviceID", pnpId, Trace) != 1)
         return false;
 
     if (Trace)

@@ -34,6 +34,13 @@ struct TUsbInfoTrace {
 bool GetDriveUsbInfo(const std::string& Drive, std::string& UsbVID, std::string& UsbPID,
                      std::string& UsbSN, TUsbInfoTrace* Trace);
 
+// The three WQL queries of one identification, to the character: the partition of drive
+// `drive` (one letter, no colon), the disk of partition `partition` ("Disk #1, Partition #0"),
+// and the disk `disk` as the association's object path gives it, backslashes still doubled.
+std::string LogicalDiskToPartitionQuery(const std::string& drive);
+std::string DiskDriveToDiskPartitionQuery(const std::string& partition);
+std::string DiskDriveQuery(const std::string& disk);
+
 class ISWbemProperty;
 
 // Runs the WQL query and renders the property `PropName` of its single result into

@@ -337,6 +337,11 @@ def main():
         if not f.exists():
             print(f"vm_scenarios: {f} is not built")
             return 1
+    for folder in (pendock_vm.SOURCE_DIR, build):
+        why = pendock_vm.unreachable(folder)
+        if why:
+            print(f"SKIPPED: the guest cannot see the folder under test: {why}")
+            return 77
     vmdir = build / "vm"
     try:
         cache = pendock_vm.prepare(vmdir / "cache")
@@ -352,7 +357,7 @@ def main():
     chosen = [s for s in SCENARIOS if not args.only or args.only in s.__name__]
     passed = failed = 0
     t_all = time.monotonic()
-    with Guest(cache, vmdir / "guest") as g:
+    with Guest(cache, vmdir / "guest", build=build) as g:
         ctx = Context(g, build, args.shop, images, args.record)
         g.must(f"{GUEST_SH} automount start")
         for sc in chosen:

@@ -44,6 +44,24 @@ class VmUnavailable(Exception):
     """The machine lacks something the guest needs; the message says what."""
 
 
+# Folders the guest's first stage mounts over or moves into place: a host folder below one of
+# them cannot be shown at its own path.
+SHADOWED = ("/proc", "/sys", "/dev")
+
+
+def unreachable(path):
+    """Why the guest cannot see the host folder PATH at its own path, or None if it can.
+
+    The path travels on the kernel's command line, which splits at white space."""
+    text = str(path)
+    if not text.startswith("/") or any(c.isspace() or not c.isprintable() for c in text):
+        return f"{text!r} cannot be passed to the guest (white space or control characters)"
+    for top in SHADOWED:
+        if text == top or text.startswith(top + "/"):
+            return f"{text} lies below {top}, which the guest mounts anew"
+    return None
+
+
 def log(msg):
     print(f"[vm {time.strftime('%H:%M:%S')}] {msg}", flush=True)
 
@@ -251,8 +269,10 @@ class Command:
 
 
 class Guest:
-    def __init__(self, cache, workdir, accel=None):
+    def __init__(self, cache, workdir, accel=None, build=None):
         self.cache = Path(cache).resolve()
+        # A build folder outside the project tree is bound at its own path as well.
+        self.build = Path(build).resolve() if build else None
         self.workdir = Path(workdir).resolve()
         self.share = self.workdir / "share"
         self.accel = accel
@@ -270,7 +290,8 @@ class Guest:
             "-accel", "tcg,thread=multi" if accel == "tcg" else "kvm",
             "-cpu", "max" if accel == "tcg" else "host", "-smp", "2", "-m", "2048",
             "-kernel", str(self.cache / "vmlinuz"), "-initrd", str(self.cache / "initrd.gz"),
-            "-append", f"console=ttyS0 quiet panic=-1 pendock.src={SOURCE_DIR}",
+            "-append", f"console=ttyS0 quiet panic=-1 pendock.src={SOURCE_DIR}"
+            + (f" pendock.build={self.build}" if self.build else ""),
             "-no-reboot", "-serial", f"file:{self.workdir / 'console.log'}",
             "-drive", f"file={self.cache / 'system.img'},if=virtio,format=raw,snapshot=on",
             "-fsdev", "local,id=hostroot,path=/,security_model=none,readonly=on",

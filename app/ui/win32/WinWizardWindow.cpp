@@ -155,12 +155,12 @@ void TWinWizardWindow::CreateFonts() {
 
 void TWinWizardWindow::LoadPictures(HMODULE resources) {
     const UINT dpi = Dpi();
-    for (const res::TImageFile& file : res::ImageFiles)
-        FPictures[static_cast<std::size_t>(file.Image)].LoadForDpi(
-            resources, res::PictureIndex(file.Image), dpi);
-    for (const res::TDialogIconFile& file : res::DialogIconFiles)
-        FDialogIcons[static_cast<std::size_t>(file.Kind)].LoadForDpi(
-            resources, res::PictureIndex(file.Kind), dpi);
+    for (int i = 0; i < PngIconsCount; ++i)
+        FPictures[static_cast<std::size_t>(i)].LoadForDpi(
+            resources, res::PictureIndex(static_cast<EImage>(i)), dpi);
+    for (int i = 0; i < res::DialogIconCount; ++i)
+        FDialogIcons[static_cast<std::size_t>(i)].LoadForDpi(
+            resources, res::PictureIndex(static_cast<EDialogKind>(i)), dpi);
     for (const auto& [control, image] : FShownImage)
         SetImage(control, image);
 }

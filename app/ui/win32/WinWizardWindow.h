@@ -166,7 +166,7 @@ private:
     std::map<EControl, EImage> FShownImage;
     std::array<std::vector<TAnchored>, wizard_resource::PageCount> FAnchored;
     std::array<TWinPicture, PngIconsCount> FPictures;
-    std::array<TWinPicture, 2> FDialogIcons; // Error, Confirmation
+    std::array<TWinPicture, wizard_resource::DialogIconCount> FDialogIcons; // Error, Confirmation
     std::array<TPictureTexts, PngIconsCount> FPictureTexts;
     std::array<bool, wizard_resource::TimerCount> FTimerRunning{};
     TWinSkin FSkin;

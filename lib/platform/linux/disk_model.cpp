@@ -252,11 +252,12 @@ TDiskIdentity TDiskModel::Identity(const std::string& disk) {
     const std::string product = text("model");
     const unsigned lun = nvme ? 0 : Lun(BaseName(*deviceFolder));
 
+    // Windows writes the hash in hex without leading zeros: 7&6A1CA24&0 is a real instance.
     auto madeUp = [&] {
         const std::string& port = usbDevice ? *usbDevice : *deviceFolder;
         char hex[9];
         std::snprintf(
-            hex, sizeof hex, "%08X",
+            hex, sizeof hex, "%X",
             static_cast<unsigned>(Crc32(FSysfs == "/" ? port : port.substr(FSysfs.size()))));
         return "6&" + std::string(hex) + "&" + std::to_string(lun);
     };

@@ -30,11 +30,12 @@ Identity Id(const std::string& v, const std::string& p, const std::string& s) {
 const Identity Failed{};
 
 // A disk without a serial number gets the instance Windows makes up from its port:
-// 6&<CRC-32 of the port's device path>&<lun>; its first ten characters stand in for the
-// serial. The CRCs of the ports below, under /devices/pci0000:00/:
+// 6&<CRC-32 of the port's device path, hex without leading zeros>&<lun>; all of it but the
+// "&<lun>" stands in for the serial. The CRCs of the ports below, under /devices/pci0000:00/:
 //   920FF741 0000:00:17.0/ata2/host1/target1:0:0/1:0:0:0 (the root filesystem's SATA disk)
 //   3D510F99 0000:00:17.0/ata4/host3/target3:0:0/3:0:0:0
 //   55763AEA, 22710A7C, BC159FDF, CB12AF49, 521BFEF3  0000:00:14.0/usb1/1-2 to 1-6
+//   0675A004 0000:00:14.0/usb1/1-13
 //   A2B30033 0000:00:1d.0/0000:3d:00.0/nvme/nvme0
 
 class Provider : public ::testing::Test {
@@ -62,12 +63,10 @@ protected:
         return value;
     }
     static std::string Q1(char letter) {
-        return R"(SELECT * FROM  Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_LogicalDisk.DeviceID=")" +
-               std::string(1, letter) + R"(:"')";
+        return LogicalDiskToPartitionQuery(std::string(1, letter));
     }
     static std::string Q3(int disk) {
-        return R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID="\\\\.\\PHYSICALDRIVE)" +
-               std::to_string(disk) + "\"";
+        return DiskDriveQuery(R"(\\\\.\\PHYSICALDRIVE)" + std::to_string(disk));
     }
     std::string Host() const { return platform::lnx::WbemHostName(); }
     fs::path KeyScsi() const { return fs::canonical(M.Sys() / "block" / "sdb" / "device"); }
@@ -89,10 +88,8 @@ TEST_F(Provider, UsbKeyWithOnePartition) {
                   R"(\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0")");
     EXPECT_EQ(Get(Q1('E'), "Dependent"),
               R"(\\)" + Host() + R"(\root\cimv2:Win32_LogicalDisk.DeviceID="E:")");
-    EXPECT_EQ(
-        Get(R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #0"')",
-            "Antecedent"),
-        R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")");
+    EXPECT_EQ(Get(DiskDriveToDiskPartitionQuery("Disk #1, Partition #0"), "Antecedent"),
+              R"(\\)" + Host() + R"(\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")");
     EXPECT_EQ(Get(Q3(1), "PNPDeviceID"),
               R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\0123456789AB&0)");
     EXPECT_EQ(Get(Q3(1), "InterfaceType"), "USB");
@@ -165,6 +162,8 @@ TEST_F(Provider, SerialsAndTheirStandIns) {
     EXPECT_EQ(Get(Q3(6), "PNPDeviceID"),
               R"(USBSTOR\DISK&VEN_ACME&PROD_FLASH_DRIVE&REV_1.00\)" + std::string(63, 'S'));
     EXPECT_EQ(Identify('I').Serial, std::string(63, 'S')) << "the lun is cut off too";
+    M.Simkey("plug", {"--name", "sdh", "--at", M.Media("h"), "--no-serial", "--port", "1-13"});
+    EXPECT_EQ(Identify('J').Serial, "6&675A004") << "the hash without its leading zero";
 }
 
 TEST_F(Provider, DisksThatAreNotUsbMassStorage) {

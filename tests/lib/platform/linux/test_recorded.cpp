@@ -73,10 +73,7 @@ public:
     }
     std::string Antecedent(char letter) {
         std::string value;
-        WmiGetOneProperty(
-            R"(SELECT * FROM  Win32_LogicalDiskToPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_LogicalDisk.DeviceID=")" +
-                std::string(1, letter) + R"(:"')",
-            "Antecedent", value);
+        WmiGetOneProperty(LogicalDiskToPartitionQuery(std::string(1, letter)), "Antecedent", value);
         return value.substr(value.find(':') + 1);
     }
 

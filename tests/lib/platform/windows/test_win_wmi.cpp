@@ -322,10 +322,7 @@ TEST_F(WinWmi, RejectedQueriesAndConnections) {
 
 TEST_F(WinWmi, OnePropertyThroughTheIdentificationRoute) {
     std::string pnp;
-    ASSERT_EQ(WmiGetOneProperty(
-                  R"(SELECT * FROM  Win32_DiskDrive WHERE DeviceID="\\\\.\\PHYSICALDRIVE0")",
-                  "PNPDeviceID", pnp),
-              1);
+    ASSERT_EQ(WmiGetOneProperty(DiskDriveQuery(R"(\\\\.\\PHYSICALDRIVE0)"), "PNPDeviceID", pnp), 1);
     EXPECT_FALSE(pnp.empty());
     auto direct = Connect()->ExecQuery("SELECT * FROM Win32_DiskDrive WHERE Index=0", "WQL",
                                        wbemFlagReturnImmediately, nullptr);
