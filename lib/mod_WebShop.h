@@ -25,6 +25,22 @@ private:
     int FError;
 };
 
+// A folder of the package search, or the key's root, that cannot be listed (opening it or
+// reading its listing failed with an error other than "not there" or "access denied"): a key
+// that is damaged or was taken out. Error() is the system's error number; what() names the
+// folder and the system's reason.
+class EPackageSearchError : public std::runtime_error {
+public:
+    EPackageSearchError(const std::string& path, int error);
+    int Error() const { return FError; }
+
+private:
+    int FError;
+};
+
+// The name of the product folder at a key's root.
+inline constexpr const char* ProductFolderName = "Quorvento";
+
 // Decodes the first line of a file's leading bytes into UTF-8. A UTF-8 byte-order mark
 // (EF BB BF) gives UTF-8, FF FE UTF-16 little-endian, FE FF UTF-16 big-endian; without a mark
 // the bytes are taken as UTF-8 where they are valid UTF-8 and as Windows-1252 otherwise. The
@@ -45,7 +61,8 @@ bool DecodeFirstLine(const std::string& bytes, std::string& line, bool cut = fal
 // file exists but cannot be read.
 bool ReadFirstLine(const std::string& path, std::string& line);
 
-// Called after each folder listed by FindPackageId; the window processes its pending messages.
+// Called by FindPackageId as it begins and then after each 20 ms or so of search work, also
+// inside a long listing; the window processes its pending messages.
 using TProcessMessages = std::function<void()>;
 // Asked after each call of TProcessMessages: true when the program has meanwhile been asked to
 // end, and the search is to stop.
@@ -55,11 +72,13 @@ using TSearchStopped = std::function<bool()>;
 // regard to case), entries taken in the order the file system lists them, hidden ones included.
 // The first such file that holds a line ends the search: its first line goes to `id` unchanged
 // and the result is true. Empty files are passed over. Linked folders are not entered (a linked
-// file is read as usual), and `folder` itself must be a real folder, not a link. A folder that
-// cannot be listed is passed over. `processMessages`, when set, is called after each folder
-// listed, and then `stopped`, when set: if it says so, the search ends at once. False with `id`
-// untouched when nothing was found or the search was stopped. A package.id that cannot be read
-// throws EPackageIdReadError.
+// file is read as usual), and `folder` itself must be a real folder, not a link. A folder the
+// system refuses to list (access denied) is passed over. The handles held stay few whatever the
+// depth. `processMessages`, when set, is called as the search begins and at least every 20 ms
+// of work after, and then `stopped`, when set: if it says so, the search ends at once. False
+// with `id` untouched when nothing was found or the search was stopped. A folder that cannot
+// be listed otherwise (an I/O error, a device gone) throws EPackageSearchError; a package.id
+// that cannot be read throws EPackageIdReadError.
 bool FindPackageId(const std::string& folder, std::string& id,
                    const TProcessMessages& processMessages = {},
                    const TSearchStopped& stopped = {});
@@ -79,10 +98,19 @@ std::string BuildShopAddress(const std::string& UsbVID, const std::string& UsbSN
                              const std::string& UsbPID, const std::string& installed,
                              const std::string& host = ShopHost());
 
-// The product folder "Quorvento" at the root of `drive` ("E:", or the bare letter "E"): the
-// root folder that `rootOf` gives for the upper-case letter, followed by the system's path
-// separator (unless the root ends with one) and "Quorvento": "/media/key/Quorvento",
-// "E:\Quorvento". Empty
-// when `rootOf` is unset or gives nothing (the drive is not in use), or `drive` names no letter.
+// True when `path` is a real folder (not a link), listable or not.
+bool IsFolder(const std::string& path);
+
+// The folder `name` in the folder `root`: `root` joined with `name` when a folder of that
+// exact name is there, or else with the name of the first folder of `root`'s listing that
+// differs from `name` only in the case of ASCII letters; `root` joined with `name` when there
+// is neither. Throws EPackageSearchError when `root` cannot be listed.
+std::string FindFolderIgnoringCase(const std::string& root, const std::string& name);
+
+// The product folder "Quorvento" at the root of `drive` ("E:", or the bare letter "E"), found
+// as FindFolderIgnoringCase finds it in the root folder that `rootOf` gives for the upper-case
+// letter: "/media/key/Quorvento", "/media/key/QUORVENTO", "E:\Quorvento". Empty when `rootOf`
+// is unset or gives nothing (the drive is not in use), or `drive` names no letter. Throws
+// EPackageSearchError when the root cannot be listed.
 std::string ProductFolderOf(const std::string& drive,
                             const std::function<std::string(char letter)>& rootOf);

@@ -20,6 +20,7 @@
 #if !defined(_WIN32)
 #include <dirent.h>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -215,24 +216,22 @@ TEST_F(WebShopSearch, TreeDeeperThanAnyPath) {
 
 #endif
 
-TEST_F(WebShopSearch, MessagesProcessedAfterEachFolder) {
+TEST_F(WebShopSearch, MessagesProcessedAsTheSearchBeginsAndItStops) {
     MakeFolder("Quorvento/a");
-    MakeFolder("Quorvento/a/b");
-    MakeFolder("Quorvento/c");
-#if !defined(_WIN32)
-    Link("a", "Quorvento/link"); // not entered, so not listed
-#endif
+    Write("Quorvento/a/package.id", "A\n");
     int calls = 0;
-    std::string id;
-    EXPECT_FALSE(FindPackageId(Product, id, [&] { ++calls; }));
-    EXPECT_EQ(calls, 4);
+    std::string id = "kept";
+    // Asked to stop at the first call: nothing is read, although there is a file to find.
+    EXPECT_FALSE(FindPackageId(
+        Product, id, [&] { ++calls; }, [] { return true; }));
+    EXPECT_EQ(id, "kept");
+    EXPECT_EQ(calls, 1);
 
-    Write("Quorvento/a/b/package.id", "B\n");
     calls = 0;
-    EXPECT_TRUE(FindPackageId(Product, id, [&] { ++calls; }));
-    EXPECT_EQ(id, "B");
-    EXPECT_GE(calls, 3); // b, a and the product folder at least
-    EXPECT_LE(calls, 4);
+    EXPECT_TRUE(FindPackageId(
+        Product, id, [&] { ++calls; }, [] { return false; }));
+    EXPECT_EQ(id, "A");
+    EXPECT_GE(calls, 1);
 }
 
 TEST_F(WebShopSearch, LongFirstLineIsCutAtTheLimit) {
@@ -323,6 +322,117 @@ template <typename Check> std::string AsNobody(Check check) {
             return NoUnprivilegedUser;
         return check();
     });
+}
+
+// A chain of `depth` folders "d" below the folder `rel`, with package.id holding `line` at the
+// bottom; made and removed through descriptors, as the path is far longer than PATH_MAX.
+class TFolderChain {
+public:
+    TFolderChain(const std::string& top, int depth, const std::string& line)
+        : FTop(top), FDepth(depth) {
+        int fd = ::open(top.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        for (int i = 0; fd >= 0 && i < depth; ++i) {
+            const int next = ::mkdirat(fd, "d", 0755) == 0
+                                 ? ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                                 : -1;
+            ::close(fd);
+            fd = next;
+        }
+        if (fd < 0)
+            return;
+        const int f = ::openat(fd, "package.id", O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+        Made = f >= 0 && ::write(f, line.data(), line.size()) == ssize_t(line.size());
+        if (f >= 0)
+            ::close(f);
+        ::close(fd);
+    }
+    ~TFolderChain() {
+        int fd = ::open(FTop.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        int depth = 0;
+        for (int next; fd >= 0 && depth < FDepth &&
+                       (next = ::openat(fd, "d", O_RDONLY | O_DIRECTORY | O_CLOEXEC)) >= 0;
+             ++depth) {
+            ::close(fd);
+            fd = next;
+        }
+        if (fd < 0)
+            return;
+        ::unlinkat(fd, "package.id", 0);
+        for (; depth > 0; --depth) {
+            const int up = ::openat(fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            ::close(fd);
+            if (up < 0)
+                return;
+            fd = up;
+            ::unlinkat(fd, "d", AT_REMOVEDIR);
+        }
+        ::close(fd);
+    }
+    bool Made = false;
+
+private:
+    std::string FTop;
+    int FDepth;
+};
+
+// Leaves `free` descriptors below the limit of open files, which is set to 64 (in a child).
+std::string LeaveDescriptors(int free) {
+    const rlimit limit{64, 64};
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0)
+        return "cannot lower the limit of open files";
+    std::vector<int> held;
+    for (int fd; (fd = ::dup(0)) >= 0 || (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+        held.push_back(fd);
+    if (errno != EMFILE || static_cast<int>(held.size()) < free)
+        return "cannot use up the descriptors";
+    for (int i = 0; i < free; ++i)
+        ::close(held[held.size() - 1 - i]);
+    return "";
+}
+
+TEST_F(WebShopSearch, DeepTreesWithFewDescriptors) {
+    // 1 100 and 3 000 levels, searched with 8 descriptors to spare: the walk holds a couple at
+    // a time, whatever the depth.
+    MakeFolder("Quorvento/a");
+    MakeFolder("Quorvento/b");
+    const TFolderChain a(P("Quorvento/a"), 1100, "AT-1100\n");
+    const TFolderChain b(P("Quorvento/b"), 3000, "AT-3000\n");
+    ASSERT_TRUE(a.Made && b.Made);
+    const std::string failed = RunInChild([&]() -> std::string {
+        if (const std::string why = LeaveDescriptors(8); !why.empty())
+            return why;
+        std::string id;
+        for (const auto& [folder, line] :
+             {std::pair{P("Quorvento/a"), "AT-1100"}, std::pair{P("Quorvento/b"), "AT-3000"}}) {
+            if (!FindPackageId(folder, id))
+                return "nothing found below " + folder;
+            if (id != line)
+                return "found " + id + " for " + line;
+        }
+        return "";
+    });
+    EXPECT_EQ(failed, "");
+}
+
+TEST_F(WebShopSearch, AFolderThatCannotBeOpenedIsAnError) {
+    // No descriptor left for the sub-folder (EMFILE): an error, never "nothing installed".
+    MakeFolder("Quorvento/sub");
+    Write("Quorvento/sub/package.id", "SUB\n");
+    const std::string failed = RunInChild([&]() -> std::string {
+        if (const std::string why = LeaveDescriptors(1); !why.empty())
+            return why;
+        std::string id = "kept";
+        try {
+            FindPackageId(Product, id);
+        } catch (const EPackageSearchError& e) {
+            const bool named = std::string(e.what()).find("Quorvento/sub") != std::string::npos;
+            return e.Error() == EMFILE && named && id == "kept"
+                       ? ""
+                       : std::string("EMFILE naming the folder, the id kept: ") + e.what();
+        }
+        return "a search error is thrown";
+    });
+    EXPECT_EQ(failed, "");
 }
 
 TEST_F(WebShopSearch, UnreadableFolderIsPassedOver) {
@@ -450,6 +560,21 @@ TEST_F(ProductFolder, DriveFormsAndTheKeysPackageId) {
     std::string id;
     ASSERT_TRUE(FindPackageId(DriveProductFolder("D:"), id));
     EXPECT_EQ(id, "QV-KEY-1");
+}
+
+TEST_F(ProductFolder, FoundWhateverTheCaseOfItsName) {
+    // As ntfs-3g shows a key whose folder was made on Windows in capitals; a file of the exact
+    // name and a longer name are passed over.
+    fs::rename(Key / "Quorvento", Key / "QUORVENTO");
+    std::ofstream(Key / "Quorvento") << "a file\n";
+    fs::create_directories(Key / "quorvento2");
+    EXPECT_EQ(DriveProductFolder("D:"), (Key / "QUORVENTO").string());
+    std::string id;
+    ASSERT_TRUE(FindPackageId(DriveProductFolder("D:"), id));
+    EXPECT_EQ(id, "QV-KEY-1");
+    fs::remove(Key / "Quorvento");
+    fs::create_directories(Key / "Quorvento");
+    EXPECT_EQ(DriveProductFolder("D:"), (Key / "Quorvento").string()) << "the exact name first";
 }
 
 #endif

@@ -1,5 +1,6 @@
 // Folder listing and file reading on POSIX descriptors: sub-folders are opened relative to
-// their parent (openat), so neither depth nor path length limits the walk.
+// their parent (openat), and a suspended parent is opened again as the ".." of its sub-folder,
+// so neither depth nor path length limits the walk and it holds two descriptors at most.
 #include "platform/folder_walk.h"
 
 #include <cerrno>
@@ -13,23 +14,54 @@
 namespace platform {
 
 struct TFolderState {
-    DIR* stream = nullptr;
-    ~TFolderState() {
+    int fd = -1;           // the folder, while it is not suspended
+    DIR* stream = nullptr; // its listing, from the first Read to its end; owns `fd` then
+    bool listed = false;   // the listing has been read to its end
+    dev_t dev{};
+    ino_t ino{};
+
+    void Close() {
         if (stream)
             ::closedir(stream);
+        else if (fd >= 0)
+            ::close(fd);
+        stream = nullptr;
+        fd = -1;
     }
+    ~TFolderState() { Close(); }
 };
 
 namespace {
 
-DIR* OpenFolderAt(int parentFd, const char* name) {
+EOpenResult OpenFolderAt(int parentFd, const char* name, std::unique_ptr<TFolderState>& out,
+                         int& error) {
+    out.reset();
     const int fd = ::openat(parentFd, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0)
-        return nullptr;
-    DIR* d = ::fdopendir(fd);
-    if (d == nullptr)
-        ::close(fd);
-    return d;
+    if (fd < 0) {
+        switch (errno) {
+        case ENOENT:
+        case ENOTDIR:
+        case ELOOP: // O_NOFOLLOW on a link
+            return EOpenResult::NotThere;
+        case EACCES:
+        case EPERM:
+            return EOpenResult::Denied;
+        default:
+            error = errno;
+            return EOpenResult::Failed;
+        }
+    }
+    out = std::make_unique<TFolderState>();
+    out->fd = fd;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+        out.reset();
+        return EOpenResult::Failed;
+    }
+    out->dev = st.st_dev;
+    out->ino = st.st_ino;
+    return EOpenResult::Opened;
 }
 
 } // namespace
@@ -39,57 +71,111 @@ TFolder::~TFolder() = default;
 TFolder::TFolder(TFolder&&) noexcept = default;
 TFolder& TFolder::operator=(TFolder&&) noexcept = default;
 
-bool TFolder::Open(const std::string& path) {
-    F.reset();
+EOpenResult TFolder::Open(const std::string& path, int& error) {
     // A trailing slash would have a linked folder followed.
     std::string p = path;
     while (p.size() > 1 && p.back() == '/')
         p.pop_back();
-    DIR* d = OpenFolderAt(AT_FDCWD, p.c_str());
-    if (!d)
-        return false;
-    F = std::make_unique<TFolderState>();
-    F->stream = d;
-    return true;
+    if (p.empty()) {
+        F.reset();
+        return EOpenResult::NotThere;
+    }
+    return OpenFolderAt(AT_FDCWD, p.c_str(), F, error);
 }
 
-bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
-    F.reset();
-    if (!parent.F)
-        return false;
-    DIR* d = OpenFolderAt(::dirfd(parent.F->stream), name.c_str());
-    if (!d)
-        return false;
-    F = std::make_unique<TFolderState>();
-    F->stream = d;
-    return true;
+EOpenResult TFolder::OpenChild(const TFolder& parent, const std::string& name, int& error) {
+    if (!parent.F || parent.F->fd < 0) {
+        F.reset();
+        error = EBADF;
+        return EOpenResult::Failed;
+    }
+    return OpenFolderAt(parent.F->fd, name.c_str(), F, error);
 }
 
-bool TFolder::Next(std::string& name, EEntryKind& kind) {
-    if (!F)
+bool TFolder::Read(std::vector<TEntry>& entries, std::size_t most, int& error) {
+    error = 0;
+    if (!F || F->listed)
         return false;
-    while (const dirent* entry = ::readdir(F->stream)) {
-        const char* n = entry->d_name;
-        if (n[0] == '.' && (n[1] == '\0' || (n[1] == '.' && n[2] == '\0')))
+    if (!F->stream) {
+        if (F->fd < 0) {
+            error = EBADF;
+            return false;
+        }
+        F->stream = ::fdopendir(F->fd);
+        if (!F->stream) {
+            error = errno;
+            return false;
+        }
+    }
+    for (std::size_t n = 0; n < most;) {
+        errno = 0;
+        const dirent* entry = ::readdir(F->stream);
+        if (!entry) {
+            // The end of the listing leaves errno alone; a failure (EIO from a damaged or
+            // removed key) sets it.
+            error = errno;
+            F->listed = true;
+            return false;
+        }
+        const char* name = entry->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         unsigned char type = entry->d_type;
         if (type == DT_UNKNOWN) {
             struct stat st;
-            if (::fstatat(::dirfd(F->stream), n, &st, AT_SYMLINK_NOFOLLOW) != 0)
-                continue; // gone since it was listed
+            if (::fstatat(F->fd, name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT)
+                    continue; // gone since it was listed
+                error = errno;
+                F->listed = true;
+                return false;
+            }
             type = S_ISDIR(st.st_mode)   ? DT_DIR
                    : S_ISREG(st.st_mode) ? DT_REG
                    : S_ISLNK(st.st_mode) ? DT_LNK
                                          : DT_UNKNOWN;
         }
-        kind = type == DT_DIR   ? EEntryKind::Folder
-               : type == DT_REG ? EEntryKind::File
-               : type == DT_LNK ? EEntryKind::Link
-                                : EEntryKind::Other;
-        name = n;
-        return true;
+        const EEntryKind kind = type == DT_DIR   ? EEntryKind::Folder
+                                : type == DT_REG ? EEntryKind::File
+                                : type == DT_LNK ? EEntryKind::Link
+                                                 : EEntryKind::Other;
+        entries.push_back({name, kind});
+        ++n;
     }
-    return false;
+    return true;
+}
+
+void TFolder::Suspend() {
+    if (F)
+        F->Close();
+}
+
+bool TFolder::Resume(const TFolder& child, int& error) {
+    if (!F || !child.F || child.F->fd < 0) {
+        error = EBADF;
+        return false;
+    }
+    if (F->fd >= 0)
+        return true;
+    const int fd = ::openat(child.F->fd, "..", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        error = errno;
+        ::close(fd);
+        return false;
+    }
+    if (st.st_dev != F->dev || st.st_ino != F->ino) {
+        // The sub-folder was moved away while it was searched.
+        error = ESTALE;
+        ::close(fd);
+        return false;
+    }
+    F->fd = fd;
+    return true;
 }
 
 TInputFile::~TInputFile() {
@@ -103,7 +189,7 @@ EOpenResult TInputFile::Open(const TFolder* folder, const std::string& name, boo
         ::close(static_cast<int>(FHandle));
         FHandle = -1;
     }
-    const int folderFd = folder && folder->F ? ::dirfd(folder->F->stream) : AT_FDCWD;
+    const int folderFd = folder && folder->F ? folder->F->fd : AT_FDCWD;
     if (!listedAsFile) {
         struct stat st;
         if (::fstatat(folderFd, name.c_str(), &st, 0) != 0)

@@ -1,6 +1,7 @@
 // Folder listing and file reading on Win32: FindFirstFileExW / FindNextFileW for the listing,
 // CreateFileW and ReadFile for the file. Paths are made absolute and given the "\\?\" prefix,
-// so that a deep tree is not cut off at MAX_PATH.
+// so that a deep tree is not cut off at MAX_PATH. Sub-folders are opened by their full path,
+// so a suspended folder keeps only its path and no handle.
 #include "platform/folder_walk.h"
 
 #include "platform/windows/wide_text.h"
@@ -14,10 +15,13 @@ struct TFolderState {
     HANDLE find = INVALID_HANDLE_VALUE;
     WIN32_FIND_DATAW data{};
     bool pending = false; // `data` holds an entry not yet handed out
-    ~TFolderState() {
+    bool listed = false;  // the listing has been read to its end
+    void CloseFind() {
         if (find != INVALID_HANDLE_VALUE)
             ::FindClose(find);
+        find = INVALID_HANDLE_VALUE;
     }
+    ~TFolderState() { CloseFind(); }
 };
 
 namespace {
@@ -62,26 +66,46 @@ bool IsDotName(const wchar_t* n) {
     return n[0] == L'.' && (n[1] == L'\0' || (n[1] == L'.' && n[2] == L'\0'));
 }
 
-// Opens the folder `path` (already made long) for listing; null when it is no real folder.
-std::unique_ptr<TFolderState> OpenFolderPath(std::wstring path) {
+// Opens the folder `path` (already made long) and starts its listing.
+EOpenResult OpenFolderPath(std::wstring path, std::unique_ptr<TFolderState>& out, int& error) {
+    out.reset();
     TrimSeparators(path);
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
-        (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        return nullptr;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD e = ::GetLastError();
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME ||
+            e == ERROR_BAD_PATHNAME || e == ERROR_INVALID_DRIVE)
+            return EOpenResult::NotThere;
+        if (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION)
+            return EOpenResult::Denied;
+        error = static_cast<int>(e);
+        return EOpenResult::Failed;
+    }
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        return EOpenResult::NotThere;
     auto state = std::make_unique<TFolderState>();
     state->path = path;
     const std::wstring pattern = path + (IsSeparator(path.back()) ? L"*" : L"\\*");
     state->find = ::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &state->data,
                                      FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
     if (state->find == INVALID_HANDLE_VALUE) {
+        const DWORD e = ::GetLastError();
         // A drive root without entries has not even "." to list.
-        if (::GetLastError() != ERROR_FILE_NOT_FOUND)
-            return nullptr;
+        if (e == ERROR_FILE_NOT_FOUND || e == ERROR_NO_MORE_FILES) {
+            state->listed = true;
+        } else if (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION) {
+            return EOpenResult::Denied;
+        } else if (e == ERROR_PATH_NOT_FOUND) {
+            return EOpenResult::NotThere; // gone since it was looked at
+        } else {
+            error = static_cast<int>(e);
+            return EOpenResult::Failed;
+        }
     } else {
         state->pending = true;
     }
-    return state;
+    out = std::move(state);
+    return EOpenResult::Opened;
 }
 
 std::wstring ChildPath(const TFolderState& folder, const std::string& name) {
@@ -98,42 +122,63 @@ TFolder::~TFolder() = default;
 TFolder::TFolder(TFolder&&) noexcept = default;
 TFolder& TFolder::operator=(TFolder&&) noexcept = default;
 
-bool TFolder::Open(const std::string& path) {
+EOpenResult TFolder::Open(const std::string& path, int& error) {
     F.reset();
     std::wstring wide = win::Widen(path);
     TrimSeparators(wide);
     const std::wstring full = LongPath(wide);
     if (full.empty())
-        return false;
-    F = OpenFolderPath(full);
-    return F != nullptr;
+        return EOpenResult::NotThere;
+    return OpenFolderPath(full, F, error);
 }
 
-bool TFolder::OpenChild(const TFolder& parent, const std::string& name) {
-    F.reset();
-    if (!parent.F)
-        return false;
-    F = OpenFolderPath(ChildPath(*parent.F, name));
-    return F != nullptr;
+EOpenResult TFolder::OpenChild(const TFolder& parent, const std::string& name, int& error) {
+    if (!parent.F) {
+        F.reset();
+        error = ERROR_INVALID_HANDLE;
+        return EOpenResult::Failed;
+    }
+    return OpenFolderPath(ChildPath(*parent.F, name), F, error);
 }
 
-bool TFolder::Next(std::string& name, EEntryKind& kind) {
-    if (!F || F->find == INVALID_HANDLE_VALUE)
+bool TFolder::Read(std::vector<TEntry>& entries, std::size_t most, int& error) {
+    error = 0;
+    if (!F || F->listed)
         return false;
-    for (;;) {
-        if (!F->pending && !::FindNextFileW(F->find, &F->data))
+    for (std::size_t n = 0; n < most;) {
+        if (!F->pending && !::FindNextFileW(F->find, &F->data)) {
+            const DWORD e = ::GetLastError();
+            if (e != ERROR_NO_MORE_FILES)
+                error = static_cast<int>(e);
+            F->listed = true;
+            F->CloseFind();
             return false;
+        }
         F->pending = false;
         const WIN32_FIND_DATAW& d = F->data;
         if (IsDotName(d.cFileName))
             continue;
         const DWORD a = d.dwFileAttributes;
-        kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? EEntryKind::Link
-               : (a & FILE_ATTRIBUTE_DIRECTORY)   ? EEntryKind::Folder
-                                                  : EEntryKind::File;
-        name = win::Narrow(d.cFileName, ::wcslen(d.cFileName));
-        return true;
+        const EEntryKind kind = (a & FILE_ATTRIBUTE_REPARSE_POINT) ? EEntryKind::Link
+                                : (a & FILE_ATTRIBUTE_DIRECTORY)   ? EEntryKind::Folder
+                                                                   : EEntryKind::File;
+        entries.push_back({win::Narrow(d.cFileName, ::wcslen(d.cFileName)), kind});
+        ++n;
     }
+    return true;
+}
+
+void TFolder::Suspend() {
+    if (F)
+        F->CloseFind();
+}
+
+bool TFolder::Resume(const TFolder& child, int& error) {
+    if (!F || !child.F) {
+        error = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    return true; // sub-folders are opened by path: nothing to take up again
 }
 
 TInputFile::~TInputFile() {
