@@ -257,29 +257,69 @@ void TPendockForm::KeyFound() {
 void TPendockForm::TimerContTimer() {
     FView.StopTimer(ETimer::TimerCont);
     ShowPage(EPage::WaitBrowser);
-    ButtonUpgradeClick();
-    // Not reached when reading the package id failed: the error box has shown why, and the
+    // Not past this when reading the package id failed: the error box has shown why, and the
     // waiting page stays until the user closes the window.
-    if (!FEnding)
+    const bool opened = OpenShopPage();
+    if (opened && !FEnding)
         FView.StartTimer(ETimer::TimerWait);
 }
 
 void TPendockForm::ButtonUpgradeClick() {
+    OpenShopPage();
+}
+
+bool TPendockForm::OpenShopPage() {
     std::string id;
-    // Empty when the drive has gone: nothing to search.
-    const std::string folder = ProductFolderOf(std::string(1, FDrive), FPlatform.DriveFolder);
-    // The window stays responsive: pending messages are processed after each folder, and the
-    // search stops once they have asked the program to end.
-    if (!folder.empty()) {
-        FPlatform.SearchPackageId(
+    try {
+        // Empty when the drive has gone: the key was taken out.
+        const std::string folder = ProductFolderOf(std::string(1, FDrive), FPlatform.DriveFolder);
+        if (folder.empty()) {
+            KeyLost();
+            return false;
+        }
+        // The window stays responsive: pending messages are processed during the search,
+        // which stops once they have asked the program to end.
+        const bool found = FPlatform.SearchPackageId(
             folder, id, [this] { FView.ProcessMessages(); }, [this] { return FEnding; });
+        // Nothing found on a drive that has meanwhile gone: the key was taken out.
+        if (!found && !FEnding && FPlatform.DriveFolder(FDrive).empty()) {
+            KeyLost();
+            return false;
+        }
+    } catch (const EPackageSearchError&) {
+        if (!FEnding)
+            KeyLost();
+        return false;
+    } catch (const EPackageIdReadError&) {
+        // A file that cannot be read on a key that is still there goes to the error box; on a
+        // key that has meanwhile gone, it is the key that is missing.
+        if (FEnding || !FPlatform.DriveFolder(FDrive).empty())
+            throw;
+        KeyLost();
+        return false;
     }
     // The user may have chosen to leave while the key was searched.
     if (FEnding)
-        return;
+        return false;
     const std::string address = BuildShopAddress(FUsbVID, FUsbSN, FUsbPID, id);
     if (!FPlatform.ShellOpen(address))
         ShowError("ERR_CANNOTOPENBROWSER");
+    return true;
+}
+
+void TPendockForm::KeyLost() {
+    FUsbVID.clear();
+    FUsbPID.clear();
+    FUsbSN.clear();
+    ShowPage(EPage::DetectKey);
+    FView.SetImage(EControl::Image, EImage::Insert1);
+    FView.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_NOKEY"));
+    FView.SetEnabled(EControl::ButtonCancel, true);
+    // Detection is disarmed while the dialog is open; the snapshot is taken after it, so a key
+    // still plugged in is taken again only once it has been plugged in anew.
+    ShowError("ERR_KEYUNREADABLE");
+    FDrives = FPlatform.ConnectedDrives();
+    ArmDetection();
 }
 
 void TPendockForm::TimerWaitTimer() {

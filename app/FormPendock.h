@@ -100,6 +100,12 @@ protected:
     void ArmDetection();
     void ScanForKey();
     void KeyFound();
+    // Searches the key for its package id and opens the shop's page; false when no page was
+    // opened because the key could not be read or was taken out (the wizard waits for the key
+    // again) or the program is ending.
+    bool OpenShopPage();
+    // The key's search failed or the key has gone: says so and waits on page DetectKey again.
+    void KeyLost();
 
     // The text of a locale key in the current group; empty before a database is open.
     std::string LocaleText(const std::string& Key);

@@ -23,7 +23,8 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('WAITBROWSER',           'Restore', 'de', 'CH', 'In wenigen Augenblicken zeigt Ihr Standardbrowser die Seite unseres Webshops für Ihren USB-Stick mit den Upgrades, die für das installierte Paket verfügbar sind.\n\nDer Stick kann eingesteckt bleiben. Dieses Fenster schliesst sich von selbst.');
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
-('ERR_CANNOTOPENBROWSER', 'Restore', 'de', NULL, 'Ihr Webbrowser konnte nicht gestartet werden; die %Operation-Seite des Webshops kann nicht geöffnet werden.\nRichten Sie einen Standardbrowser ein und starten Sie den Assistenten erneut.');
+('ERR_CANNOTOPENBROWSER', 'Restore', 'de', NULL, 'Ihr Webbrowser konnte nicht gestartet werden; die %Operation-Seite des Webshops kann nicht geöffnet werden.\nRichten Sie einen Standardbrowser ein und starten Sie den Assistenten erneut.'),
+('ERR_KEYUNREADABLE',     'Restore', 'de', NULL, 'Der USB-Stick konnte nicht gelesen werden oder wurde während der Suche abgezogen; das %Operation kann nicht fortgesetzt werden.\nStecken Sie den Stick erneut ein; lässt er sich weiterhin nicht lesen, prüfen Sie ihn an einem anderen Computer.');
 
 -- Was die Bilder zeigen, für Bildschirmleser: ein Name und eine Beschreibung.
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES

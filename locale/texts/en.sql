@@ -20,7 +20,8 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('MSG_CAP_ERROR',         'Skin',    'en', NULL, 'Error');
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
-('ERR_CANNOTOPENBROWSER', 'Restore', 'en', NULL, 'Your web browser could not be started, so the %operation page of the web shop cannot be opened.\nMake sure a default web browser is set up, then run the wizard again.');
+('ERR_CANNOTOPENBROWSER', 'Restore', 'en', NULL, 'Your web browser could not be started, so the %operation page of the web shop cannot be opened.\nMake sure a default web browser is set up, then run the wizard again.'),
+('ERR_KEYUNREADABLE',     'Restore', 'en', NULL, 'The USB key could not be read, or it was taken out during the search, so the %operation cannot continue.\nPlug the key in again; if it still cannot be read, check it on another computer.');
 
 -- What the pictures show, for screen readers: a name and a description of each.
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES

@@ -368,12 +368,84 @@ TEST_F(KeyDetection, WithoutAPackageIdTheShopIsOpenedWithAnEmptyValue) {
                                       "---installed___");
     EXPECT_TRUE(View.IsRunning(ETimer::TimerWait));
 
-    // A key pulled out before the page opens: no folder to search, the page opens all the same.
+    // A key pulled out before the page opens: no folder to search, no page, the wizard waits.
     Opened.clear();
     Roots.clear();
     Form->Dispatch([&] { Form->ButtonUpgradeClick(); });
+    EXPECT_TRUE(Opened.empty());
+    EXPECT_EQ(View.Page, EPage::DetectKey);
+    EXPECT_TRUE(Form->CheckDeviceChange());
+}
+
+TEST_F(KeyDetection, TheProductFolderIsFoundWhateverItsCase) {
+    const fs::path root = MakeKeyRoot();
+    WriteFile(root / "QUORVENTO" / "package.id", "LOWER\n");
+    WriteFile(root / "QuorventoX" / "package.id", "NOT THIS\n");
+    Roots['E'] = root.string();
+    FindKeyE();
+    Form->Dispatch([&] { Form->TimerContTimer(); });
     ASSERT_EQ(Opened.size(), 1u);
-    EXPECT_EQ(Opened[0].substr(Opened[0].size() - 15), "---installed___");
+    EXPECT_EQ(Opened[0].substr(Opened[0].size() - 20), "---installed___LOWER");
+
+    // The exact spelling comes first where both are there (a case-sensitive file system).
+    WriteFile(root / "Quorvento" / "package.id", "EXACT\n");
+    if (fs::equivalent(root / "Quorvento", root / "QUORVENTO"))
+        GTEST_SKIP() << "this file system ignores case";
+    EXPECT_EQ(ProductFolderOf("E:", [&](char) { return root.string(); }),
+              (root / "Quorvento").string());
+}
+
+TEST_F(KeyDetection, AKeyThatCannotBeSearchedIsReportedAndWaitedForAgain) {
+    // First a folder that cannot be listed (EIO), then a package.id that cannot be read on a
+    // key that has meanwhile gone; each time no page, the message, and the wizard waits again.
+    int searches = 0;
+    Search = [&](const std::string& folder, std::string& id, const TProcessMessages&,
+                 const TSearchStopped&) -> bool {
+        switch (searches++) {
+        case 0:
+            throw EPackageSearchError(folder + "/sub", EIO);
+        case 1:
+            Roots.clear();
+            throw EPackageIdReadError(folder + "/package.id", EIO);
+        default:
+            id = "THIRD";
+            return true;
+        }
+    };
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        Roots['E'] = "/nonexistent-key-root";
+        if (attempt == 0) {
+            FindKeyE();
+        } else {
+            Change(DrivesOf({'C'})); // pulled out and plugged in again
+            Change(DrivesOf({'C', 'E'}));
+            ASSERT_TRUE(View.IsRunning(ETimer::TimerCont));
+        }
+        EXPECT_TRUE(Form->Dispatch([&] { Form->TimerContTimer(); }));
+        EXPECT_TRUE(View.Exceptions.empty());
+        EXPECT_TRUE(Opened.empty()) << "no address for a key whose search failed";
+        ASSERT_EQ(View.Dialogs.size(), attempt + 1u);
+        EXPECT_EQ(View.Dialogs.back().Kind, EDialogKind::Error);
+        EXPECT_EQ(View.Dialogs.back().Text, "Chiave illeggibile per l'ägg ünd ça");
+        EXPECT_FALSE(View.IsRunning(ETimer::TimerWait));
+        EXPECT_EQ(View.Page, EPage::DetectKey);
+        EXPECT_EQ(View.TextOf(EControl::MessageDetectKey), "Inserire la chiave");
+        EXPECT_EQ(View.ImageOf(EControl::Image), EImage::Insert1);
+        EXPECT_TRUE(View.Enabled[EControl::ButtonCancel]);
+        EXPECT_EQ(Form->UsbVID(), "");
+        EXPECT_TRUE(Form->CheckDeviceChange());
+        EXPECT_EQ(Form->Drives(), DrivesOf({'C', 'E'})) << "a key still there is in the snapshot";
+    }
+
+    // The third time the page opens.
+    Roots['E'] = "/nonexistent-key-root";
+    Change(DrivesOf({'C'}));
+    Change(DrivesOf({'C', 'E'}));
+    Form->Dispatch([&] { Form->TimerContTimer(); });
+    ASSERT_EQ(Opened.size(), 1u);
+    EXPECT_EQ(Opened[0], ShopPrefix + "ACME---serial___0123456789AB---type___FLASH_DRIVE"
+                                      "---installed___THIRD");
+    EXPECT_TRUE(View.IsRunning(ETimer::TimerWait));
 }
 
 TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {

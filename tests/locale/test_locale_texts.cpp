@@ -29,6 +29,7 @@ const std::vector<std::string> RestoreKeys = {"CAPTION_UPGRADE",
                                               "MESSAGE_WANTEXIT",
                                               "OPERATION_UPGRADE",
                                               "ERR_CANNOTOPENBROWSER",
+                                              "ERR_KEYUNREADABLE",
                                               "PICTURE_PULLOUT",
                                               "PICTURE_PULLOUT_INFO",
                                               "PICTURE_PLUGIN",
@@ -41,7 +42,8 @@ const std::vector<std::string> SkinKeys = {"MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN
 
 // The texts that the wizard passes through the operation-word substitution.
 const std::set<std::string> SubstitutedKeys = {"BRIEFING", "ERR_CANNOTREADUSBINFO",
-                                               "MESSAGE_WAITBROWSER", "ERR_CANNOTOPENBROWSER"};
+                                               "MESSAGE_WAITBROWSER", "ERR_CANNOTOPENBROWSER",
+                                               "ERR_KEYUNREADABLE"};
 
 std::size_t CodePoints(const std::string& s) {
     std::size_t n = 0;

@@ -94,6 +94,7 @@ inline std::vector<TLocaleRow> WizardRows(bool withSkin = true) {
         {"MESSAGE_NOKEY", "Restore", "it", nullptr, "Inserire la chiave"},
         {"MESSAGE_KEYFOUND", "Restore", "it", nullptr, "Chiave trovata"},
         {"ERR_CANNOTREADUSBINFO", "Restore", "it", nullptr, "Errore di %operation"},
+        {"ERR_KEYUNREADABLE", "Restore", "it", nullptr, "Chiave illeggibile per l'%operation"},
         {"CANCEL", "Restore", "it", nullptr, "&Annulla"},
         {"MESSAGE_WAITBROWSER", "Restore", "it", nullptr, "Apertura pagina di %Operation"},
         {"WAITBROWSER", "Restore", "it", nullptr, "Testo %Operation attesa\\nseconda riga"},

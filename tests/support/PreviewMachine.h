@@ -32,6 +32,11 @@ struct TPreviewMachine {
             }
             return Identified;
         };
+        // A root that holds no product folder, so that the key stays there for the waiting page.
+        p.DriveFolder = [this](char letter) {
+            return letter == 'E' && Plugged ? std::string("/nonexistent-preview-key")
+                                            : std::string();
+        };
         p.ShellOpen = [](const std::string&) { return true; };
         p.SearchPackageId = [](const std::string&, std::string&, const TProcessMessages&,
                                const TSearchStopped&) { return false; };
