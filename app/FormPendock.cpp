@@ -221,13 +221,18 @@ void TPendockForm::TimerCheckTimer() {
 void TPendockForm::ScanForKey() {
     const TDriveConn present = FPlatform.ConnectedDrives();
     bool candidate = false;
+    FOtherNewDrives.clear();
     for (std::size_t i = 0; i < present.size(); ++i) {
         if (present[i] && !FDrives[i]) {
-            // The lowest new letter is the only one looked at in this scan.
-            FDrive = static_cast<char>('C' + i);
+            const char letter = static_cast<char>('C' + i);
+            if (candidate) {
+                FOtherNewDrives += letter;
+                continue;
+            }
+            // The lowest new letter is the only one identified in this scan.
+            FDrive = letter;
             FPlatform.DriveUsbInfo(std::string(1, FDrive), FUsbVID, FUsbPID, FUsbSN);
             candidate = true;
-            break;
         }
     }
     if (candidate) {
@@ -272,7 +277,7 @@ bool TPendockForm::OpenShopPage() {
     std::string id;
     try {
         // Empty when the drive has gone: the key was taken out.
-        const std::string folder = ProductFolderOf(std::string(1, FDrive), FPlatform.DriveFolder);
+        const std::string folder = KeyProductFolder();
         if (folder.empty()) {
             KeyLost();
             return false;
@@ -305,6 +310,23 @@ bool TPendockForm::OpenShopPage() {
     if (!FPlatform.ShellOpen(address))
         ShowError("ERR_CANNOTOPENBROWSER");
     return true;
+}
+
+std::string TPendockForm::KeyProductFolder() {
+    const std::string folder = ProductFolderOf(std::string(1, FDrive), FPlatform.DriveFolder);
+    if (folder.empty() || IsFolder(folder))
+        return folder;
+    // The identity is the disk's: a drive that gives the same one is on the key's disk.
+    for (const char letter : FOtherNewDrives) {
+        std::string vid, pid, sn;
+        FPlatform.DriveUsbInfo(std::string(1, letter), vid, pid, sn);
+        if (vid != FUsbVID || pid != FUsbPID || sn != FUsbSN)
+            continue;
+        const std::string other = ProductFolderOf(std::string(1, letter), FPlatform.DriveFolder);
+        if (!other.empty() && IsFolder(other))
+            return other;
+    }
+    return folder;
 }
 
 void TPendockForm::KeyLost() {

@@ -395,6 +395,31 @@ TEST_F(KeyDetection, TheProductFolderIsFoundWhateverItsCase) {
               (root / "Quorvento").string());
 }
 
+TEST_F(KeyDetection, TheProductFolderOnAnotherPartitionOfTheKey) {
+    // E: and F: came together; the product folder is on F: only. F: counts while it gives the
+    // key's identity, and a third drive of another disk is never searched.
+    const fs::path root = MakeKeyRoot();
+    fs::create_directories(root / "E");
+    WriteFile(root / "F" / "Quorvento" / "package.id", "ON-F\n");
+    WriteFile(root / "G" / "Quorvento" / "package.id", "ON-G\n");
+    for (const char letter : {'E', 'F', 'G'})
+        Roots[letter] = (root / std::string(1, letter)).string();
+    Identities['G'] = {"OTHER", "STICK", "G00"};
+    for (const bool sameDisk : {true, false}) {
+        SCOPED_TRACE(sameDisk ? "F on the key's disk" : "F on another disk");
+        Identities['F'] = sameDisk ? Identities['E'] : TIdentity{"OTHER", "STICK", "F00"};
+        Opened.clear();
+        Present = DrivesOf({'C'});
+        Form->ButtonNextClick();
+        Change(DrivesOf({'C', 'E', 'F', 'G'}));
+        ASSERT_EQ(Form->Drive(), 'E');
+        Form->Dispatch([&] { Form->TimerContTimer(); });
+        ASSERT_EQ(Opened.size(), 1u);
+        EXPECT_EQ(Opened[0].substr(Opened[0].find("---installed___")),
+                  sameDisk ? "---installed___ON-F" : "---installed___");
+    }
+}
+
 TEST_F(KeyDetection, AKeyThatCannotBeSearchedIsReportedAndWaitedForAgain) {
     // First a folder that cannot be listed (EIO), then a package.id that cannot be read on a
     // key that has meanwhile gone; each time no page, the message, and the wizard waits again.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <unistd.h>
 
@@ -25,6 +26,18 @@ std::string NormalRoot(std::string root) {
     while (root.size() > 1 && root.back() == '/')
         root.pop_back();
     return root;
+}
+
+// A kernel name split into its disk's part and its partition number: "sdb10" gives "sdb" and
+// 10, "nvme0n1p2" "nvme0n1p" and 2, a whole disk "sdb" "sdb" and no number (-1).
+std::pair<std::string, long> SplitPartitionName(const std::string& name) {
+    std::size_t digits = name.size();
+    while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9')
+        --digits;
+    const std::string number = name.substr(digits);
+    if (number.empty() || number.size() > 9)
+        return {name.substr(0, digits), -1};
+    return {name.substr(0, digits), std::stol(number)};
 }
 
 } // namespace
@@ -108,13 +121,31 @@ std::vector<TLetteredDrive> TDriveLetterMap::Refresh() {
     std::array<bool, 26> used{};
     for (const auto& [dev, letter] : FLetters)
         used[letter - 'A'] = true;
-    for (const TSeenDrive& d : seen) {
-        if (FLetters.count({d.Major, d.Minor}))
-            continue;
+    // Partitions of one disk that appear in one reading get their letters in partition order,
+    // as Windows gives them, not in the order their mounts reached the table: each disk's
+    // partitions are put in order among the places its mounts took in that order.
+    std::vector<const TSeenDrive*> fresh;
+    std::map<std::string, std::vector<std::size_t>> placesOfDisk;
+    for (const TSeenDrive& d : seen)
+        if (!FLetters.count({d.Major, d.Minor})) {
+            placesOfDisk[SplitPartitionName(d.Name).first].push_back(fresh.size());
+            fresh.push_back(&d);
+        }
+    for (const auto& [disk, places] : placesOfDisk) {
+        std::vector<const TSeenDrive*> parts;
+        for (const std::size_t i : places)
+            parts.push_back(fresh[i]);
+        std::stable_sort(parts.begin(), parts.end(), [](const TSeenDrive* a, const TSeenDrive* b) {
+            return SplitPartitionName(a->Name).second < SplitPartitionName(b->Name).second;
+        });
+        for (std::size_t k = 0; k < places.size(); ++k)
+            fresh[places[k]] = parts[k];
+    }
+    for (const TSeenDrive* d : fresh) {
         for (char l = 'D'; l <= 'Z'; ++l)
             if (!used[l - 'A']) {
                 used[l - 'A'] = true;
-                FLetters[{d.Major, d.Minor}] = l;
+                FLetters[{d->Major, d->Minor}] = l;
                 break;
             }
     }

@@ -27,8 +27,11 @@ const std::string ProcLine = "24 22 0:21 / /proc rw - proc proc rw\n";
 class DriveReadings : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const auto& [numbers, name] :
-             {std::pair{"8:1", "sda/sda1"}, {"8:17", "sdb/sdb1"}, {"8:33", "sdc/sdc1"}}) {
+        for (const auto& [numbers, name] : {std::pair{"8:1", "sda/sda1"},
+                                            {"8:17", "sdb/sdb1"},
+                                            {"8:33", "sdc/sdc1"},
+                                            {"8:34", "sdc/sdc2"},
+                                            {"8:42", "sdc/sdc10"}}) {
             fs::create_directories(Sys / "devices" / name);
             fs::create_directories(Sys / "dev" / "block");
             fs::create_symlink(fs::path("../../devices") / name, Sys / "dev" / "block" / numbers);
@@ -78,6 +81,20 @@ TEST_F(DriveReadings, AReadingWithoutTheRootMountKeepsTheLastGoodOne) {
     EXPECT_EQ(Letters(map), "CE");
     Write(RootLine + KeyLine + DataLine);
     EXPECT_EQ(Letters(map), "CDE");
+}
+
+TEST_F(DriveReadings, PartitionsThatAppearTogetherGetLettersInPartitionOrder) {
+    Write(RootLine + DataLine);
+    TDriveLetterMap map(Table.string(), Sys.string());
+    ASSERT_EQ(Letters(map), "CD");
+    // The key's three partitions reach the table last first, as automounters may mount them.
+    Write(RootLine + DataLine + "98 22 8:42 / /media/K10 rw - vfat /dev/sdc10 rw\n" +
+          "99 22 8:34 / /media/K2 rw - vfat /dev/sdc2 rw\n" + KeyLine);
+    for (const auto& [letter, name] : {std::pair{'E', "sdc1"}, {'F', "sdc2"}, {'G', "sdc10"}}) {
+        const auto drive = map.Find(letter);
+        ASSERT_TRUE(drive) << letter;
+        EXPECT_EQ(drive->Name, name) << letter;
+    }
 }
 
 TEST_F(DriveReadings, TheSystemDriveIsNeverReportedAbsent) {
