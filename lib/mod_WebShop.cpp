@@ -71,6 +71,7 @@ bool ReadCandidate(const platform::TFolder* folder, const std::string& name, boo
         throw EPackageIdReadError(path, error);
     case platform::EOpenResult::NotThere:
     case platform::EOpenResult::NotRegular:
+    case platform::EOpenResult::Denied: // given for folders only
         break;
     }
     return false;
