@@ -398,9 +398,6 @@ road() {
     [ "$ADDRESS" = "$expected" ] ||
         fail "step 7: the handler received \"$ADDRESS\", not \"$expected\""
     echo "step 7: the handler received $ADDRESS"
-    wait_texts TPendockForm 5 "$(subst_operation "$(text Restore MESSAGE_WAITBROWSER)")" ||
-        fail "step 7: the waiting page is not shown"
-    shot 5-waiting-page
     local until_end rc end
     until_end=$(awk -v t="$T_URL" 'BEGIN { printf "%.3f", t + 20 }')
     while running && within "$(now)" 0 "$until_end"; do sleep 0.1; done

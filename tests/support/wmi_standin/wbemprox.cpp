@@ -6,10 +6,10 @@
 // The interfaces are those of wbemcli.h (IWbemLocator, IWbemServices, IEnumWbemClassObject,
 // IWbemClassObject) with the behaviour their Microsoft pages give: ConnectServer accepts the
 // local machine's root\cimv2 in any of its spellings, ExecQuery takes "WQL" only, Get finds a
-// property in any case and hands values out in the VARIANT types of "Numbers" in "Scripting in
-// WMI" (uint32 as VT_I4, uint64 as VT_BSTR, references as VT_BSTR), and Next returns WBEM_S_FALSE
-// when fewer objects than asked remain. What the program does not call answers
-// WBEM_E_NOT_SUPPORTED.
+// property in any case, and Next returns WBEM_S_FALSE when fewer objects than asked remain.
+// Values come in the VARIANT types WMI uses: uint32 as VT_I4, uint64 as a string (as the class
+// pages say, pointing to "Scripting in WMI"), references as their object paths. What the program
+// does not call answers WBEM_E_NOT_SUPPORTED.
 
 #include <windows.h>
 

@@ -555,9 +555,9 @@ TMachine TMachine::Read(std::istream& in, const std::string& host) {
 
 // The classes and their properties as the Win32_DiskDrive, Win32_DiskPartition,
 // Win32_LogicalDisk, Win32_CDROMDrive, Win32_DiskDriveToDiskPartition and
-// Win32_LogicalDiskToPartition class pages give them (a subset of each; key properties first
-// marked by the class's key qualifier). Disks are \\.\PHYSICALDRIVE<index>, partitions
-// "Disk #<disk>, Partition #<index>", logical disks "<letter>:".
+// Win32_LogicalDiskToPartition class pages give them: a subset of each, in the CIM types of the
+// pages, keyed by the properties the pages mark as keys. Disks are \\.\PHYSICALDRIVE<index>,
+// partitions "Disk #<disk>, Partition #<index>", logical disks "<letter>:".
 std::vector<TInstance> TMachine::Instances(const std::string& className) const {
     std::vector<TInstance> out;
     const auto str = [](std::string name, std::string value) {

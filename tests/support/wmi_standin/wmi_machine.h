@@ -63,9 +63,8 @@ struct TInstance {
 
 // ---- object paths -------------------------------------------------------------------------------
 
-// An object path taken apart ("WMI Object Path Requirements", "Describing an Instance Object
-// Path"): server and namespace (both empty in a relative path), class, and the key values
-// unescaped, numbers as their decimal text.
+// An object path taken apart ("WMI Object Path Requirements"): server and namespace (both empty
+// in a relative path), class, and the key values unescaped, numbers as their decimal text.
 struct TObjectPath {
     std::string Server;
     std::string Namespace;
