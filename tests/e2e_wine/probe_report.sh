@@ -18,8 +18,10 @@ value() { # value NAME: the segment NAME___VALUE of the address's query
     awk -v n="$1" 'BEGIN { RS = "---" } index($0, n "___") == 1 { sub(/^[^_]*___/, ""); sub(/\n$/, ""); print; exit }' <<<"${address#*\?q=}"
 }
 vendor=$(value vendor) product=$(value type) serial=$(value serial)
-# The probe's lines for the key: from "L: ..." up to the next drive's line.
-block=$(awk -v l="$letter:" '$1 == l { on = 1; print; next } /^[C-Z]: / { on = 0 } on' "$W/probe.txt")
+# The probe's lines for the key, from "L: ..." up to the next drive's line (the Windows program
+# ends its lines with CR LF).
+block=$(tr -d '\r' <"$W/probe.txt" |
+    awk -v l="$letter:" '$1 == l { on = 1; print; next } /^[C-Z]: / { on = 0 } on')
 echo "--- pendock-probe for $letter: ---"
 echo "$block"
 if grep -q '0x800401F0' <<<"$block"; then
