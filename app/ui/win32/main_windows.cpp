@@ -10,6 +10,7 @@
 #include "WinWizardWindow.h"
 #include "main_windows.h"
 #include "mod_FirstInstance.h"
+#include "platform/program_com.h"
 #include "platform/windows/com_init.h"
 
 namespace {
@@ -22,7 +23,9 @@ const char* const InstanceIdentifier = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
 TMaxInstance* InstanceGuard = nullptr;
 
 int RunPendock(int showCommand) {
-    // COM for this thread was initialised as the program's modules started (com_init).
+    // COM for this thread before anything else, also in a copy that ends at once; it ends
+    // after everything below.
+    const platform::TProgramCom com;
     std::unique_ptr<TWinWizardWindow> PendockForm;
 
     if (FirstInstance(InstanceIdentifier, InstanceGuard)) {
