@@ -1,4 +1,5 @@
-// The program entry on Windows: one copy per machine, the wizard window, the message loop.
+// The program entry on Windows: one copy per machine (a second start raises the first copy's
+// window), the wizard window, the message loop.
 
 #include <windows.h>
 
@@ -7,6 +8,7 @@
 #include <memory>
 
 #include "FormPendock.h"
+#include "WinActivation.h"
 #include "WinWizardWindow.h"
 #include "main_windows.h"
 #include "mod_FirstInstance.h"
@@ -44,6 +46,9 @@ int RunPendock(int showCommand) {
         }
 
         ReleaseFirstInstance(InstanceGuard);
+    } else {
+        // A second start: the running copy's window comes to the front, this copy ends.
+        BringRunningCopyToFront();
     }
     FreeFirstInstance(InstanceGuard);
 
