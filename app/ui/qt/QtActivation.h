@@ -1,9 +1,9 @@
 #pragma once
 // A second start that helps, over the session bus: the running copy owns the bus name
 // "example.quorvento.Pendock" and serves the freedesktop interface org.freedesktop.Application
-// at "/example/quorvento/Pendock" (the Desktop Entry Specification's D-Bus activation, as
-// launchers use it); a copy that may not run calls its Activate before it ends, and the
-// running copy brings its window to the front as far as the desktop lets it.
+// at "/example/quorvento/Pendock" (the desktop entries' D-Bus activation, as launchers use it,
+// named after the program's desktop entry); a copy that may not run calls its Activate before
+// it ends, and the running copy brings its window to the front as far as the desktop lets it.
 //
 // Where there is no session bus, or another process owns the name, nothing happens: the
 // second copy ends as it always did.
