@@ -1,6 +1,7 @@
 // A second start of Pendock.exe while a first copy runs: the second ends at once with exit code
 // 0 and makes no window of its own, and the first copy's window is in front afterwards, whether
-// it was minimised or covered by another program's window.
+// it was minimised or covered by another program's window; when the first copy shows its close
+// question, the question is in front.
 
 #include <gtest/gtest.h>
 
@@ -188,6 +189,22 @@ TEST_F(WinSecondStart, BringsACoveredFirstCopyToTheFront) {
     RunSecondCopy();
     EXPECT_TRUE(WaitFor(FirstInFront, 20s))
         << "foreground " << GetForegroundWindow() << ", the first copy's window " << FirstWindow;
+}
+
+TEST_F(WinSecondStart, BringsTheFirstCopysQuestionToTheFront) {
+    PostMessageW(FirstWindow, WM_CLOSE, 0, 0);
+    HWND question = nullptr;
+    ASSERT_TRUE(
+        WaitFor([&] { return (question = WindowOf(First.dwProcessId, L"TPendockDialog")); }, 20s))
+        << "closing the first copy's window asked no question";
+    CoverUp();
+
+    RunSecondCopy();
+    EXPECT_TRUE(WaitFor([&] { return Pumped() && GetForegroundWindow() == question; }, 20s))
+        << "foreground " << GetForegroundWindow() << ", the question " << question;
+    // No: the first copy goes on.
+    PostMessageW(GetDlgItem(question, IDNO), BM_CLICK, 0, 0);
+    EXPECT_TRUE(WaitFor([&] { return !IsWindow(question); }, 20s));
 }
 
 } // namespace
