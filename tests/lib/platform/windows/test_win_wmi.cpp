@@ -17,6 +17,7 @@
 #include "mod_DriveUsbInfo.h"
 #include "mod_WbemScripting_TLB.h"
 #include "platform/logical_drives.h"
+#include "platform/program_com.h"
 #include "platform/windows/com_init.h"
 #include "platform/windows/wide_text.h"
 #include "platform/windows/wmi_provider.h"
@@ -33,21 +34,48 @@ bool UnderStandin() {
 
 // ---- COM start-up -------------------------------------------------------------------------------
 
-TEST(WinComStartup, ModuleAndApplicationLayers) {
-    // The module layer ran before main on this (the main) thread.
-    EXPECT_EQ(platform::win::ModuleComResult(), S_OK);
+// What a thread gets from the locator: 0 when it could be made, else the error's code.
+std::uint32_t LocatorError() {
+    try {
+        platform::win::MakeComWbemLocator();
+        return 0;
+    } catch (const EWbemError& e) {
+        return e.Code();
+    }
+}
 
-    EXPECT_FALSE(platform::win::ComApplicationInitialized());
-    EXPECT_TRUE(platform::win::InitializeComForApplication());
-    EXPECT_TRUE(platform::win::ComApplicationInitialized());
-    EXPECT_TRUE(platform::win::InitializeComForApplication()); // once only, same outcome
-    EXPECT_NO_THROW(platform::win::MakeComWbemLocator());
+TEST(WinComStartup, ProgramAndApplicationLayers) {
+    // On a thread of its own, as a program's entry does on its main thread.
+    HRESULT programResult = E_FAIL;
+    bool applicationFirst = false, applicationAgain = false, applicationAfterEnd = true;
+    std::uint32_t before = 0, withBoth = 1, withProgramOnly = 1, after = 0;
+    std::thread([&] {
+        before = LocatorError();
+        {
+            const platform::TProgramCom com;
+            programResult = com.Result();
+            applicationFirst = platform::win::InitializeComForApplication();
+            applicationAgain = platform::win::InitializeComForApplication(); // once only
+            withBoth = LocatorError();
+            platform::win::FinalizeComForApplication();
+            platform::win::FinalizeComForApplication(); // nothing left to undo
+            withProgramOnly = LocatorError();
+            // Left in effect: the program layer's end undoes it first.
+            platform::win::InitializeComForApplication();
+        }
+        applicationAfterEnd = platform::win::ComApplicationInitialized();
+        after = LocatorError();
+    }).join();
 
-    platform::win::FinalizeComForApplication();
-    EXPECT_FALSE(platform::win::ComApplicationInitialized());
-    platform::win::FinalizeComForApplication(); // nothing left to undo
-    // The module layer still holds COM for this thread.
-    EXPECT_NO_THROW(platform::win::MakeComWbemLocator());
+    EXPECT_EQ(before, static_cast<std::uint32_t>(CO_E_NOTINITIALIZED));
+    EXPECT_EQ(programResult, S_OK);
+    EXPECT_TRUE(applicationFirst);
+    EXPECT_TRUE(applicationAgain);
+    EXPECT_EQ(withBoth, 0u);
+    EXPECT_EQ(withProgramOnly, 0u);
+    EXPECT_FALSE(applicationAfterEnd);
+    // Both layers undone: the thread is without COM again.
+    EXPECT_EQ(after, static_cast<std::uint32_t>(CO_E_NOTINITIALIZED));
 }
 
 TEST(WinComStartup, AThreadWithoutComCannotMakeTheLocator) {
