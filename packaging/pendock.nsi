@@ -290,11 +290,22 @@ SectionEnd
 ; ---- Uninstaller ----------------------------------------------------------------------------------
 ; Windows keeps the file of a running program, and deletes one at the next start of the system
 ; only for an administrator. So the running uninstaller's own file and the folders that held it
-; are left to the command interpreter, which retries for up to a minute, once a second, until
-; this process has ended. $PLUGINSDIR (this uninstaller's plug-in, loaded) goes the same way.
+; are left to a batch file in the temporary folder: it retries, once a second for up to a
+; minute, until this process has ended and its file can go, removes the folders when they are
+; empty, then itself. The paths reach it as arguments, so that any name works.
 Function un.DeleteWhenEnded
-  StrCpy $0 '"$EXEPATH"'
-  ExecShell "" "$SYSDIR\cmd.exe" `/d /c for /l %i in (1,1,60) do @(if exist $0 (del /f /q $0 >nul 2>&1 & if exist $0 ping -n 2 127.0.0.1 >nul)) & rd /s /q "$PLUGINSDIR" 2>nul & rd "$EXEDIR" 2>nul & rd "$INSTDIR" 2>nul & rd "$LOCALAPPDATA\Programs" 2>nul` SW_HIDE
+  GetTempFileName $1
+  Delete $1
+  StrCpy $1 "$1.cmd"
+  FileOpen $2 $1 w
+  FileWrite $2 "@echo off$\r$\nset n=0$\r$\n:again$\r$\ndel /f /q %1 2>nul$\r$\n"
+  FileWrite $2 "if not exist %1 goto done$\r$\nset /a n+=1$\r$\nif %n% geq 60 goto done$\r$\n"
+  FileWrite $2 "ping -n 2 127.0.0.1 >nul$\r$\ngoto again$\r$\n:done$\r$\n"
+  FileWrite $2 "rd %2 2>nul$\r$\nrd %3 2>nul$\r$\nrd %4 2>nul$\r$\ndel $\"%~f0$\"$\r$\n"
+  FileClose $2
+  ; Started in the temporary folder: the folder a program runs in cannot be removed.
+  SetOutPath $TEMP
+  ExecShell "" "$SYSDIR\cmd.exe" `/d /c ""$1" "$EXEPATH" "$EXEDIR" "$INSTDIR" "$LOCALAPPDATA\Programs""` SW_HIDE
 FunctionEnd
 
 Function un.onInit
