@@ -80,9 +80,11 @@ BrandingText "${PUBLISHER} ${PRODUCT} ${VERSION}"
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_RUN "$INSTDIR\Pendock.exe"
 
+!define MUI_PAGE_CUSTOMFUNCTION_PRE Refusals
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_PAGE_FINISH
+!define MUI_PAGE_CUSTOMFUNCTION_PRE un.Refusals
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
@@ -221,13 +223,6 @@ Function .onInit
     StrCpy $Offered $InstalledLanguage
   ${EndIf}
 
-  Call PendockRuns
-  ${If} $0 == 1
-    MessageBox MB_OK|MB_ICONEXCLAMATION "$(RUNNING)" /SD IDOK
-    SetErrorLevel 2
-    Quit
-  ${EndIf}
-
   ${IfNot} ${Silent}
     LangDLL::LangDialog "$(LANGDLL_TITLE)" "$(LANGDLL_INFO)" A ${MUI_LANGDLL_LANGUAGES} ""
     Pop $LANGUAGE
@@ -237,6 +232,17 @@ Function .onInit
     ${EndIf}
   ${EndIf}
 
+FunctionEnd
+
+; The refusals, in the language chosen, which takes effect only once .onInit has returned: on
+; the first page, or first thing when silent.
+Function Refusals
+  Call PendockRuns
+  ${If} $0 == 1
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(RUNNING)" /SD IDOK
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
   ${If} $Installed != ""
     ${VersionCompare} "$Installed" "${VERSION}" $0
     ${If} $0 == 1
@@ -250,6 +256,9 @@ FunctionEnd
 
 Section "Pendock" SecMain
   SectionIn RO
+  ${If} ${Silent}
+    Call Refusals
+  ${EndIf}
   SetOutPath "$INSTDIR"
   File "/oname=Pendock.exe" "${PROGRAM}"
   File "/oname=pendock-probe.exe" "${PROBE}"
@@ -314,6 +323,9 @@ Function un.onInit
   ${If} $0 != ""
     StrCpy $LANGUAGE $0
   ${EndIf}
+FunctionEnd
+
+Function un.Refusals
   Call un.PendockRuns
   ${If} $0 == 1
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(RUNNING)" /SD IDOK
@@ -329,6 +341,9 @@ FunctionEnd
 
 ; Removes what the installer made, and the folders only when nothing else is left in them.
 Section "Uninstall"
+  ${If} ${Silent}
+    Call un.Refusals
+  ${EndIf}
   Delete "$SMPROGRAMS\${PRODUCT}.lnk"
   Delete "$INSTDIR\Pendock.exe"
   Delete "$INSTDIR\pendock-probe.exe"
