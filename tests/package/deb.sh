@@ -43,8 +43,8 @@ for lib in libqt6widgets6 libsqlite3-0 libxml2 xdg-utils; do
         fail "Depends lacks $lib: $DEPENDS"
 done
 # The maintainer scripts handle the language only: the debconf question and its file.
-SCRIPTS=$(dpkg-deb -I "$DEB" | awk '$NF ~ /^(pre|post)(inst|rm)$|^config$|^templates$/ { print $NF }' |
-    sort | tr '\n' ' ')
+SCRIPTS=$(dpkg-deb --ctrl-tarfile "$DEB" | tar -t | sed 's:^\./::' |
+    grep -Ex 'config|templates|(pre|post)(inst|rm)' | sort | tr '\n' ' ')
 [ "$SCRIPTS" = "config postinst postrm templates " ] ||
     fail "the package's maintainer scripts are $SCRIPTS, not config, postinst, postrm, templates"
 
