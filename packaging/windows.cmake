@@ -54,17 +54,20 @@ foreach(picture sidebar header)
 endforeach()
 add_custom_target(pendock_installer_bmps DEPENDS ${PENDOCK_INSTALLER_BMPS})
 
+# What every installer is made with besides its programs, version and locale.db (the signing
+# test makes one of signed programs with it).
+set(PENDOCK_NSIS_ARGS -V2 -INPUTCHARSET UTF8 -DICON=${PENDOCK_ICO}
+    -DSIDEBAR=${PENDOCK_STAGE_DIR}/installer-sidebar.bmp
+    -DHEADER=${PENDOCK_STAGE_DIR}/installer-header.bmp -DSIGN=${PENDOCK_SIGN_EXE})
+
 # pendock_installer(TARGET OUTPUT VERSION LOCALE_DB): a target that makes the installer OUTPUT
 # of the shipped programs with that version and locale.db (the tests make an older one too).
 function(pendock_installer target output version locale_db)
   add_custom_command(
     OUTPUT ${output}
-    COMMAND ${MAKENSIS} -V2 -INPUTCHARSET UTF8 -DVERSION=${version}
+    COMMAND ${MAKENSIS} ${PENDOCK_NSIS_ARGS} -DVERSION=${version}
             -DPROGRAM=${PENDOCK_SHIPPED_EXE} -DPROBE=${PENDOCK_SHIPPED_PROBE}
-            -DLOCALE_DB=${locale_db} -DICON=${PENDOCK_ICO}
-            -DSIDEBAR=${PENDOCK_STAGE_DIR}/installer-sidebar.bmp
-            -DHEADER=${PENDOCK_STAGE_DIR}/installer-header.bmp -DSIGN=${PENDOCK_SIGN_EXE}
-            -DOUTFILE=${output} ${PROJECT_SOURCE_DIR}/packaging/pendock.nsi
+            -DLOCALE_DB=${locale_db} -DOUTFILE=${output} ${PROJECT_SOURCE_DIR}/packaging/pendock.nsi
     DEPENDS ${PENDOCK_SHIPPED_EXE} ${PENDOCK_SHIPPED_PROBE} ${locale_db} ${PENDOCK_ICO}
             ${PENDOCK_INSTALLER_BMPS} ${PENDOCK_SIGN_EXE} ${PROJECT_SOURCE_DIR}/packaging/pendock.nsi
     COMMENT "Making the installer ${output}"
@@ -91,7 +94,7 @@ add_dependencies(pendock_portable pendock_shipped_exe pendock_locale)
 
 # For the tests of the packages (pendock_installer() needs these where it is called).
 set(PENDOCK_ICO ${PENDOCK_ICO} PARENT_SCOPE)
-set(PENDOCK_STAGE_DIR ${PENDOCK_STAGE_DIR} PARENT_SCOPE)
+set(PENDOCK_NSIS_ARGS "${PENDOCK_NSIS_ARGS}" PARENT_SCOPE)
 set(PENDOCK_SIGN_EXE ${PENDOCK_SIGN_EXE} PARENT_SCOPE)
 set(PENDOCK_INSTALLER_BMPS ${PENDOCK_INSTALLER_BMPS} PARENT_SCOPE)
 set(PENDOCK_SHIPPED_EXE ${PENDOCK_SHIPPED_EXE} PARENT_SCOPE)

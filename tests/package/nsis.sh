@@ -253,12 +253,15 @@ german install_interactively de Deutsch /LANG=de-DE
 [ "$(reg_value Language)" = 1031 ] || fail "step 5: the installation's language is not German"
 
 # The uninstaller as the entry starts it, for the French user: it speaks the installation's
-# German. Its window closes by itself once done.
+# German. Its last page says "Fertig" (done) in its status line, 1006, and waits for Close.
 french wine "$UNINSTALLER" "_?=$WIN_INSTDIR" >"$WORKDIR/uninstall.out" 2>&1 &
 uninstall_pid=$!
 wait_until 300 eval "drv window-texts '#32770' | grep -qP '\t1\tButton\t&Deinstallieren\$'" ||
     fail "step 5: the uninstaller does not ask in German: $(drv window-texts '#32770')"
 import -window root "$SHOTS/un-confirm.png" 2>/dev/null || fail "step 5: no picture of the uninstaller"
+drv click '#32770' 1 || fail "step 5: $(drv_error)"
+wait_until 300 eval "drv window-texts '#32770' | grep -qP '\t1006\tStatic\tFertig\$'" ||
+    fail "step 5: the uninstallation did not end: $(drv window-texts '#32770')"
 drv click '#32770' 1 || fail "step 5: $(drv_error)"
 wait "$uninstall_pid" || fail "step 5: the interactive uninstallation ended with exit code $?"
 state >"$WORKDIR/after"
