@@ -14,10 +14,12 @@
 ; language; an update keeps the user's locale.xml unless another language is chosen.
 ;
 ; Silent: "setup.exe /S [/LANG=de-DE]" installs, in the language given (a code of locale.db, its
-; first two letters or a Windows language number) or else as above; "uninstall.exe /S" removes.
-; Exit codes of both: 0 done, 1 cancelled, 2 refused because Pendock is running (files in use
-; cannot be replaced or removed); the installer's 3: refused because a newer version is installed
-; (asked when not silent).
+; first two letters or a Windows language number) or else as above; "uninstall.exe /S
+; _?=<folder>", as the "Apps & features" entry names it, removes. Exit codes of both: 0 done,
+; 1 cancelled, 2 refused because Pendock is running (files in use cannot be replaced or
+; removed); the installer's 3: refused because a newer version is installed (asked when not
+; silent). Without _?= an NSIS uninstaller runs on from a copy of itself in the temporary folder
+; and its caller gets 0 at once, whatever happens.
 
 !macro REQUIRE name
   !ifndef ${name}
