@@ -137,6 +137,8 @@ Var Installed
 Var InstalledLanguage
 ; The language offered in the dialog: locale.xml is written when another one is chosen.
 Var Offered
+; 1 once the uninstaller has removed the installation.
+Var Removed
 
 ; Leaves 1 in $0 when a copy of Pendock runs (for this or another user): its semaphore exists,
 ; under the machine-wide name or under the bare one the program falls back to.
@@ -356,5 +358,15 @@ Section "Uninstall"
   RMDir "$LOCALAPPDATA\Programs"
   DeleteRegKey HKCU "${UNINSTALL_KEY}"
   DeleteRegKey /ifempty HKCU "Software\Microsoft\Windows\CurrentVersion\Uninstall"
-  Call un.DeleteWhenEnded
+  StrCpy $Removed 1
+  ${If} ${Silent}
+    Call un.DeleteWhenEnded
+  ${EndIf}
 SectionEnd
+
+; Interactively, once the window closes: its last page waits for the user, however long.
+Function un.onGUIEnd
+  ${If} $Removed == 1
+    Call un.DeleteWhenEnded
+  ${EndIf}
+FunctionEnd

@@ -42,11 +42,12 @@ for lib in libqt6widgets6 libsqlite3-0 libxml2 xdg-utils; do
     [[ ", $DEPENDS," == *", $lib "* || ", $DEPENDS," == *", $lib,"* ]] ||
         fail "Depends lacks $lib: $DEPENDS"
 done
-# The maintainer scripts handle the language only: the debconf question and its file.
+# The maintainer scripts handle the language only: the debconf question and its file, which ucf
+# keeps and dpkg therefore must not (no conffiles).
 SCRIPTS=$(dpkg-deb --ctrl-tarfile "$DEB" | tar -t | sed 's:^\./::' |
-    grep -Ex 'config|templates|(pre|post)(inst|rm)' | sort | tr '\n' ' ')
+    grep -Ex 'conffiles|config|templates|(pre|post)(inst|rm)' | sort | tr '\n' ' ')
 [ "$SCRIPTS" = "config postinst postrm templates " ] ||
-    fail "the package's maintainer scripts are $SCRIPTS, not config, postinst, postrm, templates"
+    fail "the package's control files are $SCRIPTS, not config, postinst, postrm, templates"
 
 # ---- Installed into a throwaway root -------------------------------------------------------------
 R="$W/root"
