@@ -235,7 +235,6 @@ Function .onInit
       Quit
     ${EndIf}
   ${EndIf}
-
 FunctionEnd
 
 ; The refusals, in the language chosen, which takes effect only once .onInit has returned: on
