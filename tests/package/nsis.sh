@@ -14,8 +14,8 @@
 #      nothing;
 #   4. the silent uninstall, as the entry names it, leaves no file and no registry key of it,
 #      without the restart that only an administrator's deletions wait for;
-#   5. interactively, driven through its windows' controls: the French user's installation
-#      offers Français and writes fr-FR; the German user's update over it, started with
+#   5. the French user's silent installation writes fr-FR; then interactively, driven through
+#      its windows' controls: the French user's installation offers Français and writes fr-FR; the German user's update over it, started with
 #      "/LANG=de-DE", offers Deutsch and writes de-DE; the uninstaller, started as the entry
 #      names it, speaks German and leaves no trace. The pages are photographed into
 #      WORKDIR/shots.
@@ -246,6 +246,11 @@ install_interactively() { # install_interactively NAME LANGUAGE [ARG]: as a pers
     rc=$?
     [ "$rc" -eq 0 ] || fail "step 5: the interactive installation $name ended with exit code $rc"
 }
+# The French user silently first, in the display language.
+french wine "$SETUP" /S || fail "step 5: the French user's silent installation ended with $?"
+[ "$(code)" = fr-FR ] || fail "step 5: the French user's silent installation wrote $(code)"
+wine "$UNINSTALLER" /S "_?=$WIN_INSTDIR" || fail "step 5: the uninstaller ended with exit code $?"
+wineserver -w
 french install_interactively fr Français
 [ "$(code)" = fr-FR ] || fail "step 5: the French user's interactive installation wrote $(code)"
 german install_interactively de Deutsch /LANG=de-DE
@@ -266,7 +271,7 @@ drv click '#32770' 1 || fail "step 5: $(drv_error)"
 wait "$uninstall_pid" || fail "step 5: the interactive uninstallation ended with exit code $?"
 state >"$WORKDIR/after"
 diff -u "$WORKDIR/before" "$WORKDIR/after" || fail "step 5: left behind after the uninstall (above)"
-echo "interactively: Français offered and fr-FR written, Deutsch by /LANG and de-DE written," \
+echo "fr-FR silently for the French user; interactively: Français offered and fr-FR written, Deutsch by /LANG and de-DE written," \
     "uninstalled in German, no trace; pages in $SHOTS"
 echo "PASS: installed silently and interactively in German and French, kept the user's" \
     "language, refused older, running and second copies, uninstalled without a trace"
