@@ -3,6 +3,7 @@
 #include <exception>
 #include <stdexcept>
 
+#include "WizardPictureTexts.h"
 #include "WizardResource.h"
 #include "mod_SQLocalize.h"
 #include "mod_WebShop.h"
@@ -18,17 +19,19 @@ void ReplaceFirst(std::string& text, const std::string& what, const std::string&
 
 bool Complete(const TPendockPlatform& p) {
     return p.ProgramFolder && p.ConnectedDrives && p.DriveUsbInfo && p.DriveFolder && p.ShellOpen &&
-           p.SearchPackageId && p.DeviceNoticePath;
+           p.SearchPackageId && p.DriveWatch;
 }
 
 } // namespace
 
 TPendockForm::TPendockForm(IWizardView& View, TPendockPlatform Platform)
-    : Platform(std::move(Platform)), View(View) {
-    if (!Complete(this->Platform))
+    : FPlatform(std::move(Platform)), FView(View) {
+    if (!Complete(FPlatform))
         throw std::invalid_argument("TPendockPlatform: every platform call must be set");
+    FDriveWatch = FPlatform.DriveWatch();
+    FPollDrives = FDriveWatch && FDriveWatch->Kind() == platform::IDriveWatch::EKind::None;
     for (const char* line : wizard_resource::StrDataAtStart)
-        StrData.Add(line);
+        FStrData.Add(line);
 }
 
 TPendockForm::~TPendockForm() = default;
@@ -38,73 +41,74 @@ bool TPendockForm::Dispatch(const std::function<void()>& Handler) {
         Handler();
         return true;
     } catch (const std::exception& e) {
-        View.ShowException(e.what());
+        FView.ShowException(e.what());
     } catch (...) {
-        View.ShowException("unknown error");
+        FView.ShowException("unknown error");
     }
     return false;
 }
 
 std::string TPendockForm::LocaleText(const std::string& Key) {
-    return SQLocale ? SQLocale->GetString(Key) : std::string();
+    return FSQLocale ? FSQLocale->GetString(Key) : std::string();
 }
 
 TDialogCaptions TPendockForm::Captions(EDialogKind Kind) const {
     TDialogCaptions c;
-    c.Title = StrData.Value(Kind == EDialogKind::Error ? "MSG_CAP_ERROR" : "MSG_CAP_CONFIRM");
-    c.Yes = StrData.Value("MSG_BTN_YES");
-    c.No = StrData.Value("MSG_BTN_NO");
-    c.OK = StrData.Value("MSG_BTN_OK");
+    c.Title = FStrData.Value(Kind == EDialogKind::Error ? "MSG_CAP_ERROR" : "MSG_CAP_CONFIRM");
+    c.Yes = FStrData.Value("MSG_BTN_YES");
+    c.No = FStrData.Value("MSG_BTN_NO");
+    c.OK = FStrData.Value("MSG_BTN_OK");
     return c;
 }
 
 // ---- Creation and destruction -------------------------------------------------------------------
 
 void TPendockForm::FormCreate() {
-    const std::string folder = Platform.ProgramFolder();
-    View.SetBorderIcons(biSystemMenu | biMinimize);
+    const std::string folder = FPlatform.ProgramFolder();
+    FView.SetBorderIcons(biSystemMenu | biMinimize);
 
-    SQLocale = std::make_unique<TSQLocale>();
-    SQLocale->InitLocalize(folder + "locale.db", folder + "locale.xml");
-    SQLocale->LoadLocalizedStrings(&StrData, "", "", "Skin");
+    FSQLocale = std::make_unique<TSQLocale>();
+    FSQLocale->InitLocalize(folder + "locale.db", folder + "locale.xml");
+    FSQLocale->LoadLocalizedStrings(&FStrData, "", "", "Skin");
 
-    View.SetClientSize(wizard_resource::ClientWidth, wizard_resource::ClientHeight);
+    FView.SetClientSize(wizard_resource::ClientWidth, wizard_resource::ClientHeight);
     LayoutWizard();
     LocalizeForm();
+    FView.SetPictureTexts(LookUpPictureTexts(FSQLocale.get()));
 
-    Drive.clear();
-    UsbVID.clear();
-    UsbPID.clear();
-    UsbSN.clear();
-    CheckDeviceChange = false;
-    Drives.fill(false);
+    FDrive = 0;
+    FUsbVID.clear();
+    FUsbPID.clear();
+    FUsbSN.clear();
+    FCheckDeviceChange = false;
+    FDrives.fill(false);
 
-    View.ShowPage(EPage::Briefing);
+    ShowPage(EPage::Briefing);
 }
 
 void TPendockForm::FormDestroy() {
-    SQLocale.reset();
+    FSQLocale.reset();
 }
 
 void TPendockForm::LayoutWizard() {
     // The page control overlaps the client area by one pixel at the left and top; with its
     // tabs on the right the tab strip then lies against and partly beyond the right edge.
-    View.SetBounds(EControl::Wizard, -1, -1, View.ClientWidth() + 20, View.ClientHeight() + 4);
+    FView.SetBounds(EControl::Wizard, -1, -1, FView.ClientWidth() + 20, FView.ClientHeight() + 4);
 }
 
 void TPendockForm::LocalizeForm() {
-    SQLocale->SetGroup("Restore");
+    FSQLocale->SetGroup("Restore");
 
     const std::string caption = LocaleText("CAPTION_UPGRADE");
-    View.SetCaption(caption);
-    View.SetApplicationTitle(caption);
+    FView.SetCaption(caption);
+    FView.SetApplicationTitle(caption);
 
-    View.SetText(EControl::MessageBriefing, LocaleText("MESSAGE_BRIEFING"));
-    View.SetText(EControl::BriefingText, SubstOperation(LocaleText("BRIEFING")));
-    View.SetText(EControl::ButtonNext, LocaleText("NEXT"));
-    View.SetText(EControl::ButtonCancel, LocaleText("CANCEL"));
-    View.SetText(EControl::MessageWaitBrowser, SubstOperation(LocaleText("MESSAGE_WAITBROWSER")));
-    View.SetText(EControl::WaitBrowserText, LocaleText("WAITBROWSER"));
+    FView.SetText(EControl::MessageBriefing, LocaleText("MESSAGE_BRIEFING"));
+    FView.SetText(EControl::BriefingText, SubstOperation(LocaleText("BRIEFING")));
+    FView.SetText(EControl::ButtonNext, LocaleText("NEXT"));
+    FView.SetText(EControl::ButtonCancel, LocaleText("CANCEL"));
+    FView.SetText(EControl::MessageWaitBrowser, SubstOperation(LocaleText("MESSAGE_WAITBROWSER")));
+    FView.SetText(EControl::WaitBrowserText, LocaleText("WAITBROWSER"));
 }
 
 std::string TPendockForm::SubstOperation(const std::string& Source) {
@@ -117,20 +121,26 @@ std::string TPendockForm::SubstOperation(const std::string& Source) {
 
 // ---- Navigation and dialogs ---------------------------------------------------------------------
 
+void TPendockForm::ShowPage(EPage page) {
+    FView.ShowPage(page);
+    if (FDriveWatch)
+        FDriveWatch->SetArmed(page == EPage::DetectKey);
+}
+
 void TPendockForm::ButtonNextClick() {
-    View.ShowPage(EPage::DetectKey);
-    View.SetEnabled(EControl::ButtonCancel, true);
-    View.SetText(EControl::MessageDetectKey, LocaleText("PLEASE_WAIT"));
-    Drives = Platform.ConnectedDrives();
-    View.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_NOKEY"));
-    View.SetImage(EControl::Image, EImage::Insert1);
+    ShowPage(EPage::DetectKey);
+    FView.SetEnabled(EControl::ButtonCancel, true);
+    FView.SetText(EControl::MessageDetectKey, LocaleText("PLEASE_WAIT"));
+    FDrives = FPlatform.ConnectedDrives();
+    FView.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_NOKEY"));
+    FView.SetImage(EControl::Image, EImage::Insert1);
     ArmDetection();
 }
 
 void TPendockForm::ButtonCancelClick() {
-    CheckDeviceChange = false;
-    View.StopTimer(ETimer::TimerCheck);
-    View.ShowPage(EPage::Briefing);
+    FCheckDeviceChange = false;
+    FView.StopTimer(ETimer::TimerCheck);
+    ShowPage(EPage::Briefing);
 }
 
 void TPendockForm::WizardChanging(bool& AllowChange) {
@@ -142,44 +152,44 @@ void TPendockForm::FormCloseQuery(bool& CanClose) {
     // error goes to the standard error box and the caller's value stands.
     const std::string text = LocaleText("MESSAGE_WANTEXIT");
     const EDialogButton answer =
-        View.ShowDialog(EDialogKind::Confirmation, text, Captions(EDialogKind::Confirmation));
+        FView.ShowDialog(EDialogKind::Confirmation, text, Captions(EDialogKind::Confirmation));
     CanClose = answer == EDialogButton::Yes;
     if (CanClose)
-        Ending = true;
+        FEnding = true;
 }
 
 void TPendockForm::ShowError(const std::string& Key) {
     const std::string text = SubstOperation(LocaleText(Key));
-    View.ShowDialog(EDialogKind::Error, text, Captions(EDialogKind::Error));
+    FView.ShowDialog(EDialogKind::Error, text, Captions(EDialogKind::Error));
 }
 
 // ---- Pictures -----------------------------------------------------------------------------------
 
 void TPendockForm::TimerAnimTimer() {
-    switch (View.ImageOf(EControl::BriefingImage)) {
+    switch (FView.ImageOf(EControl::BriefingImage)) {
     case EImage::Extract1:
-        View.SetImage(EControl::BriefingImage, EImage::Extract2);
+        FView.SetImage(EControl::BriefingImage, EImage::Extract2);
         break;
     case EImage::Extract2:
-        View.SetImage(EControl::BriefingImage, EImage::Extract3);
+        FView.SetImage(EControl::BriefingImage, EImage::Extract3);
         break;
     case EImage::Extract3:
-        View.SetImage(EControl::BriefingImage, EImage::Extract4);
+        FView.SetImage(EControl::BriefingImage, EImage::Extract4);
         break;
     default:
-        View.SetImage(EControl::BriefingImage, EImage::Extract1);
+        FView.SetImage(EControl::BriefingImage, EImage::Extract1);
         break;
     }
 
-    switch (View.ImageOf(EControl::Image)) {
+    switch (FView.ImageOf(EControl::Image)) {
     case EImage::Insert1:
-        View.SetImage(EControl::Image, EImage::Insert2);
+        FView.SetImage(EControl::Image, EImage::Insert2);
         break;
     case EImage::Insert2:
-        View.SetImage(EControl::Image, EImage::Insert3);
+        FView.SetImage(EControl::Image, EImage::Insert3);
         break;
     case EImage::Insert3:
-        View.SetImage(EControl::Image, EImage::Insert1);
+        FView.SetImage(EControl::Image, EImage::Insert1);
         break;
     default: // Inserted stays until Next shows Insert1 again
         break;
@@ -191,37 +201,37 @@ void TPendockForm::TimerAnimTimer() {
 void TPendockForm::WMDeviceChange() {
     // The first notice after arming starts one scan a second later; the notices that follow
     // (a plug-in brings several) find detection disarmed until that scan has run.
-    if (CheckDeviceChange) {
-        CheckDeviceChange = false;
-        View.StartTimer(ETimer::TimerCheck);
+    if (FCheckDeviceChange) {
+        FCheckDeviceChange = false;
+        FView.StartTimer(ETimer::TimerCheck);
     }
 }
 
 void TPendockForm::ArmDetection() {
-    CheckDeviceChange = true;
-    if (PollDrives)
+    FCheckDeviceChange = true;
+    if (FPollDrives)
         WMDeviceChange(); // no notice will come: the next scan is due a second from now
 }
 
 void TPendockForm::TimerCheckTimer() {
-    View.StopTimer(ETimer::TimerCheck); // one shot per start
+    FView.StopTimer(ETimer::TimerCheck); // one shot per start
     ScanForKey();
 }
 
 void TPendockForm::ScanForKey() {
-    const TDriveConn present = Platform.ConnectedDrives();
+    const TDriveConn present = FPlatform.ConnectedDrives();
     bool candidate = false;
     for (std::size_t i = 0; i < present.size(); ++i) {
-        if (present[i] && !Drives[i]) {
+        if (present[i] && !FDrives[i]) {
             // The lowest new letter is the only one looked at in this scan.
-            Drive = std::string(1, static_cast<char>('C' + i));
-            Platform.DriveUsbInfo(Drive, UsbVID, UsbPID, UsbSN);
+            FDrive = static_cast<char>('C' + i);
+            FPlatform.DriveUsbInfo(std::string(1, FDrive), FUsbVID, FUsbPID, FUsbSN);
             candidate = true;
             break;
         }
     }
     if (candidate) {
-        if (!UsbVID.empty() || !UsbPID.empty() || !UsbSN.empty()) {
+        if (!FUsbVID.empty() || !FUsbPID.empty() || !FUsbSN.empty()) {
             KeyFound(); // detection stays disarmed for good
             return;
         }
@@ -231,52 +241,51 @@ void TPendockForm::ScanForKey() {
     }
     // Taken after the dialog: a drive that failed stays in the snapshot and is not tried
     // again until it has been removed and plugged in again.
-    Drives = Platform.ConnectedDrives();
+    FDrives = FPlatform.ConnectedDrives();
     ArmDetection();
 }
 
 void TPendockForm::KeyFound() {
-    if (Drive.empty())
+    if (!FDrive)
         return;
-    View.SetImage(EControl::Image, EImage::Inserted);
-    View.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_KEYFOUND"));
-    View.SetEnabled(EControl::ButtonCancel, false);
-    View.StartTimer(ETimer::TimerCont);
-    Drive += ":"; // ScanForKey set the upper-case letter alone
+    FView.SetImage(EControl::Image, EImage::Inserted);
+    FView.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_KEYFOUND"));
+    FView.SetEnabled(EControl::ButtonCancel, false);
+    FView.StartTimer(ETimer::TimerCont);
 }
 
 void TPendockForm::TimerContTimer() {
-    View.StopTimer(ETimer::TimerCont);
-    View.ShowPage(EPage::WaitBrowser);
+    FView.StopTimer(ETimer::TimerCont);
+    ShowPage(EPage::WaitBrowser);
     ButtonUpgradeClick();
     // Not reached when reading the package id failed: the error box has shown why, and the
     // waiting page stays until the user closes the window.
-    if (!Ending)
-        View.StartTimer(ETimer::TimerWait);
+    if (!FEnding)
+        FView.StartTimer(ETimer::TimerWait);
 }
 
 void TPendockForm::ButtonUpgradeClick() {
     std::string id;
     // Empty when the drive has gone: nothing to search.
-    const std::string folder = ProductFolderOf(Drive, Platform.DriveFolder);
+    const std::string folder = ProductFolderOf(std::string(1, FDrive), FPlatform.DriveFolder);
     // The window stays responsive: pending messages are processed after each folder, and the
     // search stops once they have asked the program to end.
     if (!folder.empty()) {
-        Platform.SearchPackageId(
-            folder, id, [this] { View.ProcessMessages(); }, [this] { return Ending; });
+        FPlatform.SearchPackageId(
+            folder, id, [this] { FView.ProcessMessages(); }, [this] { return FEnding; });
     }
     // The user may have chosen to leave while the key was searched.
-    if (Ending)
+    if (FEnding)
         return;
-    const std::string address = BuildShopAddress(UsbVID, UsbSN, UsbPID, id);
-    if (!Platform.ShellOpen(address))
+    const std::string address = BuildShopAddress(FUsbVID, FUsbSN, FUsbPID, id);
+    if (!FPlatform.ShellOpen(address))
         ShowError("ERR_CANNOTOPENBROWSER");
 }
 
 void TPendockForm::TimerWaitTimer() {
-    View.StopTimer(ETimer::TimerWait);
-    Ending = true;
-    View.Terminate(); // no close question on this way out
+    FView.StopTimer(ETimer::TimerWait);
+    FEnding = true;
+    FView.Terminate(); // no close question on this way out
 }
 
 void TPendockForm::OnTimer(ETimer Timer) {

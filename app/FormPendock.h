@@ -11,6 +11,7 @@
 #include "WizardView.h"
 #include "mod_DriveUsbInfo.h"
 #include "mod_WebShop.h"
+#include "platform/drive_watch.h"
 
 class TSQLocale;
 
@@ -36,9 +37,9 @@ struct TPendockPlatform {
     std::function<bool(const std::string& Folder, std::string& Id,
                        const TProcessMessages& ProcessMessages, const TSearchStopped& Stopped)>
         SearchPackageId;
-    // The file whose changes stand for the device-change message (the window watches it and
-    // calls WMDeviceChange); empty: no notices.
-    std::function<std::string()> DeviceNoticePath;
+    // The watch whose notices stand for the device-change message (the window waits on it and
+    // calls WMDeviceChange); null where the system sends that message to the window itself.
+    std::function<std::unique_ptr<platform::IDriveWatch>()> DriveWatch;
 };
 
 // The platform calls of the running system (app/PendockPlatform.cpp).
@@ -71,25 +72,27 @@ public:
     // shown in the toolkit's standard error box and goes no further. Returns false then.
     bool Dispatch(const std::function<void()>& Handler);
 
-    // State.
-    std::unique_ptr<TSQLocale> SQLocale;
-    TStrData StrData;
-    bool CheckDeviceChange = false;
-    std::string Drive;
-    std::string UsbVID;
-    std::string UsbPID;
-    std::string UsbSN;
-    TDriveConn Drives{};
-    // Device-change notices cannot arrive (the window could not watch for them): while
-    // detection is armed, the drives are looked at once a second instead.
-    bool PollDrives = false;
-    // The program has been asked to end (the close question answered Yes, or the end after the
-    // shop page): a package search still running stops, and no address is opened any more.
-    bool Ending = false;
+    // The form's drive watch, armed while page DetectKey is shown; null when the window gets
+    // the device-change message from the system.
+    platform::IDriveWatch* DriveWatch() const { return FDriveWatch.get(); }
 
-    TPendockPlatform Platform;
+    // The wizard's state, as the handlers leave it.
+    // The locale object, from the create handler to the destroy handler.
+    TSQLocale* SQLocale() const { return FSQLocale.get(); }
+    const TStrData& StrData() const { return FStrData; }
+    // Detection is armed: the next device-change notice starts a scan.
+    bool CheckDeviceChange() const { return FCheckDeviceChange; }
+    // The letter of the drive the last scan looked at ('E'), then the key's; 0 before.
+    char Drive() const { return FDrive; }
+    const std::string& UsbVID() const { return FUsbVID; }
+    const std::string& UsbPID() const { return FUsbPID; }
+    const std::string& UsbSN() const { return FUsbSN; }
+    // The drives present when detection was last armed.
+    const TDriveConn& Drives() const { return FDrives; }
 
 protected:
+    // Shows `page`; the drive watch is armed while the page is DetectKey.
+    void ShowPage(EPage page);
     void LayoutWizard();
     void LocalizeForm();
     std::string SubstOperation(const std::string& Text);
@@ -102,5 +105,22 @@ protected:
     std::string LocaleText(const std::string& Key);
     TDialogCaptions Captions(EDialogKind Kind) const;
 
-    IWizardView& View;
+private:
+    TPendockPlatform FPlatform;
+    IWizardView& FView;
+    std::unique_ptr<platform::IDriveWatch> FDriveWatch;
+    std::unique_ptr<TSQLocale> FSQLocale;
+    TStrData FStrData;
+    bool FCheckDeviceChange = false;
+    char FDrive = 0;
+    std::string FUsbVID;
+    std::string FUsbPID;
+    std::string FUsbSN;
+    TDriveConn FDrives{};
+    // Device-change notices cannot arrive (no watch could be set up): while detection is
+    // armed, the drives are looked at once a second instead.
+    bool FPollDrives = false;
+    // The program has been asked to end (the close question answered Yes, or the end after the
+    // shop page): a package search still running stops, and no address is opened any more.
+    bool FEnding = false;
 };

@@ -1,24 +1,12 @@
 #include "FormPendock.h"
-#include "platform/program_folder.h"
-#if !defined(_WIN32)
-#include "platform/linux/device_notice.h"
-#endif
+#include "platform/drive_watch.h"
 #include "platform/logical_drives.h"
+#include "platform/program_folder.h"
+#include "platform/roots.h"
 #include "platform/shell.h"
 
-namespace {
-
-std::string DeviceNoticePath() {
-#if defined(_WIN32)
-    return {}; // Windows delivers WM_DEVICECHANGE to the window itself.
-#else
-    return platform::TDeviceNotice::DefaultPath();
-#endif
-}
-
-} // namespace
-
 TPendockPlatform DefaultPendockPlatform() {
+    platform::UseRootsFromEnvironment();
     return {
         .ProgramFolder = platform::GetProgramFolder,
         .ConnectedDrives = [] { return GetConnectedDrives(); },
@@ -28,6 +16,6 @@ TPendockPlatform DefaultPendockPlatform() {
         .DriveFolder = [](char Letter) { return platform::DriveRootPath(Letter); },
         .ShellOpen = [](const std::string& Url) { return platform::OpenInBrowser(Url); },
         .SearchPackageId = FindPackageId,
-        .DeviceNoticePath = DeviceNoticePath,
+        .DriveWatch = [] { return platform::MakeDriveWatch(); },
     };
 }

@@ -9,12 +9,7 @@
 
 class TSQLocale;
 
-struct TPictureTexts {
-    std::string Name;
-    std::string Description;
-};
-
-// The texts of every picture, looked up once the form has localized the window. A picture
-// whose texts cannot be had (no database, no such key, the create handler failed) gets empty
-// texts: screen readers then fall back to the picture's role alone.
+// The texts of every picture (TPictureTexts, WizardView.h), looked up once the form has localized
+// the window. A picture whose texts cannot be had (no database, no such key) gets empty texts:
+// screen readers then fall back to the picture's role alone.
 std::array<TPictureTexts, PngIconsCount> LookUpPictureTexts(TSQLocale* locale);

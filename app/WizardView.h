@@ -4,6 +4,7 @@
 // toolkit object; the Qt window (app/ui/qt) and the Win32 window (app/ui/win32) implement
 // IWizardView.
 
+#include <array>
 #include <string>
 
 // The pages of the page control `Wizard`, in index order.
@@ -41,6 +42,12 @@ struct TDialogCaptions {
     std::string OK;
 };
 
+// What a picture of the image store shows, in words, for screen readers.
+struct TPictureTexts {
+    std::string Name;
+    std::string Description;
+};
+
 // Caption buttons of the window (a bit set).
 enum EBorderIcon : unsigned { biSystemMenu = 1, biMinimize = 2, biMaximize = 4 };
 
@@ -53,6 +60,9 @@ public:
     virtual void SetImage(EControl control, EImage image) = 0;
     // The image a PNG image view (BriefingImage or Image) shows now.
     virtual EImage ImageOf(EControl control) const = 0;
+    // The names and descriptions of the pictures (by EImage), given once the texts are known;
+    // until then a picture has none.
+    virtual void SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>& texts) = 0;
     virtual void SetEnabled(EControl control, bool enabled) = 0;
 
     // Starting a running timer restarts its interval; stopping a stopped one does nothing.

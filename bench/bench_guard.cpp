@@ -12,6 +12,7 @@
 
 #include "MaxInstance.h"
 #include "mod_FirstInstance.h"
+#include "platform/linux/roots.h"
 #include "platform/semaphore.h"
 
 namespace {
@@ -29,8 +30,8 @@ public:
             root_ = buf.data();
         fs::create_directory(root_ / "global");
         fs::create_directory(root_ / "user");
-        ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (root_ / "global").c_str(), 1);
-        ::setenv("PENDOCK_LOCK_DIR_USER", (root_ / "user").c_str(), 1);
+        platform::lnx::UseRoots(
+            {.LockFolderGlobal = root_ / "global", .LockFolderUser = root_ / "user"});
     }
     ~BenchFolders() {
         std::error_code ec;

@@ -14,6 +14,7 @@
 
 #include "mod_DriveUsbInfo.h"
 #include "platform/linux/drive_letters.h"
+#include "platform/linux/roots.h"
 #include "platform/linux/wmi_provider.h"
 #include "platform/wmi.h"
 
@@ -104,9 +105,7 @@ BENCHMARK(BM_GetDriveUsbInfo)
 
 void BM_GetConnectedDrives(benchmark::State& state) {
     Machine& m = Sim();
-    ::setenv("PENDOCK_MOUNTINFO", (m.Folder / "mountinfo").c_str(), 1);
-    ::setenv("PENDOCK_SYSFS", (m.Folder / "sys").c_str(), 1);
-    platform::lnx::ResetProcessDriveLetters();
+    platform::lnx::UseRoots({.MountInfo = m.Folder / "mountinfo", .Sysfs = m.Folder / "sys"});
     for (auto _ : state) {
         const TDriveConn drives = GetConnectedDrives();
         if (!drives[0] || !drives[m.KeyLetter - 'C']) {

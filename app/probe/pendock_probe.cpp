@@ -10,6 +10,7 @@
 #include "mod_DriveUsbInfo.h"
 #include "platform/logical_drives.h"
 #include "platform/program_com.h"
+#include "platform/roots.h"
 
 #ifndef PENDOCK_VERSION
 #define PENDOCK_VERSION "unknown"
@@ -70,6 +71,7 @@ int main(int argc, char** argv) {
         return help ? 0 : 2;
     }
     std::printf("pendock-probe %s\n", PENDOCK_VERSION);
+    platform::UseRootsFromEnvironment();
     const TDriveConn drives = GetConnectedDrives();
     bool any = false;
     for (std::size_t i = 0; i < drives.size(); ++i)

@@ -14,16 +14,16 @@
 // On Linux the units a process has taken come back when it closes its handle or ends, also by
 // a crash. On Linux one lock file per name stands for the semaphore ("pendock-sem-<name>",
 // characters outside [A-Za-z0-9{}._-] written as %XX). The machine-wide names live in /tmp, the
-// user's names in $XDG_RUNTIME_DIR, else in /tmp/pendock-<uid> (made mode 0700). The environment
-// variables PENDOCK_LOCK_DIR_GLOBAL and PENDOCK_LOCK_DIR_USER, when set and not empty, replace
-// these two directories (tests use them to stay apart from a running program and from each
-// other). The user's directory must be owned by the user and writable by no one else.
-// A machine-wide directory that cannot be used (missing, not a directory, or a new lock file
-// cannot be created in it), or a machine-wide name held there by something this user cannot use
-// as a lock file (a symbolic link, folder, pipe, or a file that may not be opened), fails the
-// open with ERROR_INVALID_NAME, as Windows does without a machine-wide namespace. Limits of this
-// implementation: the maximum count is at most MaxSemaphoreCount, and a name maps to a file name of
-// at most 255 bytes.
+// user's names in $XDG_RUNTIME_DIR, else in /tmp/pendock-<uid> (made mode 0700): the lock folders
+// of the roots handed to the layer (platform/roots.h), which the environment variables
+// PENDOCK_LOCK_DIR_GLOBAL and PENDOCK_LOCK_DIR_USER, when set and not empty, replace (tests use
+// them to stay apart from a running program and from each other). The user's directory must be
+// owned by the user and writable by no one else. A machine-wide directory that cannot be used
+// (missing, not a directory, or a new lock file cannot be created in it), or a machine-wide name
+// held there by something this user cannot use as a lock file (a symbolic link, folder, pipe, or a
+// file that may not be opened), fails the open with ERROR_INVALID_NAME, as Windows does without a
+// machine-wide namespace. Limits of this implementation: the maximum count is at most
+// MaxSemaphoreCount, and a name maps to a file name of at most 255 bytes.
 
 #include <cstdint>
 #include <string>

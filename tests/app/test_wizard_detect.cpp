@@ -75,6 +75,7 @@ protected:
         p.DriveUsbInfo = [this](const std::string& Drive, std::string& VID, std::string& PID,
                                 std::string& SN) {
             Identified.push_back(Drive);
+            DriveDuringScan = Form->Drive();
             const auto it = Drive.size() == 1 ? Identities.find(Drive[0]) : Identities.end();
             if (it == Identities.end())
                 return false;
@@ -90,6 +91,11 @@ protected:
         p.ShellOpen = [this](const std::string& Url) {
             Opened.push_back(Url);
             return true;
+        };
+        p.SearchPackageId = [this](const std::string& Folder, std::string& Id,
+                                   const TProcessMessages& ProcessMessages,
+                                   const TSearchStopped& Stopped) {
+            return Search(Folder, Id, ProcessMessages, Stopped);
         };
         Form = std::make_unique<TTestForm>(View, p);
         ASSERT_TRUE(Form->Dispatch([&] { Form->FormCreate(); }));
@@ -135,7 +141,8 @@ protected:
         Present = DrivesOf({'C'});
         Form->ButtonNextClick();
         Change(DrivesOf({'C', 'E'}));
-        ASSERT_EQ(Form->Drive, "E:");
+        ASSERT_EQ(Form->Drive(), 'E');
+        ASSERT_TRUE(View.IsRunning(ETimer::TimerCont)) << "found";
     }
 
     TLocaleFolder Locale;
@@ -148,19 +155,18 @@ protected:
     std::vector<std::string> Opened;
     int Snapshots = 0;
     bool SnapshotDuringDialog = false;
+    // The drive the form names while the platform identifies one.
+    char DriveDuringScan = 0;
+    // The package search the form is given.
+    std::function<bool(const std::string&, std::string&, const TProcessMessages&,
+                       const TSearchStopped&)>
+        Search = FindPackageId;
     std::unique_ptr<TTempDir> KeyFolder;
     fs::path KeyRoot;
 };
 
 TEST_F(KeyDetection, APluggedKeyIsIdentifiedAndShownAsFound) {
     Form->ButtonNextClick();
-    std::string driveDuringScan;
-    Form->Platform.DriveUsbInfo =
-        [&, inner = Form->Platform.DriveUsbInfo](const std::string& d, std::string& v,
-                                                 std::string& p, std::string& s) {
-            driveDuringScan = Form->Drive;
-            return inner(d, v, p, s);
-        };
     Present = DrivesOf({'C', 'E'});
     Notice();
     EXPECT_TRUE(View.IsRunning(ETimer::TimerCheck));
@@ -169,11 +175,11 @@ TEST_F(KeyDetection, APluggedKeyIsIdentifiedAndShownAsFound) {
 
     EXPECT_FALSE(View.IsRunning(ETimer::TimerCheck)) << "TimerCheck fires once per start";
     EXPECT_EQ(Identified, (std::vector<std::string>{"E"}));
-    EXPECT_EQ(driveDuringScan, "E");
-    EXPECT_EQ(Form->Drive, "E:");
-    EXPECT_EQ(Form->UsbVID, "ACME");
-    EXPECT_EQ(Form->UsbPID, "FLASH_DRIVE");
-    EXPECT_EQ(Form->UsbSN, "0123456789AB");
+    EXPECT_EQ(DriveDuringScan, 'E');
+    EXPECT_EQ(Form->Drive(), 'E');
+    EXPECT_EQ(Form->UsbVID(), "ACME");
+    EXPECT_EQ(Form->UsbPID(), "FLASH_DRIVE");
+    EXPECT_EQ(Form->UsbSN(), "0123456789AB");
     EXPECT_EQ(View.ImageOf(EControl::Image), EImage::Inserted);
     EXPECT_EQ(View.TextOf(EControl::MessageDetectKey), "Chiave trovata");
     EXPECT_FALSE(View.Enabled[EControl::ButtonCancel]);
@@ -182,11 +188,11 @@ TEST_F(KeyDetection, APluggedKeyIsIdentifiedAndShownAsFound) {
     EXPECT_TRUE(View.Dialogs.empty());
 
     // Found is final: later notices start no scan.
-    EXPECT_FALSE(Form->CheckDeviceChange);
+    EXPECT_FALSE(Form->CheckDeviceChange());
     Change(DrivesOf({'C', 'E', 'F'}));
     EXPECT_EQ(View.Starts[ETimer::TimerCheck], 1);
     EXPECT_EQ(Identified.size(), 1u);
-    EXPECT_EQ(Form->Drive, "E:");
+    EXPECT_EQ(Form->Drive(), 'E');
 }
 
 TEST_F(KeyDetection, AKeyPresentBeforeNextIsTakenOnlyOnceReplugged) {
@@ -196,17 +202,17 @@ TEST_F(KeyDetection, AKeyPresentBeforeNextIsTakenOnlyOnceReplugged) {
     // Another device comes and goes: the letters do not change, the scan re-arms silently.
     Change(DrivesOf({'C', 'E'}));
     EXPECT_TRUE(Identified.empty());
-    EXPECT_TRUE(Form->CheckDeviceChange);
+    EXPECT_TRUE(Form->CheckDeviceChange());
     EXPECT_TRUE(View.Dialogs.empty());
 
     Change(DrivesOf({'C'})); // pulled out: the new snapshot lacks it
     EXPECT_TRUE(Identified.empty());
-    EXPECT_EQ(Form->Drives, DrivesOf({'C'}));
-    EXPECT_TRUE(Form->CheckDeviceChange);
+    EXPECT_EQ(Form->Drives(), DrivesOf({'C'}));
+    EXPECT_TRUE(Form->CheckDeviceChange());
 
     Change(DrivesOf({'C', 'E'})); // plugged in again
     EXPECT_EQ(Identified, (std::vector<std::string>{"E"}));
-    EXPECT_EQ(Form->Drive, "E:");
+    EXPECT_EQ(Form->Drive(), 'E');
     EXPECT_TRUE(View.IsRunning(ETimer::TimerCont));
 }
 
@@ -218,7 +224,7 @@ TEST_F(KeyDetection, ADriveWithoutIdentityGivesTheErrorAndIsNotTriedAgainWhilePr
         // The dialog's loop delivers a notice and a timer tick: both must do nothing.
         Present = DrivesOf({'C', 'D', 'E'});
         Notice();
-        noticeTaken = View.IsRunning(ETimer::TimerCheck) || Form->CheckDeviceChange;
+        noticeTaken = View.IsRunning(ETimer::TimerCheck) || Form->CheckDeviceChange();
         Form->TimerAnimTimer();
     };
     Change(DrivesOf({'C', 'D'}));
@@ -229,17 +235,17 @@ TEST_F(KeyDetection, ADriveWithoutIdentityGivesTheErrorAndIsNotTriedAgainWhilePr
     EXPECT_EQ(View.Dialogs[0].Captions.Title, "Errore");
     EXPECT_FALSE(noticeTaken) << "detection stays disarmed while the dialog is open";
     EXPECT_EQ(Identified, (std::vector<std::string>{"D"}));
-    EXPECT_EQ(Form->Drive, "D") << "the failed letter stays until the next candidate";
-    EXPECT_EQ(Form->UsbVID, "");
-    EXPECT_EQ(Form->UsbPID, "");
-    EXPECT_EQ(Form->UsbSN, "");
+    EXPECT_EQ(Form->Drive(), 'D') << "the failed letter stays until the next candidate";
+    EXPECT_EQ(Form->UsbVID(), "");
+    EXPECT_EQ(Form->UsbPID(), "");
+    EXPECT_EQ(Form->UsbSN(), "");
     EXPECT_TRUE(View.Enabled[EControl::ButtonCancel]);
     EXPECT_FALSE(View.IsRunning(ETimer::TimerCont));
 
     // The snapshot was taken after the dialog closed: it holds what came meanwhile (E too).
     EXPECT_FALSE(SnapshotDuringDialog);
-    EXPECT_EQ(Form->Drives, DrivesOf({'C', 'D', 'E'}));
-    EXPECT_TRUE(Form->CheckDeviceChange);
+    EXPECT_EQ(Form->Drives(), DrivesOf({'C', 'D', 'E'}));
+    EXPECT_TRUE(Form->CheckDeviceChange());
 
     // Further changes leave D (still present) alone.
     Change(DrivesOf({'C', 'D', 'E'}));
@@ -256,8 +262,8 @@ TEST_F(KeyDetection, ADriveWithoutIdentityGivesTheErrorAndIsNotTriedAgainWhilePr
     // The key then is found as usual.
     Change(DrivesOf({'C', 'D', 'E', 'F'}));
     EXPECT_EQ(Identified.back(), "F");
-    EXPECT_EQ(Form->Drive, "F:");
-    EXPECT_EQ(Form->UsbVID, "OTHER");
+    EXPECT_EQ(Form->Drive(), 'F');
+    EXPECT_EQ(Form->UsbVID(), "OTHER");
 }
 
 TEST_F(KeyDetection, OneIdentifiedTextIsEnough) {
@@ -265,7 +271,7 @@ TEST_F(KeyDetection, OneIdentifiedTextIsEnough) {
     Form->ButtonNextClick();
     Change(DrivesOf({'C', 'E'}));
     EXPECT_TRUE(View.Dialogs.empty());
-    EXPECT_EQ(Form->Drive, "E:");
+    EXPECT_EQ(Form->Drive(), 'E');
     EXPECT_TRUE(View.IsRunning(ETimer::TimerCont));
 }
 
@@ -283,8 +289,8 @@ TEST_F(KeyDetection, TwoNewDrivesAtOnceOnlyTheLowestIsExamined) {
     Change(DrivesOf({'C'}));
     Change(DrivesOf({'C', 'E', 'F'}));
     EXPECT_EQ(Identified, (std::vector<std::string>{"E", "E"}));
-    EXPECT_EQ(Form->Drive, "E:");
-    EXPECT_EQ(Form->UsbVID, "ACME");
+    EXPECT_EQ(Form->Drive(), 'E');
+    EXPECT_EQ(Form->UsbVID(), "ACME");
 }
 
 TEST_F(KeyDetection, ABurstOfNoticesGivesOneScan) {
@@ -372,8 +378,8 @@ TEST_F(KeyDetection, WithoutAPackageIdTheShopIsOpenedWithAnEmptyValue) {
 
 TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {
     std::vector<std::string> searched;
-    Form->Platform.SearchPackageId = [&](const std::string& folder, std::string& id,
-                                         const TProcessMessages&, const TSearchStopped&) {
+    Search = [&](const std::string& folder, std::string& id, const TProcessMessages&,
+                 const TSearchStopped&) {
         searched.push_back(folder);
         id = "P";
         return true;
@@ -387,8 +393,8 @@ TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {
 }
 
 TEST_F(KeyDetection, AnUnreadablePackageIdShowsTheErrorAndKeepsTheWaitingPage) {
-    Form->Platform.SearchPackageId = [](const std::string& folder, std::string&,
-                                        const TProcessMessages&, const TSearchStopped&) -> bool {
+    Search = [](const std::string& folder, std::string&, const TProcessMessages&,
+                const TSearchStopped&) -> bool {
         throw EPackageIdReadError(folder + "/package.id", EIO);
     };
     Roots['E'] = "/nonexistent-key-root";

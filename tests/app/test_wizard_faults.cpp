@@ -32,6 +32,19 @@ public:
     std::function<void()> DuringMessages;
 };
 
+// A drive watch that could not be set up, recording when it is armed and disarmed.
+class TUnwatchable : public platform::IDriveWatch {
+public:
+    explicit TUnwatchable(std::vector<bool>& armed) : FArmed(armed) {}
+    EKind Kind() const override { return EKind::None; }
+    int Fd() const override { return -1; }
+    bool Acknowledge() override { return false; }
+    void SetArmed(bool armed) override { FArmed.push_back(armed); }
+
+private:
+    std::vector<bool>& FArmed;
+};
+
 class WizardFaults : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -40,7 +53,7 @@ protected:
         rows.push_back(
             {"ERR_CANNOTOPENBROWSER", "Restore", "it", nullptr, "Niente browser: %operation"});
         Locale.WriteLocaleDb(rows);
-        TPendockPlatform p = IdlePlatform();
+        TPendockPlatform& p = Platform;
         p.ProgramFolder = [this] { return Locale.Folder(); };
         p.ConnectedDrives = [this] { return Present; };
         p.DriveUsbInfo = [](const std::string& Drive, std::string& VID, std::string& PID,
@@ -69,12 +82,14 @@ protected:
         Present = DrivesOf({'C', 'E'});
         Form->WMDeviceChange();
         Form->TimerCheckTimer();
-        ASSERT_EQ(Form->Drive, "E:");
+        ASSERT_EQ(Form->Drive(), 'E');
+        ASSERT_TRUE(View.IsRunning(ETimer::TimerCont)) << "found";
     }
 
     TLocaleFolder Locale;
     TTempDir Key{"pendock-key"};
     TFaultView View;
+    TPendockPlatform Platform = IdlePlatform();
     std::unique_ptr<TPendockForm> Form;
     TDriveConn Present = DrivesOf({'C'});
     bool BrowserStarts = true;
@@ -132,7 +147,10 @@ TEST_F(WizardFaults, ABrowserThatCannotBeStartedIsReported) {
 }
 
 TEST_F(WizardFaults, WithoutNoticesTheDrivesAreLookedAtEverySecondWhileArmed) {
-    Form->PollDrives = true;
+    std::vector<bool> armed;
+    Platform.DriveWatch = [&] { return std::make_unique<TUnwatchable>(armed); };
+    Form = std::make_unique<TPendockForm>(View, Platform);
+    Form->FormCreate();
     Form->ButtonNextClick();
     for (int second = 0; second < 3; ++second) {
         ASSERT_TRUE(View.IsRunning(ETimer::TimerCheck)) << second;
@@ -150,10 +168,14 @@ TEST_F(WizardFaults, WithoutNoticesTheDrivesAreLookedAtEverySecondWhileArmed) {
     EXPECT_TRUE(View.IsRunning(ETimer::TimerCheck));
     Present = DrivesOf({'C', 'D', 'E'});
     Form->TimerCheckTimer();
-    EXPECT_EQ(Form->Drive, "E:");
+    EXPECT_EQ(Form->Drive(), 'E');
     EXPECT_FALSE(View.IsRunning(ETimer::TimerCheck));
     EXPECT_TRUE(View.IsRunning(ETimer::TimerCont));
     EXPECT_EQ(View.Dialogs.size(), 1u);
+    // The watch is armed only while the key page is shown.
+    EXPECT_EQ(armed, (std::vector<bool>{false, true, false, true}));
+    Form->TimerContTimer();
+    EXPECT_EQ(armed.back(), false);
 }
 
 } // namespace

@@ -75,12 +75,12 @@ TEST_F(WizardForm, CreationShowsTheFirstPageWithEveryTextFromTheDatabase) {
     EXPECT_EQ(View.ImageOf(EControl::BriefingImage), EImage::Extract1);
     EXPECT_EQ(View.ImageOf(EControl::Image), EImage::Insert1);
 
-    EXPECT_FALSE(form->CheckDeviceChange);
-    EXPECT_EQ(form->Drive, "");
-    EXPECT_EQ(form->UsbVID, "");
-    EXPECT_EQ(form->UsbPID, "");
-    EXPECT_EQ(form->UsbSN, "");
-    EXPECT_EQ(form->Drives, TDriveConn{});
+    EXPECT_FALSE(form->CheckDeviceChange());
+    EXPECT_EQ(form->Drive(), '\0');
+    EXPECT_EQ(form->UsbVID(), "");
+    EXPECT_EQ(form->UsbPID(), "");
+    EXPECT_EQ(form->UsbSN(), "");
+    EXPECT_EQ(form->Drives(), TDriveConn{});
     EXPECT_EQ(Snapshots, 0);
     EXPECT_TRUE(View.IsRunning(ETimer::TimerAnim));
     EXPECT_FALSE(View.IsRunning(ETimer::TimerCheck));
@@ -98,9 +98,9 @@ TEST_F(WizardForm, CreationSizesTheWindowAndPushesTheTabsPastTheRightEdge) {
 
 TEST_F(WizardForm, DialogStoreHoldsExactlyTheSkinGroup) {
     auto form = Created();
-    EXPECT_EQ(form->StrData.Lines.size(), 5u);
-    EXPECT_EQ(form->StrData.Value("MSG_BTN_YES"), "&Sì");
-    EXPECT_EQ(form->StrData.Value("MSG_CAP_ERROR"), "Errore");
+    EXPECT_EQ(form->StrData().Lines.size(), 5u);
+    EXPECT_EQ(form->StrData().Value("MSG_BTN_YES"), "&Sì");
+    EXPECT_EQ(form->StrData().Value("MSG_CAP_ERROR"), "Errore");
 }
 
 TEST_F(WizardForm, SubstOperationReplacesOnlyTheFirstOccurrenceOfEachPlaceholder) {
@@ -122,20 +122,19 @@ TEST_F(WizardForm, NextTakesTheSnapshotArmsDetectionAndShowsTheKeyPage) {
     EXPECT_EQ(TextAtSnapshot, "Attendere") << "the snapshot is taken under PLEASE_WAIT";
     EXPECT_EQ(View.TextHistory[EControl::MessageDetectKey],
               (std::vector<std::string>{"Attendere", "Inserire la chiave"}));
-    EXPECT_EQ(form->Drives, DrivesOf({'C', 'D'}));
+    EXPECT_EQ(form->Drives(), DrivesOf({'C', 'D'}));
     EXPECT_EQ(View.ImageOf(EControl::Image), EImage::Insert1);
-    EXPECT_TRUE(form->CheckDeviceChange);
+    EXPECT_TRUE(form->CheckDeviceChange());
     EXPECT_EQ(View.Processed, 0) << "no messages between PLEASE_WAIT and MESSAGE_NOKEY";
 }
 
 TEST_F(WizardForm, CancelDisarmsAndNextAgainTakesAFreshSnapshot) {
     auto form = Created();
     form->ButtonNextClick();
-    View.StartTimer(ETimer::TimerCheck); // a scan pending
-    form->CheckDeviceChange = false;
+    form->WMDeviceChange(); // a notice: a scan pending, detection disarmed
     form->ButtonCancelClick();
     EXPECT_EQ(View.Page, EPage::Briefing);
-    EXPECT_FALSE(form->CheckDeviceChange);
+    EXPECT_FALSE(form->CheckDeviceChange());
     EXPECT_FALSE(View.IsRunning(ETimer::TimerCheck));
     EXPECT_TRUE(View.IsRunning(ETimer::TimerAnim));
 
@@ -145,17 +144,21 @@ TEST_F(WizardForm, CancelDisarmsAndNextAgainTakesAFreshSnapshot) {
     NextDrives = DrivesOf({'C', 'E', 'Z'});
     form->ButtonNextClick();
     EXPECT_EQ(Snapshots, 2);
-    EXPECT_EQ(form->Drives, DrivesOf({'C', 'E', 'Z'}));
+    EXPECT_EQ(form->Drives(), DrivesOf({'C', 'E', 'Z'}));
     EXPECT_EQ(View.ImageOf(EControl::Image), EImage::Insert1);
     EXPECT_EQ(View.TextOf(EControl::MessageDetectKey), "Inserire la chiave");
-    EXPECT_TRUE(form->CheckDeviceChange);
+    EXPECT_TRUE(form->CheckDeviceChange());
 }
 
 TEST_F(WizardForm, CloseAsksOnEveryPageAndNoKeepsEverything) {
     auto form = Created();
     for (EPage page : {EPage::Briefing, EPage::DetectKey, EPage::WaitBrowser}) {
+        // Armed on the key page only, as the handlers leave it.
+        if (page == EPage::DetectKey)
+            form->ButtonNextClick();
+        else
+            form->ButtonCancelClick();
         View.ShowPage(page);
-        form->CheckDeviceChange = page == EPage::DetectKey;
         View.StartTimer(ETimer::TimerCont);
         const auto running = View.Running;
         const int shows = View.PageShows;
@@ -175,7 +178,7 @@ TEST_F(WizardForm, CloseAsksOnEveryPageAndNoKeepsEverything) {
         EXPECT_EQ(View.Page, page);
         EXPECT_EQ(View.PageShows, shows);
         EXPECT_EQ(View.Running, running);
-        EXPECT_EQ(form->CheckDeviceChange, page == EPage::DetectKey);
+        EXPECT_EQ(form->CheckDeviceChange(), page == EPage::DetectKey);
 
         View.Answers = {EDialogButton::Yes};
         canClose = false;
@@ -203,7 +206,7 @@ TEST_F(WizardForm, ShowErrorSubstitutesAndUsesTheErrorCaptions) {
 TEST_F(WizardForm, WithoutTheSkinGroupDialogsHaveEmptyTitlesAndButtons) {
     Locale.WriteLocaleDb(WizardRows(false));
     auto form = Created();
-    EXPECT_TRUE(form->StrData.Lines.empty()) << "the store's first content is replaced";
+    EXPECT_TRUE(form->StrData().Lines.empty()) << "the store's first content is replaced";
     View.Answers = {EDialogButton::No};
     bool canClose = true;
     form->FormCloseQuery(canClose);
@@ -244,7 +247,7 @@ TEST_F(WizardForm, ADatabaseWithoutTheTableShowsTheErrorAndLeavesTheRestUndone) 
     EXPECT_TRUE(View.Bounds.empty());
     EXPECT_TRUE(View.Texts.empty());
     EXPECT_FALSE(View.Page.has_value());
-    EXPECT_TRUE(form->StrData.Lines.empty()) << "the store is cleared before the query fails";
+    EXPECT_TRUE(form->StrData().Lines.empty()) << "the store is cleared before the query fails";
     EXPECT_TRUE(View.IsRunning(ETimer::TimerAnim));
 }
 

@@ -23,6 +23,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/linux/roots.h"
 #include "support/ChildCheck.h"
 #endif
 
@@ -427,13 +428,9 @@ protected:
         std::ofstream(Folder / "mountinfo")
             << "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
             << "97 22 8:17 / " << encoded << " rw,nosuid shared:50 - vfat /dev/sdb1 rw\n";
-        ::setenv("PENDOCK_MOUNTINFO", (Folder / "mountinfo").c_str(), 1);
-        ::setenv("PENDOCK_SYSFS", sys.c_str(), 1);
+        platform::lnx::UseRoots({.MountInfo = (Folder / "mountinfo").string(), .Sysfs = sys});
     }
-    void TearDown() override {
-        ::unsetenv("PENDOCK_MOUNTINFO");
-        ::unsetenv("PENDOCK_SYSFS");
-    }
+    void TearDown() override { platform::lnx::UseRoots({}); }
 
     TTempDir Tmp{"pendock-drive"};
     const fs::path Folder = Tmp.Path();

@@ -44,6 +44,7 @@ public:
     }
     void SetImage(EControl c, EImage image) override { Images[c] = image; }
     EImage ImageOf(EControl c) const override { return Images.at(c); }
+    void SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>&) override {}
     void SetEnabled(EControl c, bool enabled) override { Enabled[c] = enabled; }
     void StartTimer(ETimer t) override { Running.insert(t); }
     void StopTimer(ETimer t) override { Running.erase(t); }

@@ -1,10 +1,12 @@
 #pragma once
 // The wizard's platform calls on a machine where nothing happens, for a test to replace the calls
-// it is about: no drives, no disk identified, a browser that opens every address, no device
-// notices. The package search is the real one, below whatever folder a drive's root names.
+// it is about: no drives, no disk identified, a browser that opens every address, no drive watch
+// (notices come as the device-change message). The package search is the real one, below
+// whatever folder a drive's root names.
 
 #include <cstddef>
 #include <initializer_list>
+#include <memory>
 #include <string>
 
 #include "FormPendock.h"
@@ -18,7 +20,7 @@ inline TPendockPlatform IdlePlatform() {
         .DriveFolder = [](char) { return std::string(); },
         .ShellOpen = [](const std::string&) { return true; },
         .SearchPackageId = FindPackageId,
-        .DeviceNoticePath = [] { return std::string(); },
+        .DriveWatch = [] { return std::unique_ptr<platform::IDriveWatch>(); },
     };
 }
 

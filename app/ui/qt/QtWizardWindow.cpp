@@ -16,9 +16,6 @@
 #include <vector>
 
 #include "WizardResource.h"
-#include "platform/linux/automount.h"
-#include "platform/linux/device_notice.h"
-#include "platform/linux/overrides.h"
 #include "ui/qt/WizardAccessibility.h"
 #include "ui/qt/WizardLabels.h"
 #include "ui/qt/WizardPageControl.h"
@@ -160,21 +157,16 @@ TQtWizardWindow::TQtWizardWindow(TPendockPlatform Platform, QWidget* parent)
     BuildControls();
     BuildTimers();
     setStyleSheet(FSkin);
-    WatchDeviceChanges(FForm.Platform.DeviceNoticePath());
+    WatchDrives();
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
-    FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
-    // The image views take their pictures' names, now that the texts are known.
-    for (const auto& [view, image] : FShownImage)
-        SetImage(view, image);
 }
 
 TQtWizardWindow::~TQtWizardWindow() {
     for (QTimer* t : FTimers)
         t->stop();
-    delete FDeviceNotifier; // before the descriptor it watches is closed
+    delete FDeviceNotifier; // before the form closes the descriptor it watches
     FDeviceNotifier = nullptr;
-    FDeviceNotice.reset();
     FForm.Dispatch([this] { FForm.FormDestroy(); });
 }
 
@@ -319,30 +311,24 @@ void TQtWizardWindow::ConnectControls() {
     });
 }
 
-void TQtWizardWindow::WatchDeviceChanges(const std::string& path) {
-    if (path.empty())
+void TQtWizardWindow::WatchDrives() {
+    platform::IDriveWatch* watch = FForm.DriveWatch();
+    if (!watch)
         return;
-    // Only on the real machine: a simulated mount table has no devices behind it to mount.
-    if (path == platform::lnx::KernelMountInfo)
-        FAutoMounter = std::make_unique<platform::lnx::TAutoMounter>(path);
-    FDeviceNotice = std::make_unique<platform::TDeviceNotice>(path);
     QSocketNotifier::Type type;
-    switch (FDeviceNotice->Kind()) {
-    case platform::TDeviceNotice::EKind::Priority:
+    switch (watch->Kind()) {
+    case platform::IDriveWatch::EKind::Priority:
         type = QSocketNotifier::Exception;
         break;
-    case platform::TDeviceNotice::EKind::Readable:
+    case platform::IDriveWatch::EKind::Readable:
         type = QSocketNotifier::Read;
         break;
     default:
-        // Nothing to watch: the wizard looks at the drives itself while it waits for the key.
-        FDeviceNotice.reset();
-        FForm.PollDrives = true;
-        return;
+        return; // nothing to wait on: the form looks at the drives itself while it waits
     }
-    FDeviceNotifier = new QSocketNotifier(FDeviceNotice->Fd(), type, this);
-    connect(FDeviceNotifier, &QSocketNotifier::activated, this, [this] {
-        if (!FDeviceNotice->Acknowledge())
+    FDeviceNotifier = new QSocketNotifier(watch->Fd(), type, this);
+    connect(FDeviceNotifier, &QSocketNotifier::activated, this, [this, watch] {
+        if (!watch->Acknowledge())
             return;
         emit DeviceChangeNoticed();
         FForm.Dispatch([this] { FForm.WMDeviceChange(); });
@@ -383,8 +369,6 @@ QTimer* TQtWizardWindow::Timer(ETimer timer) const {
 void TQtWizardWindow::ShowPage(EPage page) {
     FWizard->ShowPageIndex(static_cast<int>(page));
     ShowPictures();
-    if (FAutoMounter)
-        FAutoMounter->SetArmed(page == EPage::DetectKey);
     FocusPage();
 }
 
@@ -426,6 +410,13 @@ void TQtWizardWindow::SetImage(EControl control, EImage image) {
         view->setAccessibleName(name);
     if (view->accessibleDescription() != description)
         view->setAccessibleDescription(description);
+}
+
+void TQtWizardWindow::SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>& texts) {
+    FPictureTexts = texts;
+    // The image views take their pictures' names, now that the texts are known.
+    for (const auto& [view, image] : FShownImage)
+        SetImage(view, image);
 }
 
 EImage TQtWizardWindow::ImageOf(EControl control) const {

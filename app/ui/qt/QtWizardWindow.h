@@ -13,16 +13,8 @@
 #include <memory>
 
 #include "FormPendock.h"
-#include "WizardPictureTexts.h"
 #include "WizardResource.h"
 #include "WizardView.h"
-
-namespace platform {
-class TDeviceNotice;
-namespace lnx {
-class TAutoMounter;
-}
-} // namespace platform
 
 class QLabel;
 class QSocketNotifier;
@@ -71,6 +63,7 @@ public:
     void SetText(EControl control, const std::string& text) override;
     void SetImage(EControl control, EImage image) override;
     EImage ImageOf(EControl control) const override;
+    void SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>& texts) override;
     void SetEnabled(EControl control, bool enabled) override;
     void StartTimer(ETimer timer) override;
     void StopTimer(ETimer timer) override;
@@ -116,7 +109,8 @@ private:
     // The page's button takes the focus (and so Enter) when it can.
     void FocusPage();
     QPushButton* PageButton(int page) const;
-    void WatchDeviceChanges(const std::string& path);
+    // Waits on the form's drive watch, if it has one that can be waited on.
+    void WatchDrives();
 
     TPendockForm FForm;
     TWizardPageControl* FWizard = nullptr;
@@ -131,8 +125,5 @@ private:
     QString FApplicationTitle;
     QString FSkin;
     bool FCentred = false;
-    std::unique_ptr<platform::TDeviceNotice> FDeviceNotice;
-    // Mounts a key that no desktop mounts, while the wizard waits for one.
-    std::unique_ptr<platform::lnx::TAutoMounter> FAutoMounter;
     QSocketNotifier* FDeviceNotifier = nullptr;
 };

@@ -4,6 +4,7 @@
 #include <QApplication>
 
 #include <memory>
+#include <utility>
 
 #include "FormPendock.h"
 #include "mod_FirstInstance.h"
@@ -23,13 +24,16 @@ int main(int argc, char** argv) {
     std::unique_ptr<QApplication> application;
     std::unique_ptr<TQtWizardWindow> PendockForm;
 
+    // Before the guard: the platform hands the layer where its lock folders are.
+    TPendockPlatform platform = DefaultPendockPlatform();
+
     if (FirstInstance(InstanceIdentifier, InstanceGuard)) {
         application = std::make_unique<QApplication>(argc, argv);
         QApplication::setApplicationName(QStringLiteral("Pendock"));
         QApplication::setApplicationVersion(QStringLiteral(PENDOCK_VERSION));
         QApplication::setDesktopFileName(QStringLiteral("example.quorvento.Pendock"));
 
-        PendockForm = std::make_unique<TQtWizardWindow>(DefaultPendockPlatform());
+        PendockForm = std::make_unique<TQtWizardWindow>(std::move(platform));
         ServeActivation(PendockForm.get());
         PendockForm->show();
         QApplication::exec();

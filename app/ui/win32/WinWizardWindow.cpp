@@ -83,10 +83,6 @@ TWinWizardWindow::TWinWizardWindow(TPendockPlatform Platform, HMODULE resources)
     }
 
     FForm.Dispatch([this] { FForm.FormCreate(); });
-    FPictureTexts = LookUpPictureTexts(FForm.SQLocale.get());
-    // The image views take their pictures' names, now that the texts are known.
-    for (const auto& [view, image] : FShownImage)
-        SetImage(view, image);
 }
 
 TWinWizardWindow::~TWinWizardWindow() {
@@ -582,6 +578,13 @@ void TWinWizardWindow::SetImage(EControl control, EImage image) {
         platform::win::Widen(FPictureTexts[static_cast<std::size_t>(image)].Name);
     if (WindowText(w) != name)
         SetWindowTextW(w, name.c_str());
+}
+
+void TWinWizardWindow::SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>& texts) {
+    FPictureTexts = texts;
+    // The image views take their pictures' names, now that the texts are known.
+    for (const auto& [view, image] : FShownImage)
+        SetImage(view, image);
 }
 
 EImage TWinWizardWindow::ImageOf(EControl control) const {

@@ -20,7 +20,6 @@
 #include "WinImageView.h"
 #include "WinPaint.h"
 #include "WinSkin.h"
-#include "WizardPictureTexts.h"
 #include "WizardResource.h"
 #include "WizardView.h"
 
@@ -72,6 +71,7 @@ public:
     void SetText(EControl control, const std::string& text) override;
     void SetImage(EControl control, EImage image) override;
     EImage ImageOf(EControl control) const override;
+    void SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>& texts) override;
     void SetEnabled(EControl control, bool enabled) override;
     void StartTimer(ETimer timer) override;
     void StopTimer(ETimer timer) override;

@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <memory>
+#include <utility>
 
 #include "FormPendock.h"
 #include "WinActivation.h"
@@ -30,13 +31,16 @@ int RunPendock(int showCommand) {
     const platform::TProgramCom com;
     std::unique_ptr<TWinWizardWindow> PendockForm;
 
+    // Before the guard, as on every system: the platform hands its layer where to look.
+    TPendockPlatform platform = DefaultPendockPlatform();
+
     if (FirstInstance(InstanceIdentifier, InstanceGuard)) {
         platform::win::InitializeComForApplication();
         INITCOMMONCONTROLSEX controls{sizeof(controls),
                                       ICC_TAB_CLASSES | ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};
         InitCommonControlsEx(&controls);
 
-        PendockForm = std::make_unique<TWinWizardWindow>(DefaultPendockPlatform());
+        PendockForm = std::make_unique<TWinWizardWindow>(std::move(platform));
         // A window that could not be created leaves nothing to show and nothing that could
         // ever end the message loop, which would keep the instance slot for good: the program
         // ends at once instead.

@@ -12,7 +12,6 @@
 
 #include <libudev.h>
 
-#include "base/TextUtil.h"
 #include "platform/linux/sysfs.h"
 
 namespace platform::lnx {
@@ -31,23 +30,6 @@ bool WantsMount(const TUdevProperties& props) {
     return Get(props, "SUBSYSTEM") == "block" && (type == "disk" || type == "partition") &&
            Get(props, "ID_BUS") == "usb" && Get(props, "ID_FS_USAGE") == "filesystem" &&
            Get(props, "UDISKS_IGNORE") != "1" && !Get(props, "DEVNAME").empty();
-}
-
-std::string UDisksBlockPath(const std::string& name) {
-    // udisks keeps letters and digits and writes every other byte as _XX (hex).
-    static const char hex[] = "0123456789abcdef";
-    std::string path = "/org/freedesktop/UDisks2/block_devices/";
-    for (const char c : name) {
-        const auto u = static_cast<unsigned char>(c);
-        if (textutil::IsAsciiAlnum(c)) {
-            path += c;
-        } else {
-            path += '_';
-            path += hex[u >> 4];
-            path += hex[u & 15];
-        }
-    }
-    return path;
 }
 
 void TMountPlanner::SetArmed(bool armed) {
@@ -124,17 +106,18 @@ struct TSlotDeleter {
     void operator()(sd_bus_slot* s) const { sd_bus_slot_unref(s); }
 };
 
+using TMessagePtr = std::unique_ptr<sd_bus_message, TMessageDeleter>;
+using TClock = std::chrono::steady_clock;
+
 struct TCallState {
     bool Done = false;
-    std::optional<std::string> Error;
+    TMessagePtr Reply;
 };
 
 int OnReply(sd_bus_message* reply, void* userdata, sd_bus_error*) {
     auto* state = static_cast<TCallState*>(userdata);
     state->Done = true;
-    if (const sd_bus_error* e = sd_bus_message_get_error(reply))
-        state->Error =
-            std::string(e->name ? e->name : "error") + ": " + (e->message ? e->message : "");
+    state->Reply.reset(sd_bus_message_ref(reply));
     return 0;
 }
 
@@ -142,46 +125,43 @@ std::string ErrnoText(const char* what, int r) {
     return std::string(what) + ": " + std::strerror(-r);
 }
 
-// The call; `cancelFd` becoming readable with `cancelled` true cuts the wait short.
-std::optional<std::string> CallMount(const std::string& name, std::chrono::milliseconds timeout,
-                                     int cancelFd, const std::atomic<bool>* cancelled) {
-    sd_bus* raw = nullptr;
-    if (const int r = sd_bus_open_system(&raw); r < 0)
-        return ErrnoText("no system bus", r);
-    std::unique_ptr<sd_bus, TBusDeleter> bus(raw);
-    sd_bus_message* rawMessage = nullptr;
-    int r = sd_bus_message_new_method_call(bus.get(), &rawMessage, "org.freedesktop.UDisks2",
-                                           UDisksBlockPath(name).c_str(),
-                                           "org.freedesktop.UDisks2.Filesystem", "Mount");
-    if (r < 0)
-        return ErrnoText("bad call", r);
-    std::unique_ptr<sd_bus_message, TMessageDeleter> message(rawMessage);
-    // No password prompt: where the user may not mount without one, the wizard just waits.
-    r = sd_bus_message_append(message.get(), "a{sv}", 1, "auth.no_user_interaction", "b", 1);
-    if (r < 0)
-        return ErrnoText("bad call", r);
+// A call of udisks2's method `member` on its object `path`, still without arguments.
+std::optional<std::string> NewCall(sd_bus* bus, const char* path, const char* interface,
+                                   const char* member, TMessagePtr& message) {
+    sd_bus_message* raw = nullptr;
+    const int r = sd_bus_message_new_method_call(bus, &raw, "org.freedesktop.UDisks2", path,
+                                                 interface, member);
+    message.reset(raw);
+    return r < 0 ? std::optional(ErrnoText("bad call", r)) : std::nullopt;
+}
+
+// Sends `message` and waits for its answer until `until`; `cancelFd` becoming readable with
+// `cancelled` true cuts the wait short. The error text, or nothing with `reply` set.
+std::optional<std::string> Call(sd_bus* bus, sd_bus_message* message, TClock::time_point until,
+                                int cancelFd, const std::atomic<bool>* cancelled,
+                                TMessagePtr& reply) {
     TCallState state;
     sd_bus_slot* rawSlot = nullptr;
-    const auto usec = static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(timeout).count());
-    r = sd_bus_call_async(bus.get(), &rawSlot, message.get(), OnReply, &state, usec);
+    const auto usec = std::max<long long>(
+        1, std::chrono::duration_cast<std::chrono::microseconds>(until - TClock::now()).count());
+    int r = sd_bus_call_async(bus, &rawSlot, message, OnReply, &state, static_cast<uint64_t>(usec));
     if (r < 0)
         return ErrnoText("call not sent", r);
     std::unique_ptr<sd_bus_slot, TSlotDeleter> slot(rawSlot);
-    const auto until = std::chrono::steady_clock::now() + timeout + std::chrono::seconds(1);
+    // sd-bus answers with a time-out error itself; the wait allows it a second more.
+    const auto giveUp = until + std::chrono::seconds(1);
     while (!state.Done) {
-        r = sd_bus_process(bus.get(), nullptr);
+        r = sd_bus_process(bus, nullptr);
         if (r < 0)
             return ErrnoText("bus", r);
         if (r > 0)
             continue;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            until - std::chrono::steady_clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - TClock::now());
         if (left.count() <= 0)
             return std::string("no answer");
-        pollfd fds[2] = {
-            {sd_bus_get_fd(bus.get()), static_cast<short>(sd_bus_get_events(bus.get())), 0},
-            {cancelFd, POLLIN, 0}};
+        pollfd fds[2] = {{sd_bus_get_fd(bus), static_cast<short>(sd_bus_get_events(bus)), 0},
+                         {cancelFd, POLLIN, 0}};
         if (::poll(fds, cancelFd >= 0 ? 2 : 1, static_cast<int>(left.count())) < 0 &&
             errno != EINTR)
             return ErrnoText("poll", -errno);
@@ -192,7 +172,60 @@ std::optional<std::string> CallMount(const std::string& name, std::chrono::milli
             [[maybe_unused]] const auto n = ::read(cancelFd, &count, sizeof count);
         }
     }
-    return state.Error;
+    if (const sd_bus_error* e = sd_bus_message_get_error(state.Reply.get()))
+        return std::string(e->name ? e->name : "error") + ": " + (e->message ? e->message : "");
+    reply = std::move(state.Reply);
+    return std::nullopt;
+}
+
+// The object udisks2 gives block device `name`, as udisks2 itself names it.
+std::optional<std::string> ResolveBlock(sd_bus* bus, const std::string& name,
+                                        TClock::time_point until, int cancelFd,
+                                        const std::atomic<bool>* cancelled, std::string& object) {
+    TMessagePtr message;
+    if (auto e = NewCall(bus, "/org/freedesktop/UDisks2/Manager", "org.freedesktop.UDisks2.Manager",
+                         "ResolveDevice", message))
+        return e;
+    const std::string device = "/dev/" + name;
+    int r = sd_bus_message_append(message.get(), "a{sv}a{sv}", 1, "path", "s", device.c_str(), 0);
+    if (r < 0)
+        return ErrnoText("bad call", r);
+    TMessagePtr reply;
+    if (auto e = Call(bus, message.get(), until, cancelFd, cancelled, reply))
+        return e;
+    const char* path = nullptr;
+    r = sd_bus_message_enter_container(reply.get(), 'a', "o");
+    if (r >= 0)
+        r = sd_bus_message_read(reply.get(), "o", &path);
+    if (r <= 0 || !path)
+        return "udisks knows no block device " + device;
+    object = path;
+    return std::nullopt;
+}
+
+// Asks udisks2 for the device's object, then has it mount the filesystem there: one time-out for
+// both calls on the one connection.
+std::optional<std::string> CallMount(const std::string& name, std::chrono::milliseconds timeout,
+                                     int cancelFd, const std::atomic<bool>* cancelled) {
+    const auto until = TClock::now() + timeout;
+    sd_bus* raw = nullptr;
+    if (const int r = sd_bus_open_system(&raw); r < 0)
+        return ErrnoText("no system bus", r);
+    std::unique_ptr<sd_bus, TBusDeleter> bus(raw);
+    std::string object;
+    if (auto e = ResolveBlock(bus.get(), name, until, cancelFd, cancelled, object))
+        return e;
+    TMessagePtr message;
+    if (auto e = NewCall(bus.get(), object.c_str(), "org.freedesktop.UDisks2.Filesystem", "Mount",
+                         message))
+        return e;
+    // No password prompt: where the user may not mount without one, the wizard just waits.
+    const int r =
+        sd_bus_message_append(message.get(), "a{sv}", 1, "auth.no_user_interaction", "b", 1);
+    if (r < 0)
+        return ErrnoText("bad call", r);
+    TMessagePtr reply;
+    return Call(bus.get(), message.get(), until, cancelFd, cancelled, reply);
 }
 
 } // namespace

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/linux/overrides.h"
+#include "platform/linux/roots.h"
 
 namespace platform::lnx {
 
@@ -25,9 +25,6 @@ using TUdevProperties = std::map<std::string, std::string>;
 // Whether a block device that udev describes so is one to mount: a disk or partition on USB
 // carrying a filesystem udev recognised, not marked to be ignored.
 bool WantsMount(const TUdevProperties& props);
-
-// The object path udisks2 gives the block device with kernel name `name`.
-std::string UDisksBlockPath(const std::string& name);
 
 // Which devices to mount and when, apart from udev, the bus and the clock: fed with udev's
 // events, it names each wanted device once per plug, `grace` after it appeared, unless it has
@@ -63,8 +60,9 @@ private:
 // Whether the mount table at `mountInfoPath` holds a mount of block device MAJOR:MINOR.
 bool DeviceMounted(const std::string& mountInfoPath, const std::string& devNum);
 
-// Asks udisks2 on the system bus to mount the filesystem of block device `name` without
-// asking the user anything. Waits at most `timeout`; the error text on failure.
+// Asks udisks2 on the system bus to mount the filesystem of block device `name` (a kernel name
+// such as "sdb1") without asking the user anything; udisks2 names the device's object itself.
+// Waits at most `timeout` for both; the error text on failure.
 std::optional<std::string> RequestMount(const std::string& name, std::chrono::milliseconds timeout);
 
 // The running watcher: a thread of its own that reads udev's monitor and makes the calls, so

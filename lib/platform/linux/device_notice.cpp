@@ -1,7 +1,5 @@
 #include "platform/linux/device_notice.h"
 
-#include "platform/linux/overrides.h"
-
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -27,12 +25,6 @@ std::string SystemError(const std::string& what, int error) {
 }
 
 } // namespace
-
-std::string TDeviceNotice::DefaultPath() {
-    return lnx::MountInfoPath();
-}
-
-TDeviceNotice::TDeviceNotice() : TDeviceNotice(DefaultPath()) {}
 
 TDeviceNotice::TDeviceNotice(const std::string& path) : FPath(path) {
     if (path.empty() || path.back() == '/') {

@@ -4,21 +4,17 @@
 
 #include <string>
 
+#include "platform/drive_watch.h"
 #include "platform/linux/unique_fd.h"
 
 namespace platform {
 
 class TDeviceNotice {
 public:
-    // How Fd() signals a notice.
-    enum class EKind {
-        None,     // not watching (the table could not be opened or watched)
-        Priority, // the kernel's mount table: urgent data (poll POLLPRI; a Qt Exception notifier)
-        Readable, // a plain file standing in for it: readable (poll POLLIN; a Qt Read notifier)
-    };
+    // How Fd() signals a notice: Priority for the kernel's mount table, Readable for a plain
+    // file standing in for it, None when the table could not be opened or watched.
+    using EKind = IDriveWatch::EKind;
 
-    // Watches DefaultPath().
-    TDeviceNotice();
     // Watches `path`: the kernel's table is opened and polled; any other path (a plain file,
     // even one not there yet) is watched through its folder, so that rewriting, replacing,
     // creating or removing the file all give a notice.
@@ -41,9 +37,6 @@ public:
     // table; for a plain file, when one of the folder's events names it), false for events
     // about other files in the folder, which are to be ignored.
     bool Acknowledge();
-
-    // The mount table to watch: lnx::MountInfoPath() (platform/linux/overrides.h).
-    static std::string DefaultPath();
 
 private:
     std::string FPath;

@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include "base/TextUtil.h"
-#include "platform/linux/overrides.h"
+#include "platform/linux/roots.h"
 #include "platform/linux/sysfs.h"
 #include "platform/logical_drives.h"
 
@@ -147,27 +147,38 @@ std::optional<TLetteredDrive> TDriveLetterMap::Find(char letter) {
 }
 
 namespace {
-std::mutex& ProcessMapLock() {
-    static std::mutex m;
-    return m;
+
+// What the layer was handed, and the drive letters it gives out on it.
+struct TProcessRoots {
+    std::mutex Lock;
+    TRoots Roots;
+    std::shared_ptr<TDriveLetterMap> Drives;
+};
+
+TProcessRoots& Process() {
+    static TProcessRoots process;
+    return process;
 }
-std::shared_ptr<TDriveLetterMap>& ProcessMap() {
-    static std::shared_ptr<TDriveLetterMap> map;
-    return map;
-}
+
 } // namespace
 
-std::shared_ptr<TDriveLetterMap> ProcessDriveLetters() {
-    std::lock_guard lock(ProcessMapLock());
-    auto& map = ProcessMap();
-    if (!map)
-        map = std::make_shared<TDriveLetterMap>(MountInfoPath(), SysfsRoot());
-    return map;
+TRoots Roots() {
+    std::lock_guard lock(Process().Lock);
+    return Process().Roots;
 }
 
-void ResetProcessDriveLetters() {
-    std::lock_guard lock(ProcessMapLock());
-    ProcessMap().reset();
+void UseRoots(TRoots roots) {
+    std::lock_guard lock(Process().Lock);
+    Process().Roots = std::move(roots);
+    Process().Drives.reset();
+}
+
+std::shared_ptr<TDriveLetterMap> ProcessDriveLetters() {
+    TProcessRoots& p = Process();
+    std::lock_guard lock(p.Lock);
+    if (!p.Drives)
+        p.Drives = std::make_shared<TDriveLetterMap>(p.Roots.MountInfo, p.Roots.Sysfs);
+    return p.Drives;
 }
 
 } // namespace platform::lnx

@@ -52,10 +52,8 @@ private:
     std::map<std::pair<unsigned, unsigned>, std::pair<std::string, std::string>> FNodes;
 };
 
-// The map of this process, over MountInfoPath() and SysfsRoot() (platform/linux/overrides.h),
-// created on first use.
+// The drive letters of this process, over the roots handed to the layer (Roots(),
+// platform/linux/roots.h): one map from the first use until other roots are handed in.
 std::shared_ptr<TDriveLetterMap> ProcessDriveLetters();
-// Drops the process's map; the next use makes a new one from the environment as it is then.
-void ResetProcessDriveLetters();
 
 } // namespace platform::lnx

@@ -15,7 +15,7 @@
 
 #include "platform/semaphore.h"
 
-#include "platform/linux/overrides.h"
+#include "platform/linux/roots.h"
 #include "platform/linux/unique_fd.h"
 
 #include <fcntl.h>
@@ -150,7 +150,7 @@ std::string LockFileName(const std::string& objectName) {
 
 // The machine-wide folder, or none with ERROR_INVALID_NAME when it cannot be used.
 TUniqueFd OpenGlobalFolder() {
-    const std::string path = lnx::LockFolderGlobal();
+    const std::string path = lnx::Roots().LockFolderGlobal;
     TUniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!fd.IsOpen())
         Fail(errno == EMFILE || errno == ENFILE ? ERROR_TOO_MANY_OPEN_FILES : ERROR_INVALID_NAME);
@@ -159,7 +159,7 @@ TUniqueFd OpenGlobalFolder() {
 
 // The user's own folder: it must belong to the user and be writable by no one else.
 TUniqueFd OpenUserFolder() {
-    std::string path = lnx::LockFolderUser();
+    std::string path = lnx::Roots().LockFolderUser;
     int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
     if (path.empty() || path[0] != '/') {
         // In the shared /tmp: never through a link someone else may have put there.

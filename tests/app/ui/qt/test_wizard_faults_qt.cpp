@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "FormPendock.h"
+#include "platform/linux/drive_watch.h"
 #include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 #include "ui/qt/QtWizardWindow.h"
@@ -24,11 +25,14 @@ TEST(QtWizardFaults, AMountTableThatCannotBeWatchedIsLookedAtWhileWaiting) {
         return Drive == "E";
     };
     // Its folder is missing, so no watch can be set up on it.
-    p.DeviceNoticePath = [&] { return (locale.FolderPath / "missing" / "mountinfo").string(); };
+    p.DriveWatch = [&] {
+        return platform::lnx::MakeDriveWatch(
+            (locale.FolderPath / "missing" / "mountinfo").string());
+    };
     TQtWizardWindow w(p);
     w.Form().Dispatch([&] { w.Form().ButtonNextClick(); });
 
     present[2] = true; // E: plugged in
-    EXPECT_TRUE(QTest::qWaitFor([&] { return w.Form().Drive == "E:"; }, 5000));
-    EXPECT_EQ(w.Form().UsbVID, "ACME");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w.Form().Drive() == 'E'; }, 5000));
+    EXPECT_EQ(w.Form().UsbVID(), "ACME");
 }

@@ -19,6 +19,7 @@
 
 #include "QtTestSupport.h"
 #include "mod_SQLocalize.h"
+#include "platform/linux/drive_watch.h"
 #include "support/IdlePlatform.h"
 #include "support/LocaleFixture.h"
 #include "ui/qt/QtWizardWindow.h"
@@ -326,13 +327,13 @@ TEST_F(WizardWindow, NextAndCancelButtons) {
     EXPECT_EQ(w->PageControl()->currentIndex(), 1);
     EXPECT_EQ(static_cast<QLabel*>(w->Control(EControl::MessageDetectKey))->text(),
               "Inserire la chiave");
-    EXPECT_TRUE(w->Form().CheckDeviceChange);
+    EXPECT_TRUE(w->Form().CheckDeviceChange());
     w->StartTimer(ETimer::TimerCheck);
     QTest::mouseClick(static_cast<QPushButton*>(w->Control(EControl::ButtonCancel)),
                       Qt::LeftButton);
     EXPECT_EQ(w->PageControl()->currentIndex(), 0);
     EXPECT_FALSE(w->Timer(ETimer::TimerCheck)->isActive());
-    EXPECT_FALSE(w->Form().CheckDeviceChange);
+    EXPECT_FALSE(w->Form().CheckDeviceChange());
 }
 
 TEST_F(WizardWindow, ClosingAsksAndNoKeepsTheWindow) {
@@ -367,7 +368,7 @@ TEST_F(WizardWindow, AMountTableChangeReachesTheDeviceChangeHandler) {
     TPendockPlatform p = IdlePlatform();
     p.ProgramFolder = [this] { return Locale.Folder(); };
     p.ConnectedDrives = [] { return TDriveConn{}; };
-    p.DeviceNoticePath = [table] { return table.string(); };
+    p.DriveWatch = [table] { return platform::lnx::MakeDriveWatch(table.string()); };
     TQtWizardWindow w(p);
     int notices = 0;
     QObject::connect(&w, &TQtWizardWindow::DeviceChangeNoticed, [&] { ++notices; });
@@ -453,7 +454,7 @@ TEST_P(ShippedTexts, FitTheirControls) {
                        EControl::MessageWaitBrowser, EControl::WaitBrowserText})
         checkLabel(c, "creation");
     for (const auto& [c, key] : later) {
-        w.SetText(c, w.Form().SQLocale->GetString(key));
+        w.SetText(c, w.Form().SQLocale()->GetString(key));
         checkLabel(c, key.c_str());
     }
     for (EControl c : {EControl::ButtonNext, EControl::ButtonCancel}) {
@@ -489,7 +490,7 @@ TEST_P(ShippedTexts, FitTheirControls) {
     // The dialog texts: their captions exist in the language.
     for (const char* name :
          {"MSG_CAP_ERROR", "MSG_CAP_CONFIRM", "MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN_OK"})
-        EXPECT_FALSE(w.Form().StrData.Value(name).empty()) << name;
+        EXPECT_FALSE(w.Form().StrData().Value(name).empty()) << name;
 }
 
 INSTANTIATE_TEST_SUITE_P(Languages, ShippedTexts,

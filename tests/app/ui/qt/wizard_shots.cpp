@@ -60,7 +60,8 @@ int main(int argc, char** argv) {
 
     // The key: pulled out and plugged in again, identified this time.
     machine.Plugged = false;
-    w.Form().Drives = p.ConnectedDrives();
+    w.Form().WMDeviceChange();
+    w.Form().TimerCheckTimer();
     machine.Plugged = machine.Identified = true;
     w.Form().WMDeviceChange();
     w.Form().TimerCheckTimer();

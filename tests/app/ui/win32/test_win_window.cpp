@@ -575,27 +575,27 @@ TEST_F(WinWindow, ButtonsAndTimersReachTheFormsHandlers) {
     EXPECT_EQ(TextOf(w.Control(EControl::MessageDetectKey)), "Inserire la chiave");
     EXPECT_EQ(w.ImageOf(EControl::Image), EImage::Insert1);
     EXPECT_TRUE(IsWindowEnabled(w.Control(EControl::ButtonCancel)));
-    EXPECT_TRUE(w.Form().CheckDeviceChange);
+    EXPECT_TRUE(w.Form().CheckDeviceChange());
     const int queriesAfterNext = DriveQueries;
 
     // Any device-change event starts the one-second check; the scan runs when it fires.
     SendMessageW(w.Handle(), WM_DEVICECHANGE, 0x0007 /* DBT_DEVNODES_CHANGED */, 0);
-    EXPECT_FALSE(w.Form().CheckDeviceChange);
+    EXPECT_FALSE(w.Form().CheckDeviceChange());
     EXPECT_TRUE(w.TimerRunning(ETimer::TimerCheck));
     Pump(w.Handle(), 1400);
     EXPECT_FALSE(w.TimerRunning(ETimer::TimerCheck)); // one shot
     EXPECT_EQ(DriveQueries, queriesAfterNext + 2);    // the scan and the new snapshot
-    EXPECT_TRUE(w.Form().CheckDeviceChange);
+    EXPECT_TRUE(w.Form().CheckDeviceChange());
 
     SendMessageW(w.Control(EControl::ButtonCancel), BM_CLICK, 0, 0);
     EXPECT_EQ(w.CurrentPage(), 0);
-    EXPECT_FALSE(w.Form().CheckDeviceChange);
+    EXPECT_FALSE(w.Form().CheckDeviceChange());
 }
 
 TEST_F(WinWindow, DeviceChangeDuringTheDialogStillReachesTheForm) {
     TWinWizardWindow& w = Open();
     SendMessageW(w.Control(EControl::ButtonNext), BM_CLICK, 0, 0);
-    ASSERT_TRUE(w.Form().CheckDeviceChange);
+    ASSERT_TRUE(w.Form().CheckDeviceChange());
     // Sent from another thread, as the system sends it: the dialog's loop delivers it.
     std::thread sender;
     w.DialogOpening = [&](HWND dlg) {
@@ -606,7 +606,7 @@ TEST_F(WinWindow, DeviceChangeDuringTheDialogStillReachesTheForm) {
     };
     w.ShowDialog(EDialogKind::Error, "e", {"E", "", "", "OK"});
     sender.join();
-    EXPECT_FALSE(w.Form().CheckDeviceChange);
+    EXPECT_FALSE(w.Form().CheckDeviceChange());
     EXPECT_TRUE(w.TimerRunning(ETimer::TimerCheck));
 }
 
@@ -626,8 +626,8 @@ TEST_F(WinWindow, UnknownDriveShowsTheErrorByKeyAndKeepsWaiting) {
     SendMessageW(w.Handle(), WM_TIMER, TWinWizardWindow::TimerId(ETimer::TimerCheck), 0);
     EXPECT_EQ(shown, "Errore di ägg ünd ça");
     EXPECT_EQ(w.CurrentPage(), 1);
-    EXPECT_TRUE(w.Form().CheckDeviceChange);
-    EXPECT_TRUE(w.Form().Drives[2]);
+    EXPECT_TRUE(w.Form().CheckDeviceChange());
+    EXPECT_TRUE(w.Form().Drives()[2]);
 }
 
 TEST_F(WinWindow, CreateErrorGoesToTheStandardErrorBoxAndTheWindowOpensAsDesigned) {
@@ -742,7 +742,7 @@ TEST_F(WinWindow, TheKeyboardAloneDrivesTheWizard) {
     EXPECT_EQ(asked, 1);
     ASSERT_TRUE(IsWindow(w.Handle()));
     EXPECT_EQ(w.CurrentPage(), 1);
-    EXPECT_TRUE(w.Form().CheckDeviceChange);
+    EXPECT_TRUE(w.Form().CheckDeviceChange());
 }
 
 TEST_F(WinWindow, ScreenReadersReadWhatEachPictureShows) {

@@ -24,6 +24,7 @@
 
 #include "MaxInstance.h"
 #include "mod_FirstInstance.h"
+#include "platform/roots.h"
 
 extern char** environ;
 
@@ -133,6 +134,7 @@ int RunStress(const std::string& id, int rounds, const char* counterFile) {
 } // namespace
 
 int main(int argc, char** argv) {
+    platform::UseRootsFromEnvironment(); // the lock folders the test chose
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "first" && argc == 3)
         return RunFirst(argv[2]);

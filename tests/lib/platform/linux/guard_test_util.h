@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/roots.h"
 #include "support/TempDir.h"
 
 extern char** environ;
@@ -38,12 +39,13 @@ public:
         ::chmod(Global().c_str(), 01777);
         fs::create_directory(User());
         ::chmod(User().c_str(), 0700);
-        ::setenv("PENDOCK_LOCK_DIR_GLOBAL", Global().c_str(), 1);
-        ::setenv("PENDOCK_LOCK_DIR_USER", User().c_str(), 1);
+        Set("PENDOCK_LOCK_DIR_GLOBAL", Global());
+        Set("PENDOCK_LOCK_DIR_USER", User());
     }
     ~TempLockFolders() {
         ::unsetenv("PENDOCK_LOCK_DIR_GLOBAL");
         ::unsetenv("PENDOCK_LOCK_DIR_USER");
+        platform::UseRootsFromEnvironment();
     }
     TempLockFolders(const TempLockFolders&) = delete;
     TempLockFolders& operator=(const TempLockFolders&) = delete;
@@ -51,6 +53,12 @@ public:
     const fs::path& Root() const { return folder_.Path(); }
     fs::path Global() const { return Root() / "global"; }
     fs::path User() const { return Root() / "user"; }
+
+    // Points the lock folder `variable` names at `folder`, for this process and its children.
+    static void Set(const char* variable, const fs::path& folder) {
+        ::setenv(variable, folder.c_str(), 1);
+        platform::UseRootsFromEnvironment();
+    }
 
     // The entries of a directory, by name.
     static std::vector<std::string> List(const fs::path& folder) {

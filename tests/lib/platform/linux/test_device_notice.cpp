@@ -1,6 +1,8 @@
 // The mount-table change notice, on a plain file standing in for the table and on the
 // kernel's own table in a mount namespace of its own.
 #include "platform/linux/device_notice.h"
+#include "platform/linux/roots.h"
+#include "platform/roots.h"
 #include "support/ChildCheck.h"
 #include "support/TempDir.h"
 
@@ -133,14 +135,15 @@ TEST(DeviceNoticeKernel, AProcFileWithoutChangeNoticesIsNoWatch) {
 
 TEST_F(DeviceNoticeFile, PathFromTheEnvironment) {
     ::setenv("PENDOCK_MOUNTINFO", Table.c_str(), 1);
-    EXPECT_EQ(TDeviceNotice::DefaultPath(), Table.string());
-    TDeviceNotice n;
-    EXPECT_EQ(n.Path(), Table.string());
+    platform::UseRootsFromEnvironment();
+    EXPECT_EQ(platform::lnx::Roots().MountInfo, Table.string());
+    TDeviceNotice n(platform::lnx::Roots().MountInfo);
     EXPECT_EQ(n.Kind(), TDeviceNotice::EKind::Readable);
     Append(Table, Line2);
     EXPECT_TRUE(Ready(n, 2000));
     ::unsetenv("PENDOCK_MOUNTINFO");
-    EXPECT_EQ(TDeviceNotice::DefaultPath(), "/proc/self/mountinfo");
+    EXPECT_EQ(platform::lnx::TRoots::FromEnvironment().MountInfo, "/proc/self/mountinfo");
+    platform::lnx::UseRoots({});
 }
 
 constexpr const char* NoNamespace = "no mount namespace";

@@ -11,6 +11,7 @@
 
 #include "mod_DriveUsbInfo.h"
 #include "platform/linux/drive_letters.h"
+#include "platform/linux/roots.h"
 #include "support/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -82,9 +83,7 @@ TEST_F(DriveReadings, AReadingWithoutTheRootMountKeepsTheLastGoodOne) {
 TEST_F(DriveReadings, TheSystemDriveIsNeverReportedAbsent) {
     // Before any good reading (the table missing at the first look), and where / lies on no
     // block device, C: is there all the same; the drives that come later are new as ever.
-    ::setenv("PENDOCK_MOUNTINFO", Table.c_str(), 1);
-    ::setenv("PENDOCK_SYSFS", Sys.c_str(), 1);
-    platform::lnx::ResetProcessDriveLetters();
+    platform::lnx::UseRoots({.MountInfo = Table, .Sysfs = Sys});
     TDriveConn expected{};
     expected[0] = true;
     EXPECT_EQ(GetConnectedDrives(), expected);
@@ -93,9 +92,7 @@ TEST_F(DriveReadings, TheSystemDriveIsNeverReportedAbsent) {
     EXPECT_EQ(GetConnectedDrives(), expected);
     Write("");
     EXPECT_EQ(GetConnectedDrives(), expected);
-    ::unsetenv("PENDOCK_MOUNTINFO");
-    ::unsetenv("PENDOCK_SYSFS");
-    platform::lnx::ResetProcessDriveLetters();
+    platform::lnx::UseRoots({});
 }
 
 } // namespace

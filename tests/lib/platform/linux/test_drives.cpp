@@ -8,8 +8,10 @@
 
 #include "mod_DriveUsbInfo.h"
 #include "platform/linux/drive_letters.h"
+#include "platform/linux/roots.h"
 #include "platform/linux/sysfs.h"
 #include "platform/logical_drives.h"
+#include "platform/roots.h"
 #include "sim_machine.h"
 
 using platform::lnx::TDriveLetterMap;
@@ -174,7 +176,7 @@ TEST(DriveLetters, ProcessMapFollowsTheEnvironment) {
     m.Simkey("plug", {"--at", m.Media("the key")});
     ::setenv("PENDOCK_MOUNTINFO", m.MountInfo().c_str(), 1);
     ::setenv("PENDOCK_SYSFS", m.Sys().c_str(), 1);
-    platform::lnx::ResetProcessDriveLetters();
+    platform::UseRootsFromEnvironment();
 
     TDriveConn expected{};
     expected[0] = expected[1] = expected[2] = true; // C D E
@@ -192,7 +194,7 @@ TEST(DriveLetters, ProcessMapFollowsTheEnvironment) {
 
     ::unsetenv("PENDOCK_MOUNTINFO");
     ::unsetenv("PENDOCK_SYSFS");
-    platform::lnx::ResetProcessDriveLetters();
+    platform::lnx::UseRoots({});
 }
 
 TEST(MountInfo, DecodesEscapes) {

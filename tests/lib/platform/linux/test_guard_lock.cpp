@@ -334,13 +334,13 @@ TEST_F(Lock, FileScribbledOverWhileOpenIsRefused) {
 
 TEST_F(Lock, UnusableMachineWideDirectoryIsAnInvalidName) {
     const std::string name = "Global\\" + UniqueName("nodir");
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (folders.Root() / "missing").c_str(), 1);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_GLOBAL", folders.Root() / "missing");
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_NAME);
 
     const fs::path plainFile = folders.Root() / "file";
     { std::ofstream(plainFile) << "x"; }
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", plainFile.c_str(), 1);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_GLOBAL", plainFile);
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_INVALID_NAME);
 }
@@ -358,7 +358,7 @@ TEST_F(Lock, UsersDirectoryMustBeTheUsersAlone) {
     ::chmod(open.c_str(), 01777);
     const fs::path link = folders.Root() / "userlink";
     fs::create_directory_symlink(open, link);
-    ::setenv("PENDOCK_LOCK_DIR_USER", link.c_str(), 1);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_USER", link);
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_ACCESS_DENIED);
     EXPECT_TRUE(TempLockFolders::List(open).empty());
@@ -370,7 +370,7 @@ TEST_F(Lock, UsersDirectoryMustBeTheUsersAlone) {
     EXPECT_EQ(TempLockFolders::List(folders.User()),
               std::vector<std::string>{"pendock-sem-" + name});
 
-    ::setenv("PENDOCK_LOCK_DIR_USER", (folders.Root() / "none").c_str(), 1);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_USER", folders.Root() / "none");
     EXPECT_EQ(platform::CreateSemaphoreW(nullptr, 1, 1, name), 0u);
     EXPECT_EQ(platform::GetLastError(), ERROR_PATH_NOT_FOUND);
     EXPECT_FALSE(fs::exists(folders.Root() / "none"));
@@ -378,7 +378,7 @@ TEST_F(Lock, UsersDirectoryMustBeTheUsersAlone) {
 
 TEST_F(Lock, GuardFallsBackToTheBareNameWithoutMachineWideDirectory) {
     const std::string name = UniqueName("fallback");
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (folders.Root() / "missing").c_str(), 1);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_GLOBAL", folders.Root() / "missing");
     TMaxInstance* first = nullptr;
     TMaxInstance* second = nullptr;
     EXPECT_TRUE(FirstInstance(name, first));

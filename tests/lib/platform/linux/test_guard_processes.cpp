@@ -146,7 +146,7 @@ TEST_F(Processes, EmptyIdentifierMakesNoGuard) {
 
 TEST_F(Processes, BareNameIsSharedWhenTheMachineWideDirectoryIsMissing) {
     const std::string id = UniqueName("{bare}");
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", (folders.Root() / "absent").c_str(), 1);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_GLOBAL", folders.Root() / "absent");
     auto a = First(id);
     EXPECT_EQ(a->ReadLine(), "held " + id);
     auto b = First(id);
@@ -280,7 +280,7 @@ TEST_F(OtherUsers, FileOfAnotherUserThatMayNotBeOpenedIsNoLockFile) {
     fs::create_directory(theirFolder);
     ::chmod(theirFolder.c_str(), 0700);
     ASSERT_EQ(::chown(theirFolder.c_str(), user->uid, user->gid), 0);
-    ::setenv("PENDOCK_LOCK_DIR_USER", theirFolder.c_str(), 1);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_USER", theirFolder);
 
     auto theirs = FirstAsOther(id);
     EXPECT_EQ(theirs->ReadLine(), "held " + id);
@@ -296,8 +296,8 @@ TEST_F(OtherUsers, MachineWideDirectoryClosedToTheUserFallsBackToTheBareName) {
     fs::create_directory(theirFolder);
     ::chmod(theirFolder.c_str(), 0700);
     ASSERT_EQ(::chown(theirFolder.c_str(), user->uid, user->gid), 0);
-    ::setenv("PENDOCK_LOCK_DIR_GLOBAL", closed.c_str(), 1);
-    ::setenv("PENDOCK_LOCK_DIR_USER", theirFolder.c_str(), 1);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_GLOBAL", closed);
+    TempLockFolders::Set("PENDOCK_LOCK_DIR_USER", theirFolder);
 
     auto theirs = FirstAsOther(id);
     EXPECT_EQ(theirs->ReadLine(), "held " + id);
