@@ -106,11 +106,10 @@ TEST(WmiStandinQueries, LiteralsAndComparisonsAsThePageSays) {
     EXPECT_EQ(names[0].Properties.size(), 1u);
     EXPECT_EQ(Value(names[0], "model"), "Kingston DataTraveler 3.0 USB Device");
 
-    EXPECT_EQ(ErrorOf(m, "SELECT FROM WHERE"), WBEM_E_INVALID_QUERY);
-    EXPECT_EQ(ErrorOf(m, "SELECT * FROM Win32_DiskDrive WHERE NoSuch = 1"), WBEM_E_INVALID_QUERY);
-    EXPECT_EQ(ErrorOf(m, "SELECT * FROM Win32_DiskDrive WHERE Index = 'one'"),
-              WBEM_E_INVALID_QUERY);
-    EXPECT_EQ(ErrorOf(m, "SELECT * FROM Win32_NoSuchClass"), WBEM_E_INVALID_CLASS);
+    EXPECT_EQ(ErrorOf(m, "SELECT FROM WHERE"), wbemErrInvalidQuery);
+    EXPECT_EQ(ErrorOf(m, "SELECT * FROM Win32_DiskDrive WHERE NoSuch = 1"), wbemErrInvalidQuery);
+    EXPECT_EQ(ErrorOf(m, "SELECT * FROM Win32_DiskDrive WHERE Index = 'one'"), wbemErrInvalidQuery);
+    EXPECT_EQ(ErrorOf(m, "SELECT * FROM Win32_NoSuchClass"), wbemErrInvalidClass);
 }
 
 // The identification's three queries, as the program sends them, answered in Windows' forms:

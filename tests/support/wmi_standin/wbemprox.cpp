@@ -31,6 +31,12 @@ namespace {
 using wmistandin::TInstance;
 using wmistandin::TMachine;
 
+// A method of the interfaces that the program never calls.
+#define NOT_SUPPORTED(name, ...)                                                                   \
+    HRESULT STDMETHODCALLTYPE name(__VA_ARGS__) override {                                         \
+        return WBEM_E_NOT_SUPPORTED;                                                               \
+    }
+
 LONG gObjects = 0; // live objects and locks, for DllCanUnloadNow
 
 std::string Narrow(const wchar_t* text) {
@@ -189,50 +195,23 @@ public:
     }
     HRESULT STDMETHODCALLTYPE InheritsFrom(LPCWSTR) override { return WBEM_S_FALSE; }
 
-    HRESULT STDMETHODCALLTYPE GetQualifierSet(IWbemQualifierSet**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE Put(LPCWSTR, LONG, VARIANT*, CIMTYPE) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE Delete(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE GetPropertyQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE GetObjectText(LONG, BSTR*) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE SpawnDerivedClass(LONG, IWbemClassObject**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE SpawnInstance(LONG, IWbemClassObject**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE CompareTo(LONG, IWbemClassObject*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE GetPropertyOrigin(LPCWSTR, BSTR*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE GetMethod(LPCWSTR, LONG, IWbemClassObject**,
-                                        IWbemClassObject**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE PutMethod(LPCWSTR, LONG, IWbemClassObject*,
-                                        IWbemClassObject*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE DeleteMethod(LPCWSTR) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE BeginMethodEnumeration(LONG) override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE NextMethod(LONG, BSTR*, IWbemClassObject**,
-                                         IWbemClassObject**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE EndMethodEnumeration() override { return WBEM_E_NOT_SUPPORTED; }
-    HRESULT STDMETHODCALLTYPE GetMethodQualifierSet(LPCWSTR, IWbemQualifierSet**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE GetMethodOrigin(LPCWSTR, BSTR*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
+    NOT_SUPPORTED(GetQualifierSet, IWbemQualifierSet**)
+    NOT_SUPPORTED(Put, LPCWSTR, LONG, VARIANT*, CIMTYPE)
+    NOT_SUPPORTED(Delete, LPCWSTR)
+    NOT_SUPPORTED(GetPropertyQualifierSet, LPCWSTR, IWbemQualifierSet**)
+    NOT_SUPPORTED(GetObjectText, LONG, BSTR*)
+    NOT_SUPPORTED(SpawnDerivedClass, LONG, IWbemClassObject**)
+    NOT_SUPPORTED(SpawnInstance, LONG, IWbemClassObject**)
+    NOT_SUPPORTED(CompareTo, LONG, IWbemClassObject*)
+    NOT_SUPPORTED(GetPropertyOrigin, LPCWSTR, BSTR*)
+    NOT_SUPPORTED(GetMethod, LPCWSTR, LONG, IWbemClassObject**, IWbemClassObject**)
+    NOT_SUPPORTED(PutMethod, LPCWSTR, LONG, IWbemClassObject*, IWbemClassObject*)
+    NOT_SUPPORTED(DeleteMethod, LPCWSTR)
+    NOT_SUPPORTED(BeginMethodEnumeration, LONG)
+    NOT_SUPPORTED(NextMethod, LONG, BSTR*, IWbemClassObject**, IWbemClassObject**)
+    NOT_SUPPORTED(EndMethodEnumeration)
+    NOT_SUPPORTED(GetMethodQualifierSet, LPCWSTR, IWbemQualifierSet**)
+    NOT_SUPPORTED(GetMethodOrigin, LPCWSTR, BSTR*)
 
 private:
     TInstance FObject;
@@ -258,9 +237,7 @@ public:
         *returned = n;
         return n == count ? WBEM_S_NO_ERROR : WBEM_S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE NextAsync(ULONG, IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
+    NOT_SUPPORTED(NextAsync, ULONG, IWbemObjectSink*)
     HRESULT STDMETHODCALLTYPE Clone(IEnumWbemClassObject** copy) override {
         if (!copy)
             return WBEM_E_INVALID_PARAMETER;
@@ -333,91 +310,37 @@ public:
                 }
             return WBEM_E_NOT_FOUND;
         } catch (const wmistandin::EWmiError& e) {
-            return e.Code() == wmistandin::WBEM_E_INVALID_QUERY
+            return e.Code() == wbemErrInvalidQuery
                        ? static_cast<HRESULT>(WBEM_E_INVALID_OBJECT_PATH)
                        : static_cast<HRESULT>(e.Code());
         }
     }
 
-    HRESULT STDMETHODCALLTYPE OpenNamespace(const BSTR, LONG, IWbemContext*, IWbemServices**,
-                                            IWbemCallResult**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE CancelAsyncCall(IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE QueryObjectSink(LONG, IWbemObjectSink**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE GetObjectAsync(const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE PutClass(IWbemClassObject*, LONG, IWbemContext*,
-                                       IWbemCallResult**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE PutClassAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                            IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE DeleteClass(const BSTR, LONG, IWbemContext*,
-                                          IWbemCallResult**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE DeleteClassAsync(const BSTR, LONG, IWbemContext*,
-                                               IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE CreateClassEnum(const BSTR, LONG, IWbemContext*,
-                                              IEnumWbemClassObject**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE CreateClassEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                   IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE PutInstance(IWbemClassObject*, LONG, IWbemContext*,
-                                          IWbemCallResult**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE PutInstanceAsync(IWbemClassObject*, LONG, IWbemContext*,
-                                               IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE DeleteInstance(const BSTR, LONG, IWbemContext*,
-                                             IWbemCallResult**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE DeleteInstanceAsync(const BSTR, LONG, IWbemContext*,
-                                                  IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE CreateInstanceEnumAsync(const BSTR, LONG, IWbemContext*,
-                                                      IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE ExecQueryAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                             IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE ExecNotificationQuery(const BSTR, const BSTR, LONG, IWbemContext*,
-                                                    IEnumWbemClassObject**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE ExecNotificationQueryAsync(const BSTR, const BSTR, LONG,
-                                                         IWbemContext*, IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE ExecMethod(const BSTR, const BSTR, LONG, IWbemContext*,
-                                         IWbemClassObject*, IWbemClassObject**,
-                                         IWbemCallResult**) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
-    HRESULT STDMETHODCALLTYPE ExecMethodAsync(const BSTR, const BSTR, LONG, IWbemContext*,
-                                              IWbemClassObject*, IWbemObjectSink*) override {
-        return WBEM_E_NOT_SUPPORTED;
-    }
+    NOT_SUPPORTED(OpenNamespace, const BSTR, LONG, IWbemContext*, IWbemServices**,
+                  IWbemCallResult**)
+    NOT_SUPPORTED(CancelAsyncCall, IWbemObjectSink*)
+    NOT_SUPPORTED(QueryObjectSink, LONG, IWbemObjectSink**)
+    NOT_SUPPORTED(GetObjectAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    NOT_SUPPORTED(PutClass, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
+    NOT_SUPPORTED(PutClassAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
+    NOT_SUPPORTED(DeleteClass, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
+    NOT_SUPPORTED(DeleteClassAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    NOT_SUPPORTED(CreateClassEnum, const BSTR, LONG, IWbemContext*, IEnumWbemClassObject**)
+    NOT_SUPPORTED(CreateClassEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    NOT_SUPPORTED(PutInstance, IWbemClassObject*, LONG, IWbemContext*, IWbemCallResult**)
+    NOT_SUPPORTED(PutInstanceAsync, IWbemClassObject*, LONG, IWbemContext*, IWbemObjectSink*)
+    NOT_SUPPORTED(DeleteInstance, const BSTR, LONG, IWbemContext*, IWbemCallResult**)
+    NOT_SUPPORTED(DeleteInstanceAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    NOT_SUPPORTED(CreateInstanceEnumAsync, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    NOT_SUPPORTED(ExecQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemObjectSink*)
+    NOT_SUPPORTED(ExecNotificationQuery, const BSTR, const BSTR, LONG, IWbemContext*,
+                  IEnumWbemClassObject**)
+    NOT_SUPPORTED(ExecNotificationQueryAsync, const BSTR, const BSTR, LONG, IWbemContext*,
+                  IWbemObjectSink*)
+    NOT_SUPPORTED(ExecMethod, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                  IWbemClassObject**, IWbemCallResult**)
+    NOT_SUPPORTED(ExecMethodAsync, const BSTR, const BSTR, LONG, IWbemContext*, IWbemClassObject*,
+                  IWbemObjectSink*)
 
 private:
     TMachine FMachine;

@@ -33,7 +33,7 @@ bool ParseUnsigned(const std::string& text, std::uint64_t& n) {
 }
 
 [[noreturn]] void BadQuery(const std::string& why) {
-    throw EWmiError(WBEM_E_INVALID_QUERY, "Invalid query: " + why);
+    throw EWmiError(wbemErrInvalidQuery, "Invalid query: " + why);
 }
 
 // ---- WQL tokens ---------------------------------------------------------------------------------
@@ -306,7 +306,7 @@ void CheckNames(const TCondition& c, const TInstance& schema) {
 // ---- object path pieces -------------------------------------------------------------------------
 
 [[noreturn]] void BadPath(const std::string& text) {
-    throw EWmiError(WBEM_E_INVALID_QUERY, "Not an object path: " + text);
+    throw EWmiError(wbemErrInvalidQuery, "Not an object path: " + text);
 }
 
 // A quoted key value from `pos` (on the opening quote); `pos` ends after the closing one.
@@ -547,7 +547,7 @@ TMachine TMachine::Read(std::istream& in, const std::string& host) {
                 m.FCdroms.push_back(c);
         }
         if (!ok)
-            throw EWmiError(WBEM_E_FAILED,
+            throw EWmiError(wbemErrFailed,
                             "machine file, line " + std::to_string(number) + ": " + line);
     }
     return m;
@@ -666,7 +666,7 @@ std::vector<TInstance> TMachine::Instances(const std::string& className) const {
                 {"Antecedent", "Dependent"}));
         }
     } else {
-        throw EWmiError(WBEM_E_INVALID_CLASS, "Invalid class: " + className);
+        throw EWmiError(wbemErrInvalidClass, "Invalid class: " + className);
     }
     return out;
 }

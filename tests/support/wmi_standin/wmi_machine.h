@@ -13,25 +13,12 @@
 #include <variant>
 #include <vector>
 
+#include "platform/wbem.h"
+
 namespace wmistandin {
 
-// WMI's error codes as the COM layer returns them.
-constexpr std::uint32_t WBEM_E_FAILED = 0x80041001;
-constexpr std::uint32_t WBEM_E_NOT_FOUND = 0x80041002;
-constexpr std::uint32_t WBEM_E_INVALID_NAMESPACE = 0x8004100E;
-constexpr std::uint32_t WBEM_E_INVALID_CLASS = 0x80041010;
-constexpr std::uint32_t WBEM_E_INVALID_QUERY = 0x80041017;
-constexpr std::uint32_t WBEM_E_INVALID_QUERY_TYPE = 0x80041018;
-
-class EWmiError : public std::runtime_error {
-public:
-    EWmiError(std::uint32_t code, const std::string& what)
-        : std::runtime_error(what), FCode(code) {}
-    std::uint32_t Code() const { return FCode; }
-
-private:
-    std::uint32_t FCode;
-};
+// Errors carry WMI's own codes (wbemErr*), as the program's WMI layer names them.
+using EWmiError = ::EWbemError;
 
 // CIM type codes (wbemcli.h's CIMTYPE_ENUMERATION) of the properties served.
 enum ECimType : int {
