@@ -121,9 +121,9 @@ TEST(WmiStandinQueries, TheIdentificationRoad) {
     ASSERT_EQ(q1.size(), 1u);
     EXPECT_EQ(Value(q1[0], "Antecedent"),
               R"(\\PC7\root\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #1")");
-    EXPECT_EQ(q1[0].Find("Antecedent")->Type, CimReference);
+    EXPECT_EQ(q1[0].Find("Antecedent")->Type, wbemCimtypeReference);
     EXPECT_EQ(Value(q1[0], "StartingAddress"), "8590983168");
-    EXPECT_EQ(q1[0].Find("StartingAddress")->Type, CimUint64);
+    EXPECT_EQ(q1[0].Find("StartingAddress")->Type, wbemCimtypeUint64);
 
     const auto q2 = m.ExecQuery(
         R"(SELECT * FROM  Win32_DiskDriveToDiskPartition WHERE Dependent='\\\\.\\root\\cimv2:Win32_DiskPartition.DeviceID="Disk #1, Partition #1"')");
@@ -139,7 +139,7 @@ TEST(WmiStandinQueries, TheIdentificationRoad) {
         R"(USBSTOR\DISK&VEN_KINGSTON&PROD_DATATRAVELER_3.0&REV_PMAP\E0D55EA573C8E370B7E105BF&0)");
     EXPECT_EQ(Value(q3[0], "DeviceID"), R"(\\.\PHYSICALDRIVE1)");
     EXPECT_EQ(Value(q3[0], "Partitions"), "2");
-    EXPECT_EQ(q3[0].Find("Index")->Type, CimUint32);
+    EXPECT_EQ(q3[0].Find("Index")->Type, wbemCimtypeUint32);
     EXPECT_EQ(Value(q3[0], "InterfaceType"), "USB");
     EXPECT_EQ(q3[0].Path, R"(\\PC7\root\cimv2:Win32_DiskDrive.DeviceID="\\\\.\\PHYSICALDRIVE1")");
 

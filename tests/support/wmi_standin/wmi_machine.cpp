@@ -235,19 +235,19 @@ bool Matches(const TProperty& prop, const TCondition& c, const std::string& host
         return c.Op == "=" ? isNull : !isNull;
     const bool isBool = k.Kind == TToken::Word;
     switch (prop.Type) {
-    case CimReference:
-    case CimString:
+    case wbemCimtypeReference:
+    case wbemCimtypeString:
         if (k.Kind != TToken::String)
             BadQuery(prop.Name + " compared with a constant that is no string");
         if (isNull)
             return false;
-        if (prop.Type == CimReference) {
+        if (prop.Type == wbemCimtypeReference) {
             if (c.Op != "=" && c.Op != "<>")
                 BadQuery("a reference compared with " + c.Op);
             return SameObjectPath(std::get<std::string>(prop.Value), k.Text, host) == (c.Op == "=");
         }
         return Ordered(Lowered(std::get<std::string>(prop.Value)).compare(Lowered(k.Text)), c.Op);
-    case CimBoolean: {
+    case wbemCimtypeBoolean: {
         bool wanted = false;
         if (isBool)
             wanted = SameText(k.Text, "TRUE");
@@ -259,14 +259,14 @@ bool Matches(const TProperty& prop, const TCondition& c, const std::string& host
             BadQuery("a Boolean compared with " + c.Op);
         return !isNull && (std::get<bool>(prop.Value) == wanted) == (c.Op == "=");
     }
-    case CimUint32:
-    case CimUint64: {
+    case wbemCimtypeUint32:
+    case wbemCimtypeUint64: {
         if (k.Kind != TToken::Number)
             BadQuery(prop.Name + " compared with a constant that is no number");
         if (isNull)
             return false;
         std::uint64_t have = 0, wanted = 0;
-        if (prop.Type == CimUint32)
+        if (prop.Type == wbemCimtypeUint32)
             have = std::get<std::uint64_t>(prop.Value);
         else
             ParseUnsigned(std::get<std::string>(prop.Value), have);
@@ -561,16 +561,16 @@ TMachine TMachine::Read(std::istream& in, const std::string& host) {
 std::vector<TInstance> TMachine::Instances(const std::string& className) const {
     std::vector<TInstance> out;
     const auto str = [](std::string name, std::string value) {
-        return TProperty{std::move(name), CimString, std::move(value)};
+        return TProperty{std::move(name), wbemCimtypeString, std::move(value)};
     };
     const auto u32 = [](std::string name, std::uint64_t value) {
-        return TProperty{std::move(name), CimUint32, value};
+        return TProperty{std::move(name), wbemCimtypeUint32, value};
     };
     const auto u64 = [](std::string name, std::uint64_t value) {
-        return TProperty{std::move(name), CimUint64, Text(value)};
+        return TProperty{std::move(name), wbemCimtypeUint64, Text(value)};
     };
     const auto ref = [](std::string name, std::string path) {
-        return TProperty{std::move(name), CimReference, std::move(path)};
+        return TProperty{std::move(name), wbemCimtypeReference, std::move(path)};
     };
     const auto diskId = [](unsigned index) { return "\\\\.\\PHYSICALDRIVE" + Text(index); };
     const auto partId = [](unsigned disk, unsigned index) {
@@ -611,10 +611,10 @@ std::vector<TInstance> TMachine::Instances(const std::string& className) const {
             const std::string id = partId(p.Disk, p.Index);
             out.push_back(
                 Make("Win32_DiskPartition",
-                     {TProperty{"Bootable", CimBoolean, false},
-                      TProperty{"BootPartition", CimBoolean, false}, str("Caption", id),
+                     {TProperty{"Bootable", wbemCimtypeBoolean, false},
+                      TProperty{"BootPartition", wbemCimtypeBoolean, false}, str("Caption", id),
                       str("DeviceID", id), u32("DiskIndex", p.Disk), u32("Index", p.Index),
-                      str("Name", id), TProperty{"PrimaryPartition", CimBoolean, true},
+                      str("Name", id), TProperty{"PrimaryPartition", wbemCimtypeBoolean, true},
                       u64("Size", p.Size), u64("StartingOffset", offset(p)),
                       str("Type", "Installable File System")},
                      {"DeviceID"}));
@@ -632,12 +632,12 @@ std::vector<TInstance> TMachine::Instances(const std::string& className) const {
         }
         for (const TCdrom& c : FCdroms) {
             const std::string id{c.Letter, ':'};
-            out.push_back(
-                Make("Win32_LogicalDisk",
-                     {str("Caption", id), str("DeviceID", id), u32("DriveType", 5),
-                      TProperty{"FileSystem", CimString, {}}, str("Name", id),
-                      TProperty{"Size", CimUint64, {}}, TProperty{"VolumeName", CimString, {}}},
-                     {"DeviceID"}));
+            out.push_back(Make("Win32_LogicalDisk",
+                               {str("Caption", id), str("DeviceID", id), u32("DriveType", 5),
+                                TProperty{"FileSystem", wbemCimtypeString, {}}, str("Name", id),
+                                TProperty{"Size", wbemCimtypeUint64, {}},
+                                TProperty{"VolumeName", wbemCimtypeString, {}}},
+                               {"DeviceID"}));
         }
     } else if (SameText(className, "Win32_CDROMDrive")) {
         for (const TCdrom& c : FCdroms) {

@@ -20,14 +20,8 @@ namespace wmistandin {
 // Errors carry WMI's own codes (wbemErr*), as the program's WMI layer names them.
 using EWmiError = ::EWbemError;
 
-// CIM type codes (wbemcli.h's CIMTYPE_ENUMERATION) of the properties served.
-enum ECimType : int {
-    CimString = 8,
-    CimBoolean = 11,
-    CimUint32 = 19,
-    CimUint64 = 21,
-    CimReference = 102,
-};
+// CIM type codes of the properties served (wbemcli.h's CIMTYPE_ENUMERATION has the same).
+using ECimType = ::EWbemCimtype;
 
 // A property's value: null, a text (strings, references, 64-bit numbers as WMI hands them
 // out), an unsigned number or a Boolean.
