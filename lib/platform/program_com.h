@@ -9,8 +9,8 @@
 // also in a copy that then ends at once. The WMI queries and the XML reader need it; without it
 // both fail with CO_E_NOTINITIALIZED. The destructor first undoes the application's own
 // initialisation if that is still in effect (platform/windows/com_init.h), then calls
-// CoUninitialize once, whatever CoInitialize gave. COM pointers must be released before it
-// runs.
+// CoUninitialize once if CoInitialize succeeded (S_OK or S_FALSE). COM pointers must be released
+// before it runs.
 //
 // On Linux, where WMI and the XML reader are reached without COM, it does nothing.
 

@@ -11,7 +11,9 @@ TProgramCom::TProgramCom() : FResult(::CoInitialize(nullptr)) {}
 TProgramCom::~TProgramCom() {
     // Reverse order: the application's initialisation first, if it is still in effect.
     win::FinalizeComForApplication();
-    ::CoUninitialize();
+    // Only a successful CoInitialize (S_OK or S_FALSE) is balanced; a failed one took nothing.
+    if (SUCCEEDED(FResult))
+        ::CoUninitialize();
 }
 
 } // namespace platform
