@@ -75,6 +75,9 @@ void TPendockForm::FormCreate() {
     LayoutWizard();
     LocalizeForm();
     FView.SetPictureTexts(LookUpPictureTexts(FSQLocale.get()));
+    // The image views take their pictures' names, now that the texts are known.
+    for (EControl view : {EControl::BriefingImage, EControl::Image})
+        FView.SetImage(view, FView.ImageOf(view));
 
     FDrive = 0;
     FUsbVID.clear();

@@ -61,7 +61,8 @@ public:
     // The image a PNG image view (BriefingImage or Image) shows now.
     virtual EImage ImageOf(EControl control) const = 0;
     // The names and descriptions of the pictures (by EImage), given once the texts are known;
-    // until then a picture has none.
+    // until then a picture has none. A view shown before takes its picture's name at its next
+    // SetImage.
     virtual void SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>& texts) = 0;
     virtual void SetEnabled(EControl control, bool enabled) = 0;
 

@@ -9,6 +9,7 @@
 
 #include "mod_DriveUsbInfo.h"
 #include "platform/logical_drives.h"
+#include "platform/program_com.h"
 #include "platform/roots.h"
 
 #ifndef PENDOCK_VERSION
@@ -59,6 +60,8 @@ void ProbeDrive(char letter) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // COM for the WMI queries, started as the wizard starts it.
+    const platform::TProgramCom com;
     if (argc > 1) {
         const bool help = std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0;
         std::fprintf(help ? stdout : stderr,

@@ -17,6 +17,8 @@
 //   e2e_driver click-hwnd HANDLE            presses the control with that handle
 //   e2e_driver device-change CLASS L:       sends WM_DEVICECHANGE (a volume L: arrived)
 //   e2e_driver close CLASS                  posts WM_CLOSE to the window of CLASS
+//   e2e_driver record-url FILE URL          appends URL and a line break to FILE: the test's
+//                                           handler of http addresses
 //
 // Texts are printed in UTF-8; a line break inside a text is printed as the two characters \n
 // and a tab as \t, so that every control takes exactly one line. Exit code 0: done, 1: the
@@ -383,6 +385,16 @@ int Close(const std::wstring& cls) {
     return 0;
 }
 
+// Appends the address to the file, as the browser would receive it, in UTF-8.
+int RecordUrl(const std::wstring& file, const std::wstring& url) {
+    FILE* out = _wfopen(file.c_str(), L"ab");
+    if (!out)
+        return Fail("cannot open " + Utf8(file));
+    const std::string line = Utf8(url) + "\n";
+    const bool written = std::fwrite(line.data(), 1, line.size(), out) == line.size();
+    return std::fclose(out) == 0 && written ? 0 : Fail("cannot write " + Utf8(file));
+}
+
 int Run(const std::vector<std::wstring>& a) {
     if (a.empty())
         return Usage();
@@ -433,6 +445,8 @@ int Run(const std::vector<std::wstring>& a) {
     }
     if (cmd == L"close" && a.size() == 2)
         return Close(a[1]);
+    if (cmd == L"record-url" && a.size() == 3)
+        return RecordUrl(a[1], a[2]);
     return Usage();
 }
 

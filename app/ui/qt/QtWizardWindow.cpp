@@ -414,9 +414,6 @@ void TQtWizardWindow::SetImage(EControl control, EImage image) {
 
 void TQtWizardWindow::SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>& texts) {
     FPictureTexts = texts;
-    // The image views take their pictures' names, now that the texts are known.
-    for (const auto& [view, image] : FShownImage)
-        SetImage(view, image);
 }
 
 EImage TQtWizardWindow::ImageOf(EControl control) const {

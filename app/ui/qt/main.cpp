@@ -1,4 +1,5 @@
-// The program entry: one copy per machine, the wizard window, the message loop.
+// The program entry: one copy per machine (a second start brings the running copy's window to
+// the front), the wizard window, the message loop.
 
 #include <QApplication>
 
@@ -7,6 +8,7 @@
 
 #include "FormPendock.h"
 #include "mod_FirstInstance.h"
+#include "ui/qt/QtActivation.h"
 #include "ui/qt/QtWizardWindow.h"
 
 namespace {
@@ -32,10 +34,14 @@ int main(int argc, char** argv) {
         QApplication::setDesktopFileName(QStringLiteral("example.quorvento.Pendock"));
 
         PendockForm = std::make_unique<TQtWizardWindow>(std::move(platform));
+        ServeActivation(PendockForm.get());
         PendockForm->show();
         QApplication::exec();
 
         ReleaseFirstInstance(InstanceGuard);
+    } else {
+        // A second start: the running copy's window comes to the front, this copy ends.
+        RequestActivation();
     }
     FreeFirstInstance(InstanceGuard);
 

@@ -582,9 +582,6 @@ void TWinWizardWindow::SetImage(EControl control, EImage image) {
 
 void TWinWizardWindow::SetPictureTexts(const std::array<TPictureTexts, PngIconsCount>& texts) {
     FPictureTexts = texts;
-    // The image views take their pictures' names, now that the texts are known.
-    for (const auto& [view, image] : FShownImage)
-        SetImage(view, image);
 }
 
 EImage TWinWizardWindow::ImageOf(EControl control) const {

@@ -1,4 +1,5 @@
-// The program entry on Windows: one copy per machine, the wizard window, the message loop.
+// The program entry on Windows: one copy per machine (a second start raises the first copy's
+// window), the wizard window, the message loop.
 
 #include <windows.h>
 
@@ -8,9 +9,11 @@
 #include <utility>
 
 #include "FormPendock.h"
+#include "WinActivation.h"
 #include "WinWizardWindow.h"
 #include "main_windows.h"
 #include "mod_FirstInstance.h"
+#include "platform/program_com.h"
 #include "platform/windows/com_init.h"
 
 namespace {
@@ -23,7 +26,9 @@ const char* const InstanceIdentifier = "{888D4D22-EDB2-4D13-A098-88CF11E0EECB}";
 TMaxInstance* InstanceGuard = nullptr;
 
 int RunPendock(int showCommand) {
-    // COM for this thread was initialised as the program's modules started (com_init).
+    // COM for this thread before anything else, also in a copy that ends at once; it ends
+    // after everything below.
+    const platform::TProgramCom com;
     std::unique_ptr<TWinWizardWindow> PendockForm;
 
     // Before the guard, as on every system: the platform hands its layer where to look.
@@ -45,6 +50,9 @@ int RunPendock(int showCommand) {
         }
 
         ReleaseFirstInstance(InstanceGuard);
+    } else {
+        // A second start: the running copy's window comes to the front, this copy ends.
+        BringRunningCopyToFront();
     }
     FreeFirstInstance(InstanceGuard);
 

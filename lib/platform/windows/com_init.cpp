@@ -3,38 +3,11 @@
 namespace platform::win {
 namespace {
 
-// The module layer: made during static initialisation, destroyed at module end. Nothing else
-// in this file may be a static object with a destructor, so that the order is plain.
-class TModuleCom {
-public:
-    TModuleCom() : FResult(::CoInitialize(nullptr)) {}
-    ~TModuleCom() {
-        // Reverse order: the application's initialisation first, if it is still in effect.
-        FinalizeComForApplication();
-        ::CoUninitialize();
-    }
-    TModuleCom(const TModuleCom&) = delete;
-    TModuleCom& operator=(const TModuleCom&) = delete;
-
-    HRESULT Result() const { return FResult; }
-
-private:
-    HRESULT FResult;
-};
-
-// Main-thread state of the application layer (constant-initialised, before any constructor).
+// Main-thread state of the application layer.
 bool gApplicationInitialized = false;
 bool gApplicationTried = false;
 
-// Constructed before main; referenced by the functions below so that linking any of them
-// brings the initialiser with it.
-TModuleCom gModuleCom;
-
 } // namespace
-
-HRESULT ModuleComResult() {
-    return gModuleCom.Result();
-}
 
 bool InitializeComForApplication() {
     if (gApplicationTried)

@@ -1,19 +1,19 @@
 #pragma once
 // COM for the program's main thread, in two layers that are undone in reverse order.
 //
-// The module layer: linking com_init.cpp into a program (any use of the functions below pulls
-// it in) makes its static initialiser call CoInitialize(nullptr) on the thread that runs the
-// static initialisers, the main thread, before main or WinMain starts. That is a
-// single-threaded apartment, in place before anything else of the program runs, also in a copy
-// that ends at once as a second instance. At module end (after main returns or exit is called)
-// that layer calls CoUninitialize once, whatever its CoInitialize gave.
+// The program layer: platform::TProgramCom (platform/program_com.h), made by the first
+// statement of the program's entry, calls CoInitialize(nullptr): a single-threaded apartment,
+// in place before anything else of the program runs, also in a copy that ends at once as a
+// second instance. When the entry ends it calls CoUninitialize once, whatever its CoInitialize
+// gave.
 //
 // The application layer: InitializeComForApplication, called once by the program on the main
 // thread before it creates its window, initialises COM once more (it succeeds with S_FALSE,
 // COM being initialised already). FinalizeComForApplication undoes it only if it succeeded;
-// the module end does it if the program did not.
+// the program layer's end does it if the program did not.
 //
-// COM pointers must be released before FinalizeComForApplication and before module end.
+// COM pointers must be released before FinalizeComForApplication and before the program
+// layer ends.
 
 #include <windows.h>
 
@@ -21,12 +21,9 @@
 
 namespace platform::win {
 
-// The result of the module layer's CoInitialize(nullptr) (S_OK, S_FALSE, or an error).
-HRESULT ModuleComResult();
-
 // Initialises COM for the application on the calling thread, which must be the main thread:
 // CoInitialize(nullptr). True when that call succeeded (S_OK or S_FALSE); then
-// FinalizeComForApplication, or the module end, uninitialises it. A second call while the
+// FinalizeComForApplication, or the program layer's end, uninitialises it. A second call while the
 // first one is in effect does nothing and gives the first one's outcome.
 bool InitializeComForApplication();
 

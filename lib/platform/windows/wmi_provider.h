@@ -3,8 +3,8 @@
 // IWbemServices, IEnumWbemClassObject, IWbemClassObject), behind the scripting-object seam.
 //
 // The objects hold COM pointers: they are used and released on the thread that made them, on
-// which COM must be initialised (the program's main thread, see com_init.h). A call on a
-// thread without COM fails with EWbemError (CO_E_NOTINITIALIZED).
+// which COM must be initialised (the program's main thread, see platform/program_com.h). A call on
+// a thread without COM fails with EWbemError (CO_E_NOTINITIALIZED).
 
 #include <oaidl.h>
 #include <wbemcli.h>

@@ -1,12 +1,11 @@
 // The MSXML DOM behind mod_XMLDoc, through COM: a DOMDocument60 (or, where MSXML 6 is missing,
 // a DOMDocument30) loaded from the file's bytes, XPath selection, child nodes, node types and
-// values. COM must be initialised on the calling thread; where it is not, creating the
-// document fails and so does every load. Using the module layer of com_init here brings its
-// start-up initialisation of the main thread into every program that reads XML. The opaque
-// handles are MSXML's own document and node interfaces under another name.
+// values. COM must be initialised on the calling thread (on the main thread the program's entry
+// does it, platform/program_com.h); where it is not, creating the document fails and so does
+// every load. The opaque handles are MSXML's own document and node interfaces under another
+// name.
 #include "platform/xml_dom.h"
 
-#include "platform/windows/com_init.h"
 #include "platform/windows/com_ref.h"
 #include "platform/windows/wide_text.h"
 
@@ -63,9 +62,6 @@ void ReleaseDocument(platform::XmlDocument* document) {
 }
 
 void CreateDocument(TComRef<IXMLDOMDocument2>& document) {
-    // The result does not matter here (this may be another thread); the call links the
-    // module layer's start-up initialisation in.
-    (void)platform::win::ModuleComResult();
     for (const CLSID& clsid : {ClsidDOMDocument60, ClsidDOMDocument30}) {
         const HRESULT hr =
             ::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IidXMLDOMDocument2,

@@ -62,6 +62,8 @@ protected:
         env["QT_QPA_PLATFORM"] = platform;
         env.erase("DISPLAY");
         env.erase("WAYLAND_DISPLAY");
+        // Nor the session bus, where a second copy would ask a running copy to come forward.
+        env.erase("DBUS_SESSION_BUS_ADDRESS");
         std::vector<std::string> kvs;
         for (const auto& [k, v] : env)
             kvs.push_back(k + "=" + v);
