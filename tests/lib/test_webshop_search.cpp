@@ -416,6 +416,11 @@ TEST_F(WebShopSearch, DeepTreesWithFewDescriptors) {
 
 TEST_F(WebShopSearch, AFolderThatCannotBeOpenedIsAnError) {
     // No descriptor left for the sub-folder (EMFILE): an error, never "nothing installed".
+#ifdef __SANITIZE_ADDRESS__
+    // The sanitizers check an object's type through a pipe of their own: with no descriptor
+    // left they take every object for a broken one.
+    GTEST_SKIP() << "the sanitizers need free descriptors themselves";
+#endif
     MakeFolder("Quorvento/sub");
     Write("Quorvento/sub/package.id", "SUB\n");
     const std::string failed = RunInChild([&]() -> std::string {
@@ -538,7 +543,10 @@ protected:
         std::ofstream(Folder / "mountinfo")
             << "22 1 8:1 / / rw,relatime shared:1 - ext4 /dev/sda1 rw\n"
             << "97 22 8:17 / " << encoded << " rw,nosuid shared:50 - vfat /dev/sdb1 rw\n";
-        platform::lnx::UseRoots({.MountInfo = (Folder / "mountinfo").string(), .Sysfs = sys});
+        platform::lnx::TRoots roots;
+        roots.MountInfo = (Folder / "mountinfo").string();
+        roots.Sysfs = sys;
+        platform::lnx::UseRoots(roots);
     }
     void TearDown() override { platform::lnx::UseRoots({}); }
 

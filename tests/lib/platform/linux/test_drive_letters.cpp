@@ -100,7 +100,10 @@ TEST_F(DriveReadings, PartitionsThatAppearTogetherGetLettersInPartitionOrder) {
 TEST_F(DriveReadings, TheSystemDriveIsNeverReportedAbsent) {
     // Before any good reading (the table missing at the first look), and where / lies on no
     // block device, C: is there all the same; the drives that come later are new as ever.
-    platform::lnx::UseRoots({.MountInfo = Table, .Sysfs = Sys});
+    platform::lnx::TRoots roots;
+    roots.MountInfo = Table;
+    roots.Sysfs = Sys;
+    platform::lnx::UseRoots(roots);
     TDriveConn expected{};
     expected[0] = true;
     EXPECT_EQ(GetConnectedDrives(), expected);
