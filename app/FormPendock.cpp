@@ -210,6 +210,18 @@ void TPendockForm::WMDeviceChange() {
     }
 }
 
+void TPendockForm::DeviceNotOpened() {
+    // Said only while the wizard waits, not while a scan is due or another dialog is open.
+    if (!FCheckDeviceChange)
+        return;
+    FCheckDeviceChange = false;
+    ShowError("ERR_CANNOTOPENKEY");
+    // The device has no drive letter to keep out of the snapshot: the drives are looked at
+    // again, so that a key plugged in while the dialog was open is not missed.
+    FCheckDeviceChange = true;
+    WMDeviceChange();
+}
+
 void TPendockForm::ArmDetection() {
     FCheckDeviceChange = true;
     if (FPollDrives)

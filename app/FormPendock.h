@@ -56,6 +56,9 @@ public:
     void FormCreate();
     void FormDestroy();
     void WMDeviceChange();
+    // The drive watch's notice of a USB device that came while the wizard waits and that
+    // nothing could open.
+    void DeviceNotOpened();
     void TimerCheckTimer();
     void ButtonNextClick();
     void WizardChanging(bool& AllowChange);

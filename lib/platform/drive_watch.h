@@ -16,14 +16,21 @@ public:
         Readable, // readable (poll POLLIN; a Qt Read notifier)
     };
 
+    // What a notice was about.
+    struct TNotice {
+        bool Drives = false;   // the drives may have changed
+        bool Unopened = false; // a USB device came that nothing could open: no volume of it
+                               // got mounted (the key may be damaged, encrypted or unreadable)
+    };
+
     virtual ~IDriveWatch() = default;
 
     virtual EKind Kind() const = 0;
     // The descriptor to wait on; -1 when Kind() is None.
     virtual int Fd() const = 0;
     // Call when Fd() is ready: clears what is pending, so that the descriptor is quiet until the
-    // next change. True when the notice is about the drives, false for one to be ignored.
-    virtual bool Acknowledge() = 0;
+    // next change, and says what it was about (nothing, for one to be ignored).
+    virtual TNotice Acknowledge() = 0;
     // Armed while the wizard waits for the key; disarming forgets what was under way.
     virtual void SetArmed(bool armed) = 0;
 };

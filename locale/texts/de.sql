@@ -24,7 +24,8 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'de', NULL, 'Ihr Webbrowser konnte nicht gestartet werden; die %Operation-Seite des Webshops kann nicht geöffnet werden.\nRichten Sie einen Standardbrowser ein und starten Sie den Assistenten erneut.'),
-('ERR_KEYUNREADABLE',     'Restore', 'de', NULL, 'Der USB-Stick konnte nicht gelesen werden oder wurde während der Suche abgezogen; das %Operation kann nicht fortgesetzt werden.\nStecken Sie den Stick erneut ein; lässt er sich weiterhin nicht lesen, prüfen Sie ihn an einem anderen Computer.');
+('ERR_KEYUNREADABLE',     'Restore', 'de', NULL, 'Der USB-Stick konnte nicht gelesen werden oder wurde während der Suche abgezogen; das %Operation kann nicht fortgesetzt werden.\nStecken Sie den Stick erneut ein; lässt er sich weiterhin nicht lesen, prüfen Sie ihn an einem anderen Computer.'),
+('ERR_CANNOTOPENKEY',     'Restore', 'de', NULL, 'Das eingesteckte USB-Laufwerk konnte nicht geöffnet werden: Es ist möglicherweise beschädigt, verschlüsselt oder so formatiert, dass dieser Computer es nicht lesen kann.\nZiehen Sie es ab und stecken Sie Ihren USB-Stick ein; erscheint diese Meldung für Ihren Stick erneut, prüfen Sie ihn an einem anderen Computer.');
 
 -- Was die Bilder zeigen, für Bildschirmleser: ein Name und eine Beschreibung.
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES

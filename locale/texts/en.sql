@@ -21,7 +21,8 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'en', NULL, 'Your web browser could not be started, so the %operation page of the web shop cannot be opened.\nMake sure a default web browser is set up, then run the wizard again.'),
-('ERR_KEYUNREADABLE',     'Restore', 'en', NULL, 'The USB key could not be read, or it was taken out during the search, so the %operation cannot continue.\nPlug the key in again; if it still cannot be read, check it on another computer.');
+('ERR_KEYUNREADABLE',     'Restore', 'en', NULL, 'The USB key could not be read, or it was taken out during the search, so the %operation cannot continue.\nPlug the key in again; if it still cannot be read, check it on another computer.'),
+('ERR_CANNOTOPENKEY',     'Restore', 'en', NULL, 'The USB drive you plugged in could not be opened: it may be damaged, encrypted or formatted in a way this computer cannot read.\nTake it out and plug in your USB key; if this message comes back for your key, check the key on another computer.');
 
 -- What the pictures show, for screen readers: a name and a description of each.
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES

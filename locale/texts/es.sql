@@ -21,7 +21,8 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'es', NULL, 'No se ha podido iniciar el navegador web, por lo que no se puede abrir la página de %operation de la tienda en línea.\nCompruebe que hay un navegador predeterminado configurado y vuelva a ejecutar el asistente.'),
-('ERR_KEYUNREADABLE',     'Restore', 'es', NULL, 'No se puede leer la memoria USB, o se retiró durante la búsqueda, por lo que la %operation no puede continuar.\nVuelva a conectar la memoria; si sigue sin poder leerse, compruébela en otro ordenador.');
+('ERR_KEYUNREADABLE',     'Restore', 'es', NULL, 'No se puede leer la memoria USB, o se retiró durante la búsqueda, por lo que la %operation no puede continuar.\nVuelva a conectar la memoria; si sigue sin poder leerse, compruébela en otro ordenador.'),
+('ERR_CANNOTOPENKEY',     'Restore', 'es', NULL, 'No se ha podido abrir la unidad USB conectada: puede estar dañada, cifrada o tener un formato que este ordenador no puede leer.\nRetírela y conecte su memoria USB; si este mensaje vuelve a aparecer con su memoria, compruébela en otro ordenador.');
 
 -- Lo que muestran las imágenes, para los lectores de pantalla: un nombre y una descripción.
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES

@@ -22,7 +22,8 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'fr', NULL, 'Impossible de démarrer votre navigateur web : la page de %operation de la boutique en ligne ne peut pas être ouverte.\nVérifiez qu''un navigateur par défaut est configuré, puis relancez l''assistant.'),
-('ERR_KEYUNREADABLE',     'Restore', 'fr', NULL, 'Impossible de lire la clé USB, ou elle a été retirée pendant la recherche : la %operation ne peut pas continuer.\nRebranchez la clé ; si elle reste illisible, vérifiez-la sur un autre ordinateur.');
+('ERR_KEYUNREADABLE',     'Restore', 'fr', NULL, 'Impossible de lire la clé USB, ou elle a été retirée pendant la recherche : la %operation ne peut pas continuer.\nRebranchez la clé ; si elle reste illisible, vérifiez-la sur un autre ordinateur.'),
+('ERR_CANNOTOPENKEY',     'Restore', 'fr', NULL, 'Impossible d''ouvrir le lecteur USB branché : il est peut-être endommagé, chiffré ou dans un format que cet ordinateur ne sait pas lire.\nRetirez-le et branchez votre clé USB ; si ce message réapparaît pour votre clé, vérifiez-la sur un autre ordinateur.');
 
 -- Ce que montrent les images, pour les lecteurs d'écran : un nom et une description.
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES

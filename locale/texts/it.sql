@@ -21,7 +21,8 @@ INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES
 ('ERR_CANNOTOPENBROWSER', 'Restore', 'it', NULL, 'Impossibile avviare il browser web: la pagina di %operation del negozio online non può essere aperta.\nVerifica che sia impostato un browser predefinito, poi avvia di nuovo la procedura.'),
-('ERR_KEYUNREADABLE',     'Restore', 'it', NULL, 'Impossibile leggere la chiavetta USB, oppure è stata estratta durante la ricerca: l''%operation non può proseguire.\nInserisci di nuovo la chiavetta; se non si riesce ancora a leggerla, controllala su un altro computer.');
+('ERR_KEYUNREADABLE',     'Restore', 'it', NULL, 'Impossibile leggere la chiavetta USB, oppure è stata estratta durante la ricerca: l''%operation non può proseguire.\nInserisci di nuovo la chiavetta; se non si riesce ancora a leggerla, controllala su un altro computer.'),
+('ERR_CANNOTOPENKEY',     'Restore', 'it', NULL, 'Impossibile aprire l''unità USB inserita: potrebbe essere danneggiata, crittografata o in un formato che questo computer non sa leggere.\nEstraila e inserisci la tua chiavetta USB; se il messaggio compare di nuovo con la tua chiavetta, controllala su un altro computer.');
 
 -- Che cosa mostrano le immagini, per i lettori di schermo: un nome e una descrizione.
 INSERT INTO localize (ID, GroupID, LangID, CountryID, Description) VALUES

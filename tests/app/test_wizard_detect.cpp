@@ -473,6 +473,29 @@ TEST_F(KeyDetection, AKeyThatCannotBeSearchedIsReportedAndWaitedForAgain) {
     EXPECT_TRUE(View.IsRunning(ETimer::TimerWait));
 }
 
+TEST_F(KeyDetection, AUsbDeviceNothingCouldOpenIsSaidAndTheKeyIsTakenAfterIt) {
+    Form->ButtonNextClick();
+    // A key plugged in while the dialog is open is looked at once the dialog is closed.
+    View.WhileDialogOpen = [&] {
+        Present = DrivesOf({'C', 'E'});
+        Notice();
+        EXPECT_FALSE(View.IsRunning(ETimer::TimerCheck)) << "no scan under the dialog";
+    };
+    Form->Dispatch([&] { Form->DeviceNotOpened(); });
+    ASSERT_EQ(View.Dialogs.size(), 1u);
+    EXPECT_EQ(View.Dialogs[0].Kind, EDialogKind::Error);
+    EXPECT_EQ(View.Dialogs[0].Text, "Unità USB che non si apre");
+    EXPECT_EQ(View.Page, EPage::DetectKey);
+    View.WhileDialogOpen = nullptr;
+    CheckFires();
+    EXPECT_EQ(Form->Drive(), 'E');
+    EXPECT_TRUE(View.IsRunning(ETimer::TimerCont)) << "found";
+
+    // Once the key is found, a late notice says nothing.
+    Form->Dispatch([&] { Form->DeviceNotOpened(); });
+    EXPECT_EQ(View.Dialogs.size(), 1u);
+}
+
 TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {
     std::vector<std::string> searched;
     Search = [&](const std::string& folder, std::string& id, const TProcessMessages&,

@@ -38,7 +38,7 @@ public:
     explicit TUnwatchable(std::vector<bool>& armed) : FArmed(armed) {}
     EKind Kind() const override { return EKind::None; }
     int Fd() const override { return -1; }
-    bool Acknowledge() override { return false; }
+    TNotice Acknowledge() override { return {}; }
     void SetArmed(bool armed) override { FArmed.push_back(armed); }
 
 private:

@@ -95,6 +95,7 @@ inline std::vector<TLocaleRow> WizardRows(bool withSkin = true) {
         {"MESSAGE_KEYFOUND", "Restore", "it", nullptr, "Chiave trovata"},
         {"ERR_CANNOTREADUSBINFO", "Restore", "it", nullptr, "Errore di %operation"},
         {"ERR_KEYUNREADABLE", "Restore", "it", nullptr, "Chiave illeggibile per l'%operation"},
+        {"ERR_CANNOTOPENKEY", "Restore", "it", nullptr, "Unità USB che non si apre"},
         {"CANCEL", "Restore", "it", nullptr, "&Annulla"},
         {"MESSAGE_WAITBROWSER", "Restore", "it", nullptr, "Apertura pagina di %Operation"},
         {"WAITBROWSER", "Restore", "it", nullptr, "Testo %Operation attesa\\nseconda riga"},

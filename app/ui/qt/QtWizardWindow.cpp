@@ -328,7 +328,12 @@ void TQtWizardWindow::WatchDrives() {
     }
     FDeviceNotifier = new QSocketNotifier(watch->Fd(), type, this);
     connect(FDeviceNotifier, &QSocketNotifier::activated, this, [this, watch] {
-        if (!watch->Acknowledge())
+        const platform::IDriveWatch::TNotice notice = watch->Acknowledge();
+        // The device nothing could open first: the scan that a change of the drives starts
+        // would hold detection until it has run.
+        if (notice.Unopened)
+            FForm.Dispatch([this] { FForm.DeviceNotOpened(); });
+        if (!notice.Drives)
             return;
         emit DeviceChangeNoticed();
         FForm.Dispatch([this] { FForm.WMDeviceChange(); });

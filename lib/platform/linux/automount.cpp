@@ -1,5 +1,6 @@
 #include "platform/linux/automount.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -82,6 +83,80 @@ TMountPlanner::TakeDue(TClock::time_point now,
         it = FPending.erase(it);
     }
     return due;
+}
+
+namespace {
+
+// The sysfs path of the USB interface a block device hangs below, the same for every LUN and
+// partition of the device; empty for a device that is not on USB storage.
+std::string UsbInterfaceOf(const TUdevProperties& props) {
+    const std::string devPath = Get(props, "DEVPATH");
+    const auto host = devPath.find("/host");
+    if (Get(props, "ID_BUS") != "usb" || host == std::string::npos)
+        return {};
+    return devPath.substr(0, host);
+}
+
+} // namespace
+
+void TOpenCheck::SetArmed(bool armed) {
+    FArmed = armed;
+    if (!armed)
+        FDevices.clear();
+}
+
+void TOpenCheck::OnEvent(const std::string& action, const TUdevProperties& props,
+                         TClock::time_point now, bool hasMedium) {
+    const std::string usb = UsbInterfaceOf(props);
+    if (usb.empty() || Get(props, "SUBSYSTEM") != "block")
+        return;
+    if (action == "remove") {
+        // Pulled out: nothing to tell, and the next plug is a new one.
+        FDevices.erase(usb);
+        FDone.erase(usb);
+        return;
+    }
+    const std::string type = Get(props, "DEVTYPE");
+    if (!FArmed || (action != "add" && action != "change") ||
+        (type != "disk" && type != "partition") || Get(props, "ID_CDROM") == "1" || !hasMedium ||
+        FDone.count(usb) || Get(props, "DEVNAME").empty())
+        return;
+    TDevice& d = FDevices[usb];
+    d.Names.insert(Get(props, "DEVNAME").substr(Get(props, "DEVNAME").rfind('/') + 1));
+    d.DevNums.insert(Get(props, "MAJOR") + ":" + Get(props, "MINOR"));
+    d.Due = now + FSettle;
+}
+
+void TOpenCheck::MountTried(const std::string& name, TClock::time_point now) {
+    for (auto& [usb, d] : FDevices)
+        if (d.Names.count(name))
+            d.Due = std::max(d.Due, now + FSettle);
+}
+
+std::optional<TOpenCheck::TClock::time_point> TOpenCheck::NextDeadline() const {
+    std::optional<TClock::time_point> next;
+    for (const auto& [usb, d] : FDevices)
+        if (!next || d.Due < *next)
+            next = d.Due;
+    return next;
+}
+
+std::vector<std::string>
+TOpenCheck::TakeUnopened(TClock::time_point now,
+                         const std::function<bool(const std::string&)>& isMounted) {
+    std::vector<std::string> unopened;
+    for (auto it = FDevices.begin(); it != FDevices.end();) {
+        if (it->second.Due > now) {
+            ++it;
+            continue;
+        }
+        const auto& nums = it->second.DevNums;
+        if (std::none_of(nums.begin(), nums.end(), isMounted))
+            unopened.push_back(it->first);
+        FDone.insert(it->first);
+        it = FDevices.erase(it);
+    }
+    return unopened;
 }
 
 bool DeviceMounted(const std::string& mountInfoPath, const std::string& devNum) {
@@ -238,10 +313,12 @@ std::optional<std::string> RequestMount(const std::string& name,
 struct TAutoMounter::TImpl {
     std::string MountInfo;
     TMountPlanner Planner;
-    std::mutex Lock; // guards Planner
+    TOpenCheck Check;
+    std::mutex Lock; // guards Planner and Check
     udev* Udev = nullptr;
     udev_monitor* Monitor = nullptr;
     int WakeFd = -1;
+    int NoticeFd = -1; // readable: a device could not be opened
     std::atomic<bool> Stop{false};
     std::thread Worker;
 
@@ -262,9 +339,13 @@ struct TAutoMounter::TImpl {
                 props[udev_list_entry_get_name(entry)] = value ? value : "";
             }
             const char* action = udev_device_get_action(dev);
+            const char* size = udev_device_get_sysattr_value(dev, "size");
+            const bool hasMedium = !size || std::string(size) != "0";
             {
                 std::lock_guard lock(Lock);
-                Planner.OnEvent(action ? action : "", props, TMountPlanner::TClock::now());
+                const auto now = TMountPlanner::TClock::now();
+                Planner.OnEvent(action ? action : "", props, now);
+                Check.OnEvent(action ? action : "", props, now, hasMedium);
             }
             udev_device_unref(dev);
         }
@@ -275,7 +356,10 @@ struct TAutoMounter::TImpl {
             int timeout = -1;
             {
                 std::lock_guard lock(Lock);
-                if (const auto next = Planner.NextDeadline())
+                auto next = Planner.NextDeadline();
+                if (const auto check = Check.NextDeadline(); check && (!next || *check < *next))
+                    next = check;
+                if (next)
                     timeout = static_cast<int>(std::max<long long>(
                         0, std::chrono::duration_cast<std::chrono::milliseconds>(
                                *next - TMountPlanner::TClock::now())
@@ -300,10 +384,27 @@ struct TAutoMounter::TImpl {
                     return DeviceMounted(MountInfo, dev);
                 });
             }
-            // A refusal or failure changes nothing: the wizard goes on waiting, as it would
-            // for a key that is never plugged in.
-            for (const std::string& name : due)
+            // A refusal or failure changes nothing at once: the wizard goes on waiting, and
+            // learns of a device none of whose volumes anybody could mount a little later.
+            for (const std::string& name : due) {
                 CallMount(name, std::chrono::seconds(10), WakeFd, &Stop);
+                std::lock_guard lock(Lock);
+                Check.MountTried(name, TMountPlanner::TClock::now());
+            }
+            bool unopened = false;
+            {
+                std::lock_guard lock(Lock);
+                unopened = !Check
+                                .TakeUnopened(TMountPlanner::TClock::now(),
+                                              [&](const std::string& dev) {
+                                                  return DeviceMounted(MountInfo, dev);
+                                              })
+                                .empty();
+            }
+            if (unopened && !Stop) {
+                const uint64_t one = 1;
+                [[maybe_unused]] const auto n = ::write(NoticeFd, &one, sizeof one);
+            }
         }
     }
 };
@@ -312,10 +413,11 @@ TAutoMounter::TAutoMounter(std::string mountInfoPath, std::chrono::milliseconds 
     : FImpl(std::make_unique<TImpl>(std::move(mountInfoPath), grace)) {
     TImpl& d = *FImpl;
     d.WakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    d.NoticeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     d.Udev = udev_new();
     if (d.Udev)
         d.Monitor = udev_monitor_new_from_netlink(d.Udev, "udev");
-    if (d.WakeFd < 0 || !d.Monitor ||
+    if (d.WakeFd < 0 || d.NoticeFd < 0 || !d.Monitor ||
         udev_monitor_filter_add_match_subsystem_devtype(d.Monitor, "block", nullptr) < 0 ||
         udev_monitor_enable_receiving(d.Monitor) < 0)
         return; // without udev's events nothing is mounted; detection works as before
@@ -335,15 +437,27 @@ TAutoMounter::~TAutoMounter() {
         udev_unref(d.Udev);
     if (d.WakeFd >= 0)
         ::close(d.WakeFd);
+    if (d.NoticeFd >= 0)
+        ::close(d.NoticeFd);
 }
 
 void TAutoMounter::SetArmed(bool armed) {
     {
         std::lock_guard lock(FImpl->Lock);
         FImpl->Planner.SetArmed(armed);
+        FImpl->Check.SetArmed(armed);
     }
     if (FImpl->Worker.joinable())
         FImpl->Wake();
+}
+
+int TAutoMounter::NoticeFd() const {
+    return FImpl->Worker.joinable() ? FImpl->NoticeFd : -1;
+}
+
+bool TAutoMounter::TakeUnopened() {
+    uint64_t count = 0;
+    return FImpl->NoticeFd >= 0 && ::read(FImpl->NoticeFd, &count, sizeof count) > 0 && count > 0;
 }
 
 } // namespace platform::lnx

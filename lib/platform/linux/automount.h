@@ -5,7 +5,8 @@
 // and, for a filesystem on a USB device that nobody has mounted 1.5 s after it appeared, asks
 // udisks2 on the system bus to mount it for the user, as a file manager would. The new mount
 // then reaches the wizard as any other change of the mount table. Where there is no bus, no
-// udisks, no permission or the mount fails, nothing else happens.
+// udisks, no permission or the mount fails, and nothing else mounts any volume of the device
+// either, the watcher gives notice of a device that could not be opened.
 
 #include <chrono>
 #include <functional>
@@ -57,6 +58,41 @@ private:
     std::set<std::string> FDone;              // DEVPATH#DISKSEQ: handled for this plug
 };
 
+// Which USB devices (a key, a card reader) nothing could open, apart from udev, the bus and the
+// clock: a device one of whose block devices appeared while armed is due `settle` after its last
+// event and after the last mount attempt for it, and is named then if none of its block devices
+// is mounted. A disk without a medium (an empty card slot) and a CD drive do not count. Each plug
+// is named once.
+class TOpenCheck {
+public:
+    using TClock = std::chrono::steady_clock;
+    explicit TOpenCheck(std::chrono::milliseconds settle = std::chrono::seconds(3))
+        : FSettle(settle) {}
+
+    void SetArmed(bool armed);
+    // `hasMedium` is false for a disk whose size is 0.
+    void OnEvent(const std::string& action, const TUdevProperties& props, TClock::time_point now,
+                 bool hasMedium = true);
+    // The mount attempt for block device `name` (a kernel name) has ended, however.
+    void MountTried(const std::string& name, TClock::time_point now);
+    std::optional<TClock::time_point> NextDeadline() const;
+    // The USB devices (their sysfs paths) due at `now` none of whose block devices `isMounted`
+    // (by MAJOR:MINOR) says is mounted.
+    std::vector<std::string> TakeUnopened(TClock::time_point now,
+                                          const std::function<bool(const std::string&)>& isMounted);
+
+private:
+    struct TDevice {
+        std::set<std::string> Names;   // kernel names of its block devices
+        std::set<std::string> DevNums; // and their MAJOR:MINOR
+        TClock::time_point Due;
+    };
+    std::chrono::milliseconds FSettle;
+    bool FArmed = false;
+    std::map<std::string, TDevice> FDevices; // by the sysfs path of the USB device
+    std::set<std::string> FDone;             // looked at for this plug
+};
+
 // Whether the mount table at `mountInfoPath` holds a mount of block device MAJOR:MINOR.
 bool DeviceMounted(const std::string& mountInfoPath, const std::string& devNum);
 
@@ -78,6 +114,10 @@ public:
 
     // Mounting happens only while armed; disarming forgets devices still waiting.
     void SetArmed(bool armed);
+    // Readable when a USB device came while armed that nothing could open (TOpenCheck).
+    int NoticeFd() const;
+    // Clears that notice; true if there was one.
+    bool TakeUnopened();
 
 private:
     struct TImpl;

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <set>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
@@ -84,6 +85,44 @@ TEST(AutoMount, OnceAPlugAfterTheDesktopsGraceTime) {
     p.OnEvent("add", key, T0 + 8s);
     p.SetArmed(false);
     EXPECT_FALSE(p.NextDeadline()) << "Cancel forgets what was waiting";
+}
+
+TEST(AutoMount, AUsbDeviceNothingCouldOpenIsNamedOnceAPlug) {
+    TOpenCheck c(3s);
+    const auto disk = Recorded("sda"), part = Recorded("sda1");
+    const std::string usb = "/devices/pci0000:00/0000:00:04.0/usb2/2-1/2-1:1.0";
+    c.SetArmed(true);
+    c.OnEvent("add", disk, T0);
+    c.OnEvent("add", part, T0);
+    c.MountTried("sda1", T0 + 2s); // the wizard's own attempt failed after two seconds
+    EXPECT_TRUE(c.TakeUnopened(T0 + 4s, NotMounted).empty()) << "due 3 s after the attempt";
+    std::set<std::string> asked;
+    const auto record = [&](const std::string& dev) {
+        asked.insert(dev);
+        return false;
+    };
+    EXPECT_EQ(c.TakeUnopened(T0 + 5s, record), std::vector<std::string>{usb});
+    EXPECT_EQ(asked, (std::set<std::string>{"8:0", "8:1"})) << "every block device of the key";
+    c.OnEvent("change", part, T0 + 6s);
+    EXPECT_FALSE(c.NextDeadline()) << "named once a plug";
+
+    // Plugged in again: one volume mounted is enough; a CD drive or an empty slot never counts.
+    c.OnEvent("remove", part, T0 + 7s);
+    c.OnEvent("add", disk, T0 + 8s);
+    c.OnEvent("add", part, T0 + 8s);
+    EXPECT_TRUE(
+        c.TakeUnopened(T0 + 11s, [](const std::string& dev) { return dev == "8:1"; }).empty());
+    c.OnEvent("add", Recorded("sr0"), T0 + 12s);
+    auto slot = disk;
+    slot["DEVPATH"] = "/devices/pci0000:00/0000:00:04.0/usb2/2-2/2-2:1.0/host3/target3:0:0/"
+                      "3:0:0:0/block/sdc";
+    c.OnEvent("add", slot, T0 + 12s, false);
+    EXPECT_FALSE(c.NextDeadline());
+
+    c.OnEvent("remove", disk, T0 + 13s);
+    c.OnEvent("add", disk, T0 + 14s);
+    c.SetArmed(false);
+    EXPECT_FALSE(c.NextDeadline()) << "Cancel forgets what was waiting";
 }
 
 // A private bus with the udisks2 stand-in on it, as the system bus for this process.
