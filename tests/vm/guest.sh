@@ -12,6 +12,9 @@
 #                                     RUN/mount-calls, in the background
 #   guest.sh timeline RUN             notes into RUN/timeline when a new USB partition appears and
 #                                     when it is mounted (uptime seconds), in the background
+#   guest.sh fill IMAGE FSTYPE TREE   copies the folder TREE onto the filesystem in IMAGE, mounted
+#                                     as a desktop mounts it (NTFS through ntfs-3g)
+#   guest.sh searching SECONDS        waits until the wizard holds a folder of a mounted key open
 set -u
 DESK=desk DESK_ID=4242
 as_desk() {
@@ -128,6 +131,30 @@ timeline)
             fi
             sleep 0.05
         done' </dev/null >/dev/null 2>&1 &
+    ;;
+fill)
+    IMG=$2 FS=$3 TREE=$4
+    dev=$(losetup -f --show "$IMG") || exit 1
+    mkdir -p /mnt/fill
+    if [ "$FS" = ntfs ]; then ntfs-3g "$dev" /mnt/fill; else mount -t "$FS" "$dev" /mnt/fill; fi ||
+        { losetup -d "$dev"; exit 1; }
+    cp -r "$TREE/." /mnt/fill/
+    rc=$?
+    umount /mnt/fill || rc=1
+    losetup -d "$dev"
+    exit $rc
+    ;;
+searching)
+    while [ "$SECONDS" -lt "$2" ]; do
+        pid=$(pgrep -n -x Pendock)
+        if [ -n "$pid" ] && ls -l "/proc/$pid/fd" 2>/dev/null | grep -q ' /media/'; then
+            echo "searching at $(stamp)"
+            exit 0
+        fi
+        sleep 0.05
+    done
+    echo "no folder of the key held open within $2 s"
+    exit 1
     ;;
 *)
     echo "usage: see the head of $0" >&2

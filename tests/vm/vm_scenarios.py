@@ -6,7 +6,7 @@ on a virtual X display, Next is pressed, devices are plugged from outside throug
 mounted by udisks as a desktop's automounter does, and the address that reaches a recording
 xdg-open is compared with the one Windows would give for the same device.
 
-    vm_scenarios.py BUILD_DIR SHOP_HOST [--only NAME] [--record DIR]
+    vm_scenarios.py BUILD_DIR SHOP_HOST [--only NAME[,NAME...]] [--repeat N] [--record DIR]
 
 --record copies the sysfs chain and mount table of the guest, as identification reads them,
 into DIR/<case>/ for the unit tests that replay them. Exit 0: all passed, 1: a scenario
@@ -16,6 +16,7 @@ failed, 77: the machine cannot run the guest (the reason is printed).
 import argparse
 import re
 import shutil
+import subprocess
 import sys
 import time
 import traceback
@@ -24,7 +25,8 @@ from pathlib import Path
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE.parent.parent / "tools" / "vm"))
 import pendock_vm  # noqa: E402
-from pendock_vm import Guest, VmUnavailable, log, make_fat_image, make_iso_image  # noqa: E402
+from pendock_vm import (Guest, VmUnavailable, log, make_disk, make_fat_fs,  # noqa: E402
+                        make_fat_image, make_iso_image)
 
 GUEST_SH = HERE / "guest.sh"
 PACKAGE = "QV-2024 Pro"
@@ -130,9 +132,40 @@ class Context:
             make_fat_image(path, PACKAGE, **kw)
         return path
 
-    def mounted(self, dev_hint, timeout=30):
+    def disk(self, name, partitions):
+        """A partitioned key from filesystem images: [(image, type), ...]."""
+        path = self.images / f"{name}.img"
+        if not path.exists():
+            make_disk(path, partitions)
+        return path
+
+    def filled_fs(self, name, fstype, files, size_mb=15):
+        """A filesystem of `fstype` made here and filled in the guest, which mounts it as a
+        desktop would: `files` maps paths on it to their texts."""
+        path = self.images / f"{name}.fs"
+        if path.exists():
+            return path
+        work = self.g.share / "images"
+        tree = work / f"{name}.tree"
+        tree.mkdir(parents=True)
+        for file, text in files.items():
+            (tree / file).parent.mkdir(parents=True, exist_ok=True)
+            (tree / file).write_bytes(text.encode())
+        image = work / f"{name}.fs"
+        with open(image, "wb") as f:
+            f.truncate(size_mb << 20)
+        mkfs = {"ntfs": ["mkntfs", "-F", "-Q", "-q", "-L", "QVKEY", "-p", "2048"],
+                "exfat": ["mkfs.exfat", "-L", "QVKEY"]}[fstype]
+        subprocess.run(mkfs + [str(image)], check=True, capture_output=True)
+        self.g.must(f"{GUEST_SH} fill /share/images/{name}.fs {fstype} /share/images/{name}.tree",
+                    timeout=120)
+        shutil.move(image, path)
+        return path
+
+    def mounted(self, dev_hint, timeout=30, outcome="mounted"):
         """Waits until the desktop's automounter reports the next device whose name holds
-        dev_hint as mounted; returns the seconds its mount took after udev's event."""
+        dev_hint as mounted (or as `outcome`); returns the seconds its mount took after udev's
+        event."""
         log_file = self.g.share / "automount.log"
         until = time.monotonic() + timeout
         while time.monotonic() < until:
@@ -141,8 +174,8 @@ class Context:
                 fields = lines[i].split()
                 if fields[1] in ("mounted", "failed") and dev_hint in fields[2]:
                     self.log_lines = i + 1
-                    check(fields[1] == "mounted", f"the desktop could not mount: {lines[i]}")
-                    return float(fields[3])
+                    check(fields[1] == outcome, f"the desktop's mount: {lines[i]}")
+                    return float(fields[3]) if outcome == "mounted" else 0.0
             time.sleep(0.1)
         raise Failure(f"nothing mounted within {timeout} s")
 
@@ -312,6 +345,75 @@ def scenario_desktop_mounts_first(ctx):
     ctx.g.unplug("stick")
 
 
+KEY_FILE = {"Quorvento/Packages/package.id": PACKAGE + "\r\n"}
+
+
+def scenario_ntfs_key_folder_in_capitals(ctx):
+    """An NTFS key (mounted through ntfs-3g, which tells case) whose product folder is QUORVENTO."""
+    fs = ctx.filled_fs("ntfs", "ntfs", {"QUORVENTO/Packages/package.id": PACKAGE + "\r\n"})
+    run = Run(ctx, "ntfs")
+    run.start()
+    ctx.g.plug_stick("stick", ctx.disk("ntfs", [(fs, "7")]), port="1", **STICK)
+    run.found("stick", ctx.url(*STICK_URL))
+
+
+def scenario_product_folder_on_second_partition(ctx):
+    """Two FAT partitions, the product folder on the second: its package id whichever of the two
+    the desktop mounts first."""
+    first = make_fat_fs(ctx.images / "data.fs", 7, "QVDATA", {"README.TXT": "data\r\n"})
+    second = make_fat_fs(ctx.images / "second.fs", 8, "QVKEY", KEY_FILE)
+    run = Run(ctx, "two-partitions")
+    run.start()
+    ctx.g.plug_stick("stick", ctx.disk("two-partitions", [(first, "c"), (second, "c")]),
+                     port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    run.found("stick", ctx.url(*STICK_URL))
+
+
+def scenario_key_pulled_during_search(ctx):
+    """A key taken out while its slow folders are searched: no address, the message, and the
+    key plugged in again is taken."""
+    files = {f"Quorvento/bulk/d{i:03}/readme.txt": "x" for i in range(200)}
+    files.update(KEY_FILE)
+    key = ctx.images / "slow.img"
+    if not key.exists():
+        make_disk(key, [(make_fat_fs(ctx.images / "slow.fs", 15, "QVKEY", files), "c")])
+    run = Run(ctx, "pulled-search")
+    run.start()
+    ctx.g.plug_stick("stick", key, port="1", **STICK)
+    ctx.mounted("/dev/sd")
+    ctx.g.throttle("stick", 10)  # each folder a tenth of a second: the search takes a while
+    ctx.g.must(f"{GUEST_SH} searching 30", timeout=60)
+    ctx.g.unplug("stick")
+    check(run.dismiss_error(30), "no message for the key taken out")
+    run.no_address()
+    ctx.g.plug_stick("stick", key, port="1", **STICK)
+    run.found("stick", ctx.url(*STICK_URL))
+
+
+def scenario_corrupt_key_then_exfat_key(ctx):
+    """A FAT key the kernel refuses to mount: the message after every attempt failed; then a
+    good exFAT key."""
+    bad = ctx.images / "corrupt.img"
+    if not bad.exists():
+        fs = make_fat_fs(ctx.images / "corrupt.fs", 15, "QVKEY", KEY_FILE)
+        with open(fs, "r+b") as f:  # 513 root entries: not a whole sector's worth
+            f.seek(17)
+            f.write((513).to_bytes(2, "little"))
+        make_disk(bad, [(fs, "c")])
+    good = ctx.disk("exfat", [(ctx.filled_fs("exfat", "exfat", KEY_FILE), "7")])
+    run = Run(ctx, "corrupt")
+    run.start()
+    ctx.g.plug_stick("bad", bad, port="2", serial="BAD0001", vendor="ACME",
+                     product="Flash Drive", rev="1.00")
+    ctx.mounted("/dev/sd", outcome="failed")
+    check(run.dismiss_error(30), "no message for the key nothing could open")
+    run.no_address()
+    ctx.g.unplug("bad")
+    ctx.g.plug_stick("stick", good, port="1", **STICK)
+    run.found("stick", ctx.url(*STICK_URL))
+
+
 SCENARIOS = [
     scenario_partitioned_key,
     scenario_key_plugged_before_next,
@@ -322,6 +424,10 @@ SCENARIOS = [
     scenario_key_pulled_during_check,
     scenario_key_that_nothing_mounts,
     scenario_desktop_mounts_first,
+    scenario_ntfs_key_folder_in_capitals,
+    scenario_product_folder_on_second_partition,
+    scenario_key_pulled_during_search,
+    scenario_corrupt_key_then_exfat_key,
 ]
 
 
@@ -331,6 +437,7 @@ def main():
     ap.add_argument("shop")
     ap.add_argument("--only")
     ap.add_argument("--record")
+    ap.add_argument("--repeat", type=int, default=1, help="run the chosen scenarios N times")
     args = ap.parse_args()
     build = Path(args.build).resolve()
     for f in (build / "app" / "Pendock", build / "app" / "pendock-probe"):
@@ -348,13 +455,16 @@ def main():
     except VmUnavailable as e:
         print(f"SKIPPED: the virtual machine cannot run here: {e}")
         return 77
-    for tool in ("mkfs.vfat", "mmd", "mcopy", "sfdisk", "genisoimage"):
+    for tool in ("mkfs.vfat", "mmd", "mcopy", "sfdisk", "genisoimage", "mkntfs", "ntfs-3g",
+                 "mkfs.exfat", "losetup"):
         if not shutil.which(tool):
             print(f"SKIPPED: {tool} is not installed (tools/install-deps installs it)")
             return 77
     images = vmdir / "images"
     images.mkdir(parents=True, exist_ok=True)
-    chosen = [s for s in SCENARIOS if not args.only or args.only in s.__name__]
+    only = args.only.split(",") if args.only else []
+    chosen = [s for s in SCENARIOS if not only or any(o in s.__name__ for o in only)]
+    chosen *= args.repeat
     passed = failed = 0
     t_all = time.monotonic()
     with Guest(cache, vmdir / "guest", build=build) as g:

@@ -32,7 +32,7 @@ SOURCE_DIR = HERE.parent.parent
 MODULES = [
     "virtio_pci", "virtio_blk", "9pnet_virtio", "9p", "overlay", "ext4",
     "crc32c_generic", "xhci-pci", "usb-storage", "uas", "sd_mod", "sr_mod", "isofs", "vfat",
-    "nls_cp437", "nls_iso8859-1", "nls_utf8", "nls_ascii",
+    "nls_cp437", "nls_iso8859-1", "nls_utf8", "nls_ascii", "exfat", "fuse", "loop",
 ]
 SKELETON_DIRS = ["usr", "opt", "etc", "var", "tmp", "run", "home", "root", "proc", "sys",
                  "dev", "media", "mnt", "srv", "host", "share"]
@@ -443,6 +443,12 @@ class Guest:
         self.plugged = getattr(self, "plugged", {})
         self.plugged[dev_id] = len(luns)
 
+    def throttle(self, dev_id, iops, lun=0):
+        """Reads and writes of the device's LUN limited to `iops` a second (0: unlimited), as a
+        slow or failing key answers."""
+        self.qmp.call("block_set_io_throttle", id=f"{dev_id}-l{lun}", bps=0, bps_rd=0,
+                      bps_wr=0, iops=iops, iops_rd=0, iops_wr=0)
+
     def unplug(self, dev_id, timeout=20):
         luns = self.plugged.pop(dev_id)
         self.qmp.call("device_del", id=dev_id)
@@ -464,30 +470,62 @@ def make_fat_image(path, package_id, label="QVKEY", partitioned=True, size_mb=16
                    folder="Quorvento/Packages"):
     """A FAT disk image whose filesystem holds <folder>/package.id, optionally partitioned."""
     path = Path(path)
-    fs_img = path.with_suffix(".fs") if partitioned else path
-    fs_mb = size_mb - 1 if partitioned else size_mb
-    subprocess.run(["mkfs.vfat", "-C", "-n", label, str(fs_img), str(fs_mb * 1024)], check=True,
-                   capture_output=True)
-    with tempfile.TemporaryDirectory() as tmp:
-        pid = Path(tmp) / "package.id"
-        pid.write_bytes(package_id.encode() + b"\r\n")
-        env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
-        parts = folder.split("/")
-        for i in range(1, len(parts) + 1):
-            subprocess.run(["mmd", "-i", str(fs_img), "::/" + "/".join(parts[:i])], check=True,
-                           env=env, capture_output=True)
-        subprocess.run(["mcopy", "-i", str(fs_img), str(pid), f"::/{folder}/package.id"],
-                       check=True, env=env, capture_output=True)
-    if partitioned:
-        with open(path, "wb") as out:
-            out.truncate(size_mb << 20)
-        subprocess.run(["sfdisk", "-q", str(path)], input="label: dos\nstart=2048, type=c\n",
-                       text=True, check=True, capture_output=True)
-        with open(path, "r+b") as out, open(fs_img, "rb") as src:
-            out.seek(2048 * 512)
-            shutil.copyfileobj(src, out)
-        fs_img.unlink()
+    if not partitioned:
+        return make_fat_fs(path, size_mb, label, {f"{folder}/package.id": package_id + "\r\n"})
+    fs_img = make_fat_fs(path.with_suffix(".fs"), size_mb - 1, label,
+                         {f"{folder}/package.id": package_id + "\r\n"})
+    make_disk(path, [(fs_img, "c")])
+    fs_img.unlink()
     return path
+
+
+def make_fat_fs(path, size_mb, label, files):
+    """A FAT filesystem image holding `files` (path on it: text), their folders made first in
+    the order given, as a person copying them would."""
+    path = Path(path)
+    path.unlink(missing_ok=True)
+    subprocess.run(["mkfs.vfat", "-C", "-n", label, str(path), str(size_mb * 1024)], check=True,
+                   capture_output=True)
+    env = dict(os.environ, MTOOLS_SKIP_CHECK="1")
+    made = set()
+    with tempfile.TemporaryDirectory() as tmp:
+        for name, text in files.items():
+            parts = name.split("/")
+            for i in range(1, len(parts)):
+                folder = "/".join(parts[:i])
+                if folder not in made:
+                    subprocess.run(["mmd", "-i", str(path), "::/" + folder], check=True,
+                                   env=env, capture_output=True)
+                    made.add(folder)
+            src = Path(tmp) / "file"
+            src.write_bytes(text.encode())
+            subprocess.run(["mcopy", "-i", str(path), str(src), "::/" + name], check=True,
+                           env=env, capture_output=True)
+    return path
+
+
+def make_disk(path, partitions, size_mb=None):
+    """A DOS-partitioned disk image from filesystem images: [(image, type), ...], one MiB
+    apart, in that order."""
+    sizes = [(Path(img).stat().st_size + (1 << 20) - 1) >> 20 for img, _ in partitions]
+    size_mb = size_mb or 1 + sum(sizes)
+    table = "label: dos\n"
+    start = 2048
+    for (img, ptype), mb in zip(partitions, sizes):
+        table += f"start={start}, size={mb * 2048}, type={ptype}\n"
+        start += mb * 2048
+    with open(path, "wb") as out:
+        out.truncate(size_mb << 20)
+    subprocess.run(["sfdisk", "-q", str(path)], input=table, text=True, check=True,
+                   capture_output=True)
+    start = 2048
+    with open(path, "r+b") as out:
+        for (img, _), mb in zip(partitions, sizes):
+            out.seek(start * 512)
+            with open(img, "rb") as src:
+                shutil.copyfileobj(src, out)
+            start += mb * 2048
+    return Path(path)
 
 
 def make_iso_image(path, label="QVDISC"):
