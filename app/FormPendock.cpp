@@ -236,18 +236,13 @@ void TPendockForm::TimerCheckTimer() {
 void TPendockForm::ScanForKey() {
     const TDriveConn present = FPlatform.ConnectedDrives();
     bool candidate = false;
-    FOtherNewDrives.clear();
     for (std::size_t i = 0; i < present.size(); ++i) {
         if (present[i] && !FDrives[i]) {
-            const char letter = static_cast<char>('C' + i);
-            if (candidate) {
-                FOtherNewDrives += letter;
-                continue;
-            }
-            // The lowest new letter is the only one identified in this scan.
-            FDrive = letter;
+            // The lowest new letter is the only one looked at in this scan.
+            FDrive = static_cast<char>('C' + i);
             FPlatform.DriveUsbInfo(std::string(1, FDrive), FUsbVID, FUsbPID, FUsbSN);
             candidate = true;
+            break;
         }
     }
     if (candidate) {
@@ -268,6 +263,7 @@ void TPendockForm::ScanForKey() {
 void TPendockForm::KeyFound() {
     if (!FDrive)
         return;
+    FFolderWaits = 0;
     FView.SetImage(EControl::Image, EImage::Inserted);
     FView.SetText(EControl::MessageDetectKey, LocaleText("MESSAGE_KEYFOUND"));
     FView.SetEnabled(EControl::ButtonCancel, false);
@@ -276,6 +272,16 @@ void TPendockForm::KeyFound() {
 
 void TPendockForm::TimerContTimer() {
     FView.StopTimer(ETimer::TimerCont);
+    // The desktop may mount the other partitions of a key some seconds after the first: while
+    // no product folder is in sight on any of them, the search waits a little for them.
+    if (FFolderWaits < MaxFolderWaits) {
+        const std::string folder = KeyProductFolder();
+        if (!folder.empty() && !IsFolder(folder)) {
+            ++FFolderWaits;
+            FView.StartTimer(ETimer::TimerCont);
+            return;
+        }
+    }
     ShowPage(EPage::WaitBrowser);
     // Not past this when reading the package id failed: the error box has shown why, and the
     // waiting page stays until the user closes the window.
@@ -331,8 +337,13 @@ std::string TPendockForm::KeyProductFolder() {
     const std::string folder = ProductFolderOf(std::string(1, FDrive), FPlatform.DriveFolder);
     if (folder.empty() || IsFolder(folder))
         return folder;
-    // The identity is the disk's: a drive that gives the same one is on the key's disk.
-    for (const char letter : FOtherNewDrives) {
+    // The identity is the disk's: a drive that came since detection was armed and gives the
+    // same one is another partition of the key.
+    const TDriveConn present = FPlatform.ConnectedDrives();
+    for (std::size_t i = 0; i < present.size(); ++i) {
+        const char letter = static_cast<char>('C' + i);
+        if (!present[i] || FDrives[i] || letter == FDrive)
+            continue;
         std::string vid, pid, sn;
         FPlatform.DriveUsbInfo(std::string(1, letter), vid, pid, sn);
         if (vid != FUsbVID || pid != FUsbPID || sn != FUsbSN)

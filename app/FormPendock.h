@@ -107,9 +107,9 @@ protected:
     // opened because the key could not be read or was taken out (the wizard waits for the key
     // again) or the program is ending.
     bool OpenShopPage();
-    // The product folder on the key: on its drive, or else on another drive that came with it
-    // and belongs to the same disk (a key with several partitions). Empty when the drive has
-    // gone.
+    // The product folder on the key: on its drive, or else on another drive that came since
+    // detection was armed and belongs to the same disk (a key with several partitions). Empty
+    // when the drive has gone.
     std::string KeyProductFolder();
     // The key's search failed or the key has gone: says so and waits on page DetectKey again.
     void KeyLost();
@@ -130,9 +130,9 @@ private:
     std::string FUsbPID;
     std::string FUsbSN;
     TDriveConn FDrives{};
-    // The other drives that were new in the scan that found the key: further partitions of
-    // its disk, where the product folder may be.
-    std::string FOtherNewDrives;
+    // How often the search has waited for the key's other partitions (TimerContTimer).
+    int FFolderWaits = 0;
+    static constexpr int MaxFolderWaits = 2;
     // Device-change notices cannot arrive (no watch could be set up): while detection is
     // armed, the drives are looked at once a second instead.
     bool FPollDrives = false;

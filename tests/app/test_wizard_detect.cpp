@@ -338,7 +338,7 @@ TEST_F(KeyDetection, TheWaitingPageOpensTheShopForTheKeyWithItsPackageId) {
     Identities['E'] = {"ACME", "FLASH_DRIVE", "01 23"};
     FindKeyE();
 
-    Form->Dispatch([&] { Form->TimerContTimer(); });
+    ContFires(*Form, View);
     EXPECT_TRUE(View.Exceptions.empty());
     EXPECT_FALSE(View.IsRunning(ETimer::TimerCont));
     EXPECT_EQ(View.Page, EPage::WaitBrowser);
@@ -362,7 +362,7 @@ TEST_F(KeyDetection, WithoutAPackageIdTheShopIsOpenedWithAnEmptyValue) {
     WriteFile(root / "Quorvento" / "readme.txt", "x\n");
     Roots['E'] = root.string();
     FindKeyE();
-    Form->Dispatch([&] { Form->TimerContTimer(); });
+    ContFires(*Form, View);
     ASSERT_EQ(Opened.size(), 1u);
     EXPECT_EQ(Opened[0], ShopPrefix + "ACME---serial___0123456789AB---type___FLASH_DRIVE"
                                       "---installed___");
@@ -383,7 +383,7 @@ TEST_F(KeyDetection, TheProductFolderIsFoundWhateverItsCase) {
     WriteFile(root / "QuorventoX" / "package.id", "NOT THIS\n");
     Roots['E'] = root.string();
     FindKeyE();
-    Form->Dispatch([&] { Form->TimerContTimer(); });
+    ContFires(*Form, View);
     ASSERT_EQ(Opened.size(), 1u);
     EXPECT_EQ(Opened[0].substr(Opened[0].size() - 20), "---installed___LOWER");
 
@@ -396,8 +396,9 @@ TEST_F(KeyDetection, TheProductFolderIsFoundWhateverItsCase) {
 }
 
 TEST_F(KeyDetection, TheProductFolderOnAnotherPartitionOfTheKey) {
-    // E: and F: came together; the product folder is on F: only. F: counts while it gives the
-    // key's identity, and a third drive of another disk is never searched.
+    // The product folder is on F: only. F: counts while it gives the key's identity, also when
+    // it is mounted a few seconds after E: (the search waits a little for it); a third drive of
+    // another disk is never searched.
     const fs::path root = MakeKeyRoot();
     fs::create_directories(root / "E");
     WriteFile(root / "F" / "Quorvento" / "package.id", "ON-F\n");
@@ -405,15 +406,24 @@ TEST_F(KeyDetection, TheProductFolderOnAnotherPartitionOfTheKey) {
     for (const char letter : {'E', 'F', 'G'})
         Roots[letter] = (root / std::string(1, letter)).string();
     Identities['G'] = {"OTHER", "STICK", "G00"};
-    for (const bool sameDisk : {true, false}) {
-        SCOPED_TRACE(sameDisk ? "F on the key's disk" : "F on another disk");
+    for (const char* mode : {"together", "another disk", "later"}) {
+        SCOPED_TRACE(mode);
+        const bool sameDisk = std::string(mode) != "another disk";
         Identities['F'] = sameDisk ? Identities['E'] : TIdentity{"OTHER", "STICK", "F00"};
         Opened.clear();
         Present = DrivesOf({'C'});
         Form->ButtonNextClick();
-        Change(DrivesOf({'C', 'E', 'F', 'G'}));
+        if (std::string(mode) == "later") {
+            Change(DrivesOf({'C', 'E', 'G'}));
+            Form->Dispatch([&] { Form->TimerContTimer(); });
+            EXPECT_TRUE(View.IsRunning(ETimer::TimerCont)) << "waits for the product folder";
+            EXPECT_EQ(View.Page, EPage::DetectKey);
+            Present = DrivesOf({'C', 'E', 'F', 'G'});
+        } else {
+            Change(DrivesOf({'C', 'E', 'F', 'G'}));
+        }
         ASSERT_EQ(Form->Drive(), 'E');
-        Form->Dispatch([&] { Form->TimerContTimer(); });
+        ContFires(*Form, View);
         ASSERT_EQ(Opened.size(), 1u);
         EXPECT_EQ(Opened[0].substr(Opened[0].find("---installed___")),
                   sameDisk ? "---installed___ON-F" : "---installed___");
@@ -446,7 +456,7 @@ TEST_F(KeyDetection, AKeyThatCannotBeSearchedIsReportedAndWaitedForAgain) {
             Change(DrivesOf({'C', 'E'}));
             ASSERT_TRUE(View.IsRunning(ETimer::TimerCont));
         }
-        EXPECT_TRUE(Form->Dispatch([&] { Form->TimerContTimer(); }));
+        EXPECT_TRUE(ContFires(*Form, View));
         EXPECT_TRUE(View.Exceptions.empty());
         EXPECT_TRUE(Opened.empty()) << "no address for a key whose search failed";
         ASSERT_EQ(View.Dialogs.size(), attempt + 1u);
@@ -466,7 +476,7 @@ TEST_F(KeyDetection, AKeyThatCannotBeSearchedIsReportedAndWaitedForAgain) {
     Roots['E'] = "/nonexistent-key-root";
     Change(DrivesOf({'C'}));
     Change(DrivesOf({'C', 'E'}));
-    Form->Dispatch([&] { Form->TimerContTimer(); });
+    ContFires(*Form, View);
     ASSERT_EQ(Opened.size(), 1u);
     EXPECT_EQ(Opened[0], ShopPrefix + "ACME---serial___0123456789AB---type___FLASH_DRIVE"
                                       "---installed___THIRD");
@@ -519,7 +529,7 @@ TEST_F(KeyDetection, AnUnreadablePackageIdShowsTheErrorAndKeepsTheWaitingPage) {
     };
     Roots['E'] = "/nonexistent-key-root";
     FindKeyE();
-    EXPECT_FALSE(Form->Dispatch([&] { Form->TimerContTimer(); }));
+    EXPECT_FALSE(ContFires(*Form, View));
     ASSERT_EQ(View.Exceptions.size(), 1u);
     const std::string file =
         std::string("/nonexistent-key-root") + platform::PathSeparator + "Quorvento/package.id";

@@ -118,7 +118,7 @@ TEST_F(WizardFaults, LeavingDuringThePackageSearchStopsItAndOpensNoPage) {
     asked = 0;
     View.Processed = 0;
     View.Answers = {EDialogButton::Yes};
-    EXPECT_TRUE(Form->Dispatch([&] { Form->TimerContTimer(); }));
+    EXPECT_TRUE(ContFires(*Form, View));
     EXPECT_TRUE(canClose);
     EXPECT_EQ(View.Processed, 1);
     EXPECT_EQ(Opened.size(), 1u) << "no second page";
@@ -131,7 +131,7 @@ TEST_F(WizardFaults, LeavingDuringThePackageSearchStopsItAndOpensNoPage) {
 TEST_F(WizardFaults, ABrowserThatCannotBeStartedIsReported) {
     BrowserStarts = false;
     FindKey();
-    EXPECT_TRUE(Form->Dispatch([&] { Form->TimerContTimer(); }));
+    EXPECT_TRUE(ContFires(*Form, View));
     EXPECT_EQ(Opened.size(), 1u);
     ASSERT_EQ(View.Dialogs.size(), 1u);
     EXPECT_EQ(View.Dialogs[0].Kind, EDialogKind::Error);
@@ -174,7 +174,7 @@ TEST_F(WizardFaults, WithoutNoticesTheDrivesAreLookedAtEverySecondWhileArmed) {
     EXPECT_EQ(View.Dialogs.size(), 1u);
     // The watch is armed only while the key page is shown.
     EXPECT_EQ(armed, (std::vector<bool>{false, true, false, true}));
-    Form->TimerContTimer();
+    ContFires(*Form, View);
     EXPECT_EQ(armed.back(), false);
 }
 

@@ -31,3 +31,13 @@ inline TDriveConn DrivesOf(std::initializer_list<char> letters) {
         d[static_cast<std::size_t>(l - 'C')] = true;
     return d;
 }
+
+// TimerCont firing for as long as the form keeps it running (it waits a little for a product
+// folder that is not in sight), then once more for the search: the last handler's outcome.
+template <class TView> bool ContFires(TPendockForm& form, TView& view) {
+    bool ok = true;
+    do
+        ok = form.Dispatch([&] { form.TimerContTimer(); });
+    while (ok && view.IsRunning(ETimer::TimerCont));
+    return ok;
+}
