@@ -272,22 +272,29 @@ void TPendockForm::KeyFound() {
 
 void TPendockForm::TimerContTimer() {
     FView.StopTimer(ETimer::TimerCont);
-    // The desktop may mount the other partitions of a key some seconds after the first: while
-    // no product folder is in sight on any of them, the search waits a little for them.
-    if (FFolderWaits < MaxFolderWaits) {
-        const std::string folder = KeyProductFolder();
-        if (!folder.empty() && !IsFolder(folder)) {
-            ++FFolderWaits;
-            FView.StartTimer(ETimer::TimerCont);
-            return;
-        }
-    }
+    if (WaitForProductFolder())
+        return;
     ShowPage(EPage::WaitBrowser);
     // Not past this when reading the package id failed: the error box has shown why, and the
     // waiting page stays until the user closes the window.
     const bool opened = OpenShopPage();
     if (opened && !FEnding)
         FView.StartTimer(ETimer::TimerWait);
+}
+
+bool TPendockForm::WaitForProductFolder() {
+    if (FFolderWaits >= MaxFolderWaits)
+        return false;
+    try {
+        const std::string folder = KeyProductFolder();
+        if (folder.empty() || IsFolder(folder))
+            return false;
+    } catch (const EPackageSearchError&) {
+        return false; // the search meets the same error and says so
+    }
+    ++FFolderWaits;
+    FView.StartTimer(ETimer::TimerCont);
+    return true;
 }
 
 void TPendockForm::ButtonUpgradeClick() {

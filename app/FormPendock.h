@@ -107,6 +107,10 @@ protected:
     // opened because the key could not be read or was taken out (the wizard waits for the key
     // again) or the program is ending.
     bool OpenShopPage();
+    // The desktop may mount the other partitions of a key some seconds after the first: while no
+    // product folder is in sight on any of them, TimerCont is started once more (at most
+    // MaxFolderWaits times) and true returned.
+    bool WaitForProductFolder();
     // The product folder on the key: on its drive, or else on another drive that came since
     // detection was armed and belongs to the same disk (a key with several partitions). Empty
     // when the drive has gone.

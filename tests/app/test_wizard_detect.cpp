@@ -506,6 +506,23 @@ TEST_F(KeyDetection, AUsbDeviceNothingCouldOpenIsSaidAndTheKeyIsTakenAfterIt) {
     EXPECT_EQ(View.Dialogs.size(), 1u);
 }
 
+#ifndef _WIN32
+// Linux refuses the over-long name with ENAMETOOLONG; Windows takes such a path for one that is
+// not there.
+TEST_F(KeyDetection, AKeyRootThatCannotBeListedBeforeTheSearchIsReportedToo) {
+    // The root cannot be opened for a reason other than "not there" (here its name is too long)
+    // while the form looks for the product folder before searching: the same message.
+    Roots['E'] = "/" + std::string(5000, 'k');
+    FindKeyE();
+    EXPECT_TRUE(ContFires(*Form, View));
+    EXPECT_TRUE(View.Exceptions.empty());
+    EXPECT_TRUE(Opened.empty());
+    ASSERT_EQ(View.Dialogs.size(), 1u);
+    EXPECT_EQ(View.Dialogs[0].Text, "Chiave illeggibile per l'ägg ünd ça");
+    EXPECT_EQ(View.Page, EPage::DetectKey);
+}
+#endif
+
 TEST_F(KeyDetection, TheProductFolderOfTheRootDriveHasOneSeparator) {
     std::vector<std::string> searched;
     Search = [&](const std::string& folder, std::string& id, const TProcessMessages&,
