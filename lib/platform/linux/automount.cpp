@@ -24,6 +24,35 @@ std::string Get(const TUdevProperties& props, const char* key) {
     return it == props.end() ? std::string() : it->second;
 }
 
+// The kernel name ("sdb1") and MAJOR:MINOR of the block device udev describes.
+std::string KernelName(const TUdevProperties& props) {
+    const std::string node = Get(props, "DEVNAME");
+    return node.substr(node.rfind('/') + 1);
+}
+std::string DevNum(const TUdevProperties& props) {
+    return Get(props, "MAJOR") + ":" + Get(props, "MINOR");
+}
+
+// The sysfs path of the USB interface a block device hangs below, the same for every LUN and
+// partition of the device; empty for a device that is not on USB storage.
+std::string UsbInterfaceOf(const TUdevProperties& props) {
+    const std::string devPath = Get(props, "DEVPATH");
+    const auto host = devPath.find("/host");
+    if (Get(props, "ID_BUS") != "usb" || host == std::string::npos)
+        return {};
+    return devPath.substr(0, host);
+}
+
+// The earliest Due among the map's values, if any.
+template <class TMap>
+std::optional<std::chrono::steady_clock::time_point> EarliestDue(const TMap& map) {
+    std::optional<std::chrono::steady_clock::time_point> next;
+    for (const auto& [key, value] : map)
+        if (!next || value.Due < *next)
+            next = value.Due;
+    return next;
+}
+
 } // namespace
 
 bool WantsMount(const TUdevProperties& props) {
@@ -56,17 +85,12 @@ void TMountPlanner::OnEvent(const std::string& action, const TUdevProperties& pr
     const std::string plug = devPath + "#" + Get(props, "DISKSEQ");
     if (FDone.count(plug) || FPending.count(devPath))
         return;
-    const std::string name = Get(props, "DEVNAME").substr(Get(props, "DEVNAME").rfind('/') + 1);
-    FPending[devPath] = {name, Get(props, "MAJOR") + ":" + Get(props, "MINOR"), now + FGrace};
+    FPending[devPath] = {KernelName(props), DevNum(props), now + FGrace};
     FDone.insert(plug);
 }
 
 std::optional<TMountPlanner::TClock::time_point> TMountPlanner::NextDeadline() const {
-    std::optional<TClock::time_point> next;
-    for (const auto& [path, p] : FPending)
-        if (!next || p.Due < *next)
-            next = p.Due;
-    return next;
+    return EarliestDue(FPending);
 }
 
 std::vector<std::string>
@@ -84,20 +108,6 @@ TMountPlanner::TakeDue(TClock::time_point now,
     }
     return due;
 }
-
-namespace {
-
-// The sysfs path of the USB interface a block device hangs below, the same for every LUN and
-// partition of the device; empty for a device that is not on USB storage.
-std::string UsbInterfaceOf(const TUdevProperties& props) {
-    const std::string devPath = Get(props, "DEVPATH");
-    const auto host = devPath.find("/host");
-    if (Get(props, "ID_BUS") != "usb" || host == std::string::npos)
-        return {};
-    return devPath.substr(0, host);
-}
-
-} // namespace
 
 void TOpenCheck::SetArmed(bool armed) {
     FArmed = armed;
@@ -122,8 +132,8 @@ void TOpenCheck::OnEvent(const std::string& action, const TUdevProperties& props
         FDone.count(usb) || Get(props, "DEVNAME").empty())
         return;
     TDevice& d = FDevices[usb];
-    d.Names.insert(Get(props, "DEVNAME").substr(Get(props, "DEVNAME").rfind('/') + 1));
-    d.DevNums.insert(Get(props, "MAJOR") + ":" + Get(props, "MINOR"));
+    d.Names.insert(KernelName(props));
+    d.DevNums.insert(DevNum(props));
     d.Due = now + FSettle;
 }
 
@@ -134,11 +144,7 @@ void TOpenCheck::MountTried(const std::string& name, TClock::time_point now) {
 }
 
 std::optional<TOpenCheck::TClock::time_point> TOpenCheck::NextDeadline() const {
-    std::optional<TClock::time_point> next;
-    for (const auto& [usb, d] : FDevices)
-        if (!next || d.Due < *next)
-            next = d.Due;
-    return next;
+    return EarliestDue(FDevices);
 }
 
 std::vector<std::string>
