@@ -504,11 +504,11 @@ def make_fat_fs(path, size_mb, label, files):
     return path
 
 
-def make_disk(path, partitions, size_mb=None):
+def make_disk(path, partitions):
     """A DOS-partitioned disk image from filesystem images: [(image, type), ...], one MiB
     apart, in that order."""
     sizes = [(Path(img).stat().st_size + (1 << 20) - 1) >> 20 for img, _ in partitions]
-    size_mb = size_mb or 1 + sum(sizes)
+    size_mb = 1 + sum(sizes)
     table = "label: dos\n"
     start = 2048
     for (img, ptype), mb in zip(partitions, sizes):
